@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+// Byte-level helpers shared by the file formats. Every number in these formats
+// is unsigned and little-endian (low byte first).
+
+/// What a byte-by-byte read ended with. A read error and an end of file are
+/// told apart because the tools report them with different messages.
+enum class ReadResult { ok, read_error, end_of_file };
+
+/// Decodes the two bytes at b as a little-endian number.
+inline std::uint16_t get_u16le(const unsigned char* b) {
+  return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+}
+
+/// Decodes the four bytes at b as a little-endian number.
+inline std::uint32_t get_u32le(const unsigned char* b) {
+  return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+         (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+/// Stores value at b, low byte first.
+inline void put_u16le(unsigned char* b, std::uint16_t value) {
+  b[0] = static_cast<unsigned char>(value & 0xff);
+  b[1] = static_cast<unsigned char>(value >> 8);
+}
+
+/// Stores value at b, low byte first.
+inline void put_u32le(unsigned char* b, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
+}
+
+/// Reads one byte. The stream's error indicator is looked at before its
+/// end-of-file indicator, so a failing disk is never mistaken for a short file.
+inline ReadResult read_byte(std::FILE* stream, unsigned char& byte) {
+  const int c = getc(stream);
+  if (c == EOF) return std::ferror(stream) ? ReadResult::read_error : ReadResult::end_of_file;
+  byte = static_cast<unsigned char>(c);
+  return ReadResult::ok;
+}
+
+/// Writes one byte; false as soon as the stream refuses it.
+inline bool write_byte(std::FILE* stream, unsigned char byte) {
+  return putc(byte, stream) != EOF;
+}
+
+/// Fills bytes one byte at a time, stopping at the first byte that fails.
+ReadResult read_bytes(std::FILE* stream, std::span<unsigned char> bytes);
+
+/// Writes bytes one byte at a time, stopping at the first byte that fails.
+bool write_bytes(std::FILE* stream, std::span<const unsigned char> bytes);
+
+/// Writes a fixed-size record in one write; true only if all of it went out.
+bool write_record(std::FILE* stream, std::span<const unsigned char> record);
+
+/// Reads a fixed-size record in one read; true only if all of it came in.
+bool read_record(std::FILE* stream, std::span<unsigned char> record);

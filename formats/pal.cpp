@@ -1,0 +1,70 @@
+#include "formats/pal.h"
+
+#include <algorithm>
+
+namespace {
+
+using PalBytes = std::array<unsigned char, kPalHeaderSize>;
+
+PalBytes encode_pal_header(const PalHeader& h) {
+  PalBytes b{};
+  std::copy(h.riff_id.begin(), h.riff_id.end(), &b[0]);
+  put_u32le(&b[4], h.riff_size);
+  std::copy(h.form_type.begin(), h.form_type.end(), &b[8]);
+  std::copy(h.data_id.begin(), h.data_id.end(), &b[12]);
+  put_u32le(&b[16], h.data_size);
+  put_u16le(&b[20], h.version);
+  put_u16le(&b[22], h.entry_count);
+  return b;
+}
+
+PalHeader decode_pal_header(const PalBytes& b) {
+  PalHeader h;
+  std::copy(&b[0], &b[4], h.riff_id.begin());
+  h.riff_size = get_u32le(&b[4]);
+  std::copy(&b[8], &b[12], h.form_type.begin());
+  std::copy(&b[12], &b[16], h.data_id.begin());
+  h.data_size = get_u32le(&b[16]);
+  h.version = get_u16le(&b[20]);
+  h.entry_count = get_u16le(&b[22]);
+  return h;
+}
+
+// File entry byte i holds palette entry byte kEntryOrder[i]: red and blue
+// change places, green and alpha stay. The same map serves both directions.
+constexpr std::array<std::size_t, 4> kEntryOrder = {2, 1, 0, 3};
+
+}  // namespace
+
+bool write_pal_header(std::FILE* stream) { return write_record(stream, encode_pal_header(kPalHeader)); }
+
+bool write_pal_entries(std::FILE* stream, const TexPalette& palette) {
+  for (const TexPaletteEntry& entry : palette) {
+    for (const std::size_t b : kEntryOrder) {
+      if (!write_byte(stream, entry[b])) return false;
+    }
+  }
+  return true;
+}
+
+bool write_pal_terminator(std::FILE* stream) {
+  constexpr std::array<unsigned char, 4> kTerminator{};
+  return write_bytes(stream, kTerminator);
+}
+
+bool read_pal_header(std::FILE* stream, PalHeader& header) {
+  PalBytes bytes{};
+  if (!read_record(stream, bytes)) return false;
+  header = decode_pal_header(bytes);
+  return true;
+}
+
+ReadResult read_pal_entries(std::FILE* stream, TexPalette& palette) {
+  for (TexPaletteEntry& entry : palette) {
+    for (const std::size_t b : kEntryOrder) {
+      const ReadResult result = read_byte(stream, entry[b]);
+      if (result != ReadResult::ok) return result;
+    }
+  }
+  return ReadResult::ok;
+}

@@ -1,0 +1,83 @@
+#include "formats/tex.h"
+
+#include <algorithm>
+
+namespace {
+
+bool read_u16le(std::FILE* stream, std::uint16_t& value) {
+  unsigned char low = 0;
+  unsigned char high = 0;
+  if (read_byte(stream, low) != ReadResult::ok) return false;
+  if (read_byte(stream, high) != ReadResult::ok) return false;
+  value = static_cast<std::uint16_t>(low + 256 * high);
+  return true;
+}
+
+}  // namespace
+
+TexDimensionsResult read_tex_dimensions(std::FILE* stream, std::uint16_t& x, std::uint16_t& y) {
+  if (!read_u16le(stream, x)) return TexDimensionsResult::x_missing;
+  if (!read_u16le(stream, y)) return TexDimensionsResult::y_missing;
+  return TexDimensionsResult::ok;
+}
+
+std::optional<TexSubtype> read_tex_subtype(std::FILE* stream) {
+  unsigned char byte = 0;
+  if (read_byte(stream, byte) != ReadResult::ok) return std::nullopt;
+  return static_cast<TexSubtype>(byte);
+}
+
+std::uint64_t tex_min_length(unsigned x, unsigned y) {
+  const std::uint64_t pixels = std::uint64_t{x} * y;
+  return kTexPaletteOffset + kTexPaletteSize + pixels + pixels / 4 + pixels / 16;
+}
+
+long tex_pixel_offset(TexSubtype subtype) {
+  switch (subtype) {
+    case TexSubtype::indexed:
+    case TexSubtype::indexed_expanded:
+      return kTexPaletteOffset + static_cast<long>(kTexPaletteSize);
+    default:
+      return kTexPaletteOffset;
+  }
+}
+
+unsigned tex_bytes_per_pixel(TexSubtype subtype) {
+  switch (subtype) {
+    case TexSubtype::indexed:
+    case TexSubtype::indexed_expanded:
+      return 1;
+    case TexSubtype::truecolour24:
+      return 3;
+    case TexSubtype::truecolour32:
+      return 4;
+  }
+  return 0;
+}
+
+ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette) {
+  for (TexPaletteEntry& entry : palette) {
+    const ReadResult result = read_bytes(stream, entry);
+    if (result != ReadResult::ok) return result;
+  }
+  return ReadResult::ok;
+}
+
+bool write_tex_header(std::FILE* stream, const TexHeader& header) {
+  std::array<unsigned char, kTexHeaderSize> bytes{};
+  put_u16le(&bytes[0], header.x_size);
+  put_u16le(&bytes[2], header.y_size);
+  std::copy(header.tail.begin(), header.tail.end(), bytes.begin() + 4);
+  return write_record(stream, bytes);
+}
+
+bool write_tex_palette(std::FILE* stream, const TexPalette& palette) {
+  for (const TexPaletteEntry& entry : palette) {
+    if (!write_bytes(stream, entry)) return false;
+  }
+  return true;
+}
+
+bool write_tex_level(std::FILE* stream, std::span<const unsigned char> level) {
+  return write_bytes(stream, level);
+}

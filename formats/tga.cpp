@@ -1,0 +1,179 @@
+#include "formats/tga.h"
+
+namespace {
+
+using TgaBytes = std::array<unsigned char, kTgaHeaderSize>;
+
+// The two headers the splitter starts from; size and depth are filled in.
+constexpr TgaBytes kColourMappedTemplate = {
+    0x00,              // ID length: no image ID
+    0x01,              // colour map type: present
+    0x01,              // image type: uncompressed, colour-mapped
+    0x00, 0x00,        // first colour map entry
+    0x00, 0x00,        // colour map length (set per file)
+    0x18,              // colour map entry size: 24 bits, blue green red
+    0x00, 0x00, 0x00, 0x00,  // X and Y origin
+    0x00, 0x00, 0x00, 0x00,  // width and height (set per file)
+    0x08,              // pixel depth: one index byte
+    0x00};             // descriptor: first row at the bottom, no alpha bits
+constexpr TgaBytes kTrueColourTemplate = {0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0,
+                                          0,    0,    0,    0, 0, 0, 0, 0, 0};
+
+TgaBytes encode_tga_header(const TgaHeader& h) {
+  TgaBytes b{};
+  b[0] = h.id_length;
+  b[1] = h.colour_map_type;
+  b[2] = h.image_type;
+  put_u16le(&b[3], h.colour_map_first_entry);
+  put_u16le(&b[5], h.colour_map_length);
+  b[7] = h.colour_map_entry_size;
+  put_u16le(&b[8], h.x_origin);
+  put_u16le(&b[10], h.y_origin);
+  put_u16le(&b[12], h.width);
+  put_u16le(&b[14], h.height);
+  b[16] = h.pixel_depth;
+  b[17] = h.image_descriptor;
+  return b;
+}
+
+TgaHeader decode_tga_header(const TgaBytes& b) {
+  TgaHeader h;
+  h.id_length = b[0];
+  h.colour_map_type = b[1];
+  h.image_type = b[2];
+  h.colour_map_first_entry = get_u16le(&b[3]);
+  h.colour_map_length = get_u16le(&b[5]);
+  h.colour_map_entry_size = b[7];
+  h.x_origin = get_u16le(&b[8]);
+  h.y_origin = get_u16le(&b[10]);
+  h.width = get_u16le(&b[12]);
+  h.height = get_u16le(&b[14]);
+  h.pixel_depth = b[16];
+  h.image_descriptor = b[17];
+  return h;
+}
+
+/// Hands out the pixel bytes of the image data one at a time, expanding
+/// run-length packets. A packet may run across the end of a row.
+class PixelSource {
+ public:
+  PixelSource(std::FILE* stream, bool run_length) : stream_(stream), run_length_(run_length) {}
+
+  ReadResult next(unsigned char& pixel) {
+    if (!run_length_) return read_byte(stream_, pixel);
+    if (left_in_packet_ == 0) {
+      unsigned char packet = 0;
+      ReadResult result = read_byte(stream_, packet);
+      if (result != ReadResult::ok) return result;
+      // The low seven bits hold the pixel count less one; the top bit marks a run.
+      left_in_packet_ = (packet & 0x7fu) + 1;
+      is_run_ = (packet & 0x80u) != 0;
+      if (is_run_) {
+        result = read_byte(stream_, run_value_);
+        if (result != ReadResult::ok) return result;
+      }
+    }
+    --left_in_packet_;
+    if (!is_run_) return read_byte(stream_, pixel);
+    pixel = run_value_;
+    return ReadResult::ok;
+  }
+
+ private:
+  std::FILE* stream_;
+  bool run_length_;
+  unsigned left_in_packet_ = 0;
+  bool is_run_ = false;
+  unsigned char run_value_ = 0;
+};
+
+}  // namespace
+
+TgaHeader tga_header_for_subtype(TexSubtype subtype, std::uint16_t x, std::uint16_t y) {
+  TgaHeader header;
+  if (subtype == TexSubtype::indexed) {
+    header = decode_tga_header(kColourMappedTemplate);
+    header.colour_map_length = 256;
+  } else {
+    header = decode_tga_header(kTrueColourTemplate);
+    header.pixel_depth = subtype == TexSubtype::truecolour24 ? 24 : 32;
+  }
+  header.width = x;
+  header.height = y;
+  return header;
+}
+
+bool write_tga_header(std::FILE* stream, const TgaHeader& header) {
+  return write_record(stream, encode_tga_header(header));
+}
+
+bool write_tga_colour_map(std::FILE* stream, const TexPalette& palette) {
+  for (const TexPaletteEntry& entry : palette) {
+    // The colour map keeps the palette's own blue, green, red order; alpha has no place in it.
+    if (!write_bytes(stream, std::span(entry).first(3))) return false;
+  }
+  return true;
+}
+
+bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const unsigned char> stored,
+                      const TexPalette& palette) {
+  const unsigned size = tex_bytes_per_pixel(subtype);
+  for (std::size_t at = 0; at + size <= stored.size(); at += size) {
+    const unsigned char* s = &stored[at];
+    bool ok = true;
+    switch (subtype) {
+      case TexSubtype::indexed:
+        ok = write_byte(stream, s[0]);
+        break;
+      case TexSubtype::indexed_expanded: {
+        // Bytes 0 and 2 change places, as for the stored true-colour pixels.
+        const TexPaletteEntry& e = palette[s[0]];
+        ok = write_byte(stream, e[2]) && write_byte(stream, e[1]) && write_byte(stream, e[0]) &&
+             write_byte(stream, e[3]);
+        break;
+      }
+      case TexSubtype::truecolour24:
+        ok = write_byte(stream, s[2]) && write_byte(stream, s[1]) && write_byte(stream, s[0]);
+        break;
+      case TexSubtype::truecolour32:
+        ok = write_byte(stream, s[2]) && write_byte(stream, s[1]) && write_byte(stream, s[0]) &&
+             write_byte(stream, s[3]);
+        break;
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool read_tga_header(std::FILE* stream, TgaHeader& header) {
+  TgaBytes bytes{};
+  if (!read_record(stream, bytes)) return false;
+  header = decode_tga_header(bytes);
+  return true;
+}
+
+bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header) {
+  // Entries of 15 bits take two bytes each, so round the entry size up to whole bytes.
+  const long entry_bytes = (header.colour_map_entry_size + 7) / 8;
+  const long skip = header.id_length + header.colour_map_length * entry_bytes;
+  return std::fseek(stream, skip, SEEK_CUR) == 0;
+}
+
+ReadResult read_tga_indices(std::FILE* stream, const TgaHeader& header,
+                            std::span<unsigned char> level) {
+  const std::size_t width = header.width;
+  const std::size_t height = header.height;
+  const bool run_length =
+      header.image_type == kTgaColourMappedRle || header.image_type == kTgaGreyRle;
+  const bool top_first = (header.image_descriptor & kTgaTopToBottom) != 0;
+  const bool right_first = (header.image_descriptor & kTgaRightToLeft) != 0;
+  PixelSource source(stream, run_length);
+  for (std::size_t row = 0; row < height; ++row) {
+    unsigned char* out = &level[(top_first ? height - 1 - row : row) * width];
+    for (std::size_t column = 0; column < width; ++column) {
+      const ReadResult result = source.next(out[right_first ? width - 1 - column : column]);
+      if (result != ReadResult::ok) return result;
+    }
+  }
+  return ReadResult::ok;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "formats/bytes.h"
+#include "formats/tex.h"
+
+// The TGA image file, in the published format's terms. The splitter writes
+// uncompressed images without image ID or footer; the builder reads 8-bit
+// images as paint programs save them (plain or run-length encoded, any origin).
+
+inline constexpr std::size_t kTgaHeaderSize = 18;
+
+/// Image types of the published format.
+inline constexpr std::uint8_t kTgaColourMapped = 1;
+inline constexpr std::uint8_t kTgaTrueColour = 2;
+inline constexpr std::uint8_t kTgaGrey = 3;
+inline constexpr std::uint8_t kTgaColourMappedRle = 9;
+inline constexpr std::uint8_t kTgaGreyRle = 11;
+
+/// Image descriptor bits that say where the first stored pixel stands.
+inline constexpr std::uint8_t kTgaRightToLeft = 0x10;
+inline constexpr std::uint8_t kTgaTopToBottom = 0x20;
+
+struct TgaHeader {
+  std::uint8_t id_length = 0;
+  std::uint8_t colour_map_type = 0;
+  std::uint8_t image_type = 0;
+  std::uint16_t colour_map_first_entry = 0;
+  std::uint16_t colour_map_length = 0;     ///< in entries
+  std::uint8_t colour_map_entry_size = 0;  ///< in bits
+  std::uint16_t x_origin = 0;
+  std::uint16_t y_origin = 0;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  std::uint8_t pixel_depth = 0;  ///< in bits
+  std::uint8_t image_descriptor = 0;
+};
+
+/// The header the splitter writes for a sub-type (1, 14, 17 or 18) and size.
+TgaHeader tga_header_for_subtype(TexSubtype subtype, std::uint16_t x, std::uint16_t y);
+
+/// Writes the 18 header bytes in one write.
+bool write_tga_header(std::FILE* stream, const TgaHeader& header);
+
+/// Writes the 256-entry colour map: bytes 0, 1, 2 (blue, green, red) of each entry.
+bool write_tga_colour_map(std::FILE* stream, const TexPalette& palette);
+
+/// Writes the pixel data for a sub-type from the high level's stored pixels
+/// (1, 3 or 4 bytes each), in stored order. Sub-type 14 looks its indices up
+/// in the palette.
+bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const unsigned char> stored,
+                      const TexPalette& palette);
+
+/// Reads the 18 header bytes in one read; false if fewer arrive.
+bool read_tga_header(std::FILE* stream, TgaHeader& header);
+
+/// Moves past the image ID and the colour map that follow the header. Only a
+/// failing seek counts: a skip past the end shows as end of file on the pixels.
+bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header);
+
+/// Reads width × height pixel bytes into level, decoding run-length packets
+/// (image types 9 and 11), and delivers them bottom row first, each row left to
+/// right, whatever origin the descriptor names. Images of other types give
+/// their first width × height data bytes. level must hold width × height bytes.
+ReadResult read_tga_indices(std::FILE* stream, const TgaHeader& header,
+                            std::span<unsigned char> level);

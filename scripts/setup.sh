@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever building and testing need and this machine
+# lacks (Debian 12). Extra packages may be named as arguments; each is
+# installed only when dpkg does not know it as installed.
+set -euo pipefail
+
+need=()
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+command -v make >/dev/null 2>&1 || need+=(make)
+[ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] ||
+  [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+for package in "$@"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    need+=("$package")
+done
+
+if [ "${#need[@]}" -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq </dev/null
+  $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
+fi

@@ -1,0 +1,58 @@
+#include "shell/report.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "shell/errno_guard.h"
+
+namespace {
+
+bool is_terminal(std::FILE* stream) {
+  // isatty sets ENOTTY when the answer is no; the guard keeps that from leaking.
+  ErrnoGuard keep_errno;
+  return isatty(fileno(stream)) == 1;
+}
+
+void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
+  ErrnoGuard keep_errno;
+  std::vfprintf(stream, format, args);
+  // On a terminal every message must stand on the screen before the step it
+  // announces begins, so that both streams show in the order of issue.
+  if (is_terminal(stream)) std::fflush(stream);
+}
+
+}  // namespace
+
+void print_progress(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  print_formatted(stdout, format, args);
+  va_end(args);
+}
+
+void print_error(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  print_formatted(stderr, format, args);
+  va_end(args);
+}
+
+void print_system_error(const char* message) {
+  ErrnoGuard keep_errno;
+  const int number = errno;
+  std::string line;
+  if (message[0] != '\0') {
+    line += message;
+    line += ": ";
+  }
+  // strerror gives the platform's own text, also for 0 and for numbers it does
+  // not know ("Unknown error N").
+  line += std::strerror(number);
+  line += '\n';
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+// All console output of both tools goes through these three functions. None of
+// them changes the error number, and a failed write to the console is ignored.
+
+/// Progress text on standard output, exactly as formatted (no line end added).
+[[gnu::format(printf, 1, 2)]] void print_progress(const char* format, ...);
+
+/// A plain failure line on standard error, exactly as formatted.
+[[gnu::format(printf, 1, 2)]] void print_error(const char* format, ...);
+
+/// The message, ": " (only when the message is not empty), the text for the
+/// current error number and a line end, written unbuffered to standard error.
+void print_system_error(const char* message);

@@ -1,0 +1,285 @@
+#include "split/split_texture.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+
+#ifdef _WIN32
+#include <direct.h>
+
+#include <cctype>
+#endif
+
+#include "formats/input_file.h"
+#include "formats/output_file.h"
+#include "formats/pal.h"
+#include "formats/tex.h"
+#include "formats/tga.h"
+#include "shell/report.h"
+
+namespace {
+
+constexpr unsigned kMaxDimension = 256;
+constexpr const char* kOutputDirectory = "tga";
+
+/// The fixed work area: the largest texture accepted is 256 × 256 pixels of up
+/// to four bytes. The high level is kept pixel after pixel in file order.
+struct SplitWorkArea {
+  TexPalette palette;
+  std::array<unsigned char, kMaxDimension * kMaxDimension * 4> pixels;
+};
+SplitWorkArea work;
+
+/// What the checks learned about the texture being split.
+struct TextureFacts {
+  std::uint16_t x = 0;
+  std::uint16_t y = 0;
+  TexSubtype subtype = TexSubtype::indexed;
+  std::span<const unsigned char> pixels;
+};
+
+struct ArgumentParts {
+  std::string drive;      // "C:" or empty
+  std::string directory;  // up to and including the last slash or backslash
+  std::string base;       // the file name without its last extension
+};
+
+ArgumentParts split_argument(std::string_view text) {
+  ArgumentParts parts;
+  if (text.size() >= 2 && text[1] == ':') {
+    parts.drive = text.substr(0, 2);
+    text.remove_prefix(2);
+  }
+  const std::size_t separator = text.find_last_of("/\\");
+  if (separator != std::string_view::npos) {
+    parts.directory = text.substr(0, separator + 1);
+    text.remove_prefix(separator + 1);
+  }
+  parts.base = text.substr(0, text.rfind('.'));
+  return parts;
+}
+
+bool enter_drive(const std::string& drive) {
+#ifdef _WIN32
+  if (drive.empty()) return true;
+  const int wanted = std::tolower(static_cast<unsigned char>(drive[0])) - 'a' + 1;
+  return wanted == _getdrive() || _chdrive(wanted) == 0;
+#else
+  (void)drive;  // paths here carry no drive letters
+  return true;
+#endif
+}
+
+/// Enters the texture's drive and directory. Going on elsewhere could open a
+/// different texture of the same name, so a failure ends the argument.
+bool enter_texture_directory(const ArgumentParts& parts) {
+  if (!enter_drive(parts.drive)) {
+    print_system_error("ERROR! Could not change to texture drive! ");
+    return false;
+  }
+  if (!parts.directory.empty() && chdir(parts.directory.c_str()) != 0) {
+    print_system_error("ERROR! Could not change to texture directory! ");
+    return false;
+  }
+  return true;
+}
+
+bool measure_length(std::FILE* file, long& length) {
+  if (std::fseek(file, 0, SEEK_END) != 0) {
+    print_system_error("ERROR! Could not find end of input file! ");
+    return false;
+  }
+  length = std::ftell(file);
+  if (length < 0) {
+    print_system_error("ERROR! Could not determine length of input file! ");
+    return false;
+  }
+  if (std::fseek(file, 0, SEEK_SET) != 0) {
+    print_system_error("ERROR! Could not find start of input file! ");
+    return false;
+  }
+  print_progress("\nProcessing %ld bytes\n", length);
+  return true;
+}
+
+bool read_dimensions(std::FILE* file, long length, TextureFacts& facts) {
+  switch (read_tex_dimensions(file, facts.x, facts.y)) {
+    case TexDimensionsResult::x_missing:
+      print_system_error("ERROR! Could not determine X size of input file! ");
+      return false;
+    case TexDimensionsResult::y_missing:
+      print_system_error("ERROR! Could not determine Y size of input file! ");
+      return false;
+    case TexDimensionsResult::ok:
+      break;
+  }
+  print_progress("Dimensions of main image = %dx%d\n", facts.x, facts.y);
+  if (facts.x > kMaxDimension || facts.y > kMaxDimension) {
+    print_error("ERROR! Image exeeds maximum size!\n");
+    return false;
+  }
+  if (static_cast<std::uint64_t>(length) < tex_min_length(facts.x, facts.y)) {
+    print_error("ERROR! Invalid input file, too short!\n");
+    return false;
+  }
+  return true;
+}
+
+bool read_subtype(std::FILE* file, TextureFacts& facts) {
+  const std::optional<TexSubtype> subtype = read_tex_subtype(file);
+  if (!subtype) {
+    // The sub-type has no message of its own; existing users know this one.
+    print_system_error("ERROR! Could not determine Y size of input file! ");
+    return false;
+  }
+  if (tex_bytes_per_pixel(*subtype) == 0) {
+    print_error("\n\nERROR!  Unsupported TEX subtype - %d\n\n", static_cast<int>(*subtype));
+    return false;
+  }
+  facts.subtype = *subtype;
+  return true;
+}
+
+bool report_pixel_read(ReadResult result, const char* read_error_message) {
+  switch (result) {
+    case ReadResult::read_error:
+      print_system_error(read_error_message);
+      return false;
+    case ReadResult::end_of_file:
+      print_error("ERROR! Tried to read past end-of-file!\n");
+      return false;
+    case ReadResult::ok:
+      break;
+  }
+  return true;
+}
+
+bool read_palette_and_pixels(std::FILE* file, TextureFacts& facts) {
+  if (std::fseek(file, kTexPaletteOffset, SEEK_SET) != 0) {
+    print_system_error("ERROR! Could not find start of palette! ");
+    return false;
+  }
+  if (facts.subtype == TexSubtype::indexed || facts.subtype == TexSubtype::indexed_expanded) {
+    print_progress("Reading data for palette...\n");
+    // The length check makes end of file impossible here unless the file
+    // shrinks while it is read; that is still reported, never ignored.
+    if (!report_pixel_read(read_tex_palette(file, work.palette), "ERROR! Could not read palette! "))
+      return false;
+  }
+  print_progress("Reading data for high quality image...\n");
+  const std::size_t size = std::size_t{facts.x} * facts.y * tex_bytes_per_pixel(facts.subtype);
+  const std::span<unsigned char> pixels = std::span(work.pixels).first(size);
+  if (!report_pixel_read(read_bytes(file, pixels), "ERROR! Could not read image data! "))
+    return false;
+  facts.pixels = pixels;
+  return true;
+}
+
+/// Reads and checks the TEX file and closes it again before anything is written.
+bool read_texture(const std::string& base, TextureFacts& facts) {
+  const std::string name = base + ".tex";
+  print_progress("Opening %s...", name.c_str());
+  const InputFile file = open_input(name.c_str());
+  if (!file) {
+    print_progress("file not found!\n");
+    return false;
+  }
+  long length = 0;
+  return measure_length(file.get(), length) && read_dimensions(file.get(), length, facts) &&
+         read_subtype(file.get(), facts) && read_palette_and_pixels(file.get(), facts);
+}
+
+/// Enters "tga", creating it if needed. Writing beside the texture instead
+/// could overwrite unrelated files, so a "tga" that cannot be entered ends it.
+bool enter_output_directory() {
+  print_progress("Checking for sub directory creation\n");
+  print_progress("Creating subdirectory %s\n", kOutputDirectory);
+#ifdef _WIN32
+  (void)_mkdir(kOutputDirectory);
+#else
+  (void)mkdir(kOutputDirectory, 0777);  // one that exists already is simply used
+#endif
+  if (chdir(kOutputDirectory) != 0) {
+    print_system_error("ERROR! Could not create subdirectory tga! ");
+    return false;
+  }
+  return true;
+}
+
+bool save_palette_file(const std::string& base) {
+  const std::string name = base + ".pal";
+  print_progress("Saving palette %s.pal...", base.c_str());
+  OutputFile out;
+  if (!out.open(name)) {
+    print_progress("\ncould not create %s!\n", name.c_str());
+    return false;
+  }
+  print_progress("writing header...");
+  if (!write_pal_header(out.stream())) {
+    print_system_error("\nERROR!  Could not write palette header! ");
+    return false;
+  }
+  print_progress("writing palette in RGBA format...");
+  if (!write_pal_entries(out.stream(), work.palette)) {
+    print_system_error("\nERROR! Could not write palette! ");
+    return false;
+  }
+  if (!write_pal_terminator(out.stream()) || !out.commit()) {
+    print_system_error("\nERROR! Could not terminate palette! ");
+    return false;
+  }
+  print_progress("done!\n");
+  return true;
+}
+
+bool save_image(const std::string& base, const TextureFacts& facts) {
+  const std::string name = base + ".tga";
+  print_progress("Saving image %s...", name.c_str());
+  OutputFile out;
+  if (!out.open(name)) {
+    print_progress("\ncould not create %s!\n", name.c_str());
+    return false;
+  }
+  print_progress("writing header...");
+  if (!write_tga_header(out.stream(), tga_header_for_subtype(facts.subtype, facts.x, facts.y))) {
+    print_system_error("ERROR!  Could not write TGA header! ");
+    return false;
+  }
+  if (facts.subtype == TexSubtype::indexed) {
+    print_progress("writing palette...");
+    if (!write_tga_colour_map(out.stream(), work.palette)) {
+      print_system_error("\nERROR! Could not write palette! ");
+      return false;
+    }
+  }
+  print_progress("writing data...");
+  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) ||
+      !out.commit()) {
+    print_system_error("\nERROR! Could not write data! ");
+    return false;
+  }
+  print_progress("done!\n");
+  return true;
+}
+
+}  // namespace
+
+bool split_texture(char* argument) {
+  const ArgumentParts parts = split_argument(argument);
+  if (!enter_texture_directory(parts)) return false;
+  // From here on every file is opened by its bare name in the texture's directory.
+  std::memcpy(argument, parts.base.c_str(), parts.base.size() + 1);
+
+  TextureFacts facts;
+  if (!read_texture(parts.base, facts)) return false;
+  if (!enter_output_directory()) return false;
+  if (facts.subtype == TexSubtype::indexed && !save_palette_file(parts.base)) return false;
+  return save_image(parts.base, facts);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct RunResult {
+  int exit_code = -1;  ///< -1 when the process did not exit normally
+  int signal = 0;      ///< the signal that ended it, if one did
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::string stdin_text;
+  long file_size_limit = -1;  ///< RLIMIT_FSIZE in bytes, SIGXFSZ ignored; -1 for none
+  bool unprivileged = false;  ///< as root, run as the user "nobody"
+};
+
+/// Runs a program in cwd with the given arguments, feeding stdin_text to its
+/// standard input, and collects its exit code and both output streams apart.
+RunResult run_tool(const std::string& exe, const std::vector<std::string>& args,
+                   const std::filesystem::path& cwd, const RunOptions& options = {});
+
+/// Whether an unprivileged run can really be refused permission: true when not
+/// root, or root and able to switch to the user "nobody".
+bool can_test_permissions();

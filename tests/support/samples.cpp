@@ -1,0 +1,171 @@
+#include "support/samples.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "formats/bytes.h"
+
+TexPalette sample_palette() {
+  TexPalette palette{};
+  for (unsigned n = 0; n < 256; ++n) {
+    palette[n] = {static_cast<unsigned char>(n), static_cast<unsigned char>(255 - n),
+                  static_cast<unsigned char>(3 * n + 7), static_cast<unsigned char>(5 * n + 1)};
+  }
+  return palette;
+}
+
+unsigned char sample_index(unsigned column, unsigned row) {
+  return static_cast<unsigned char>(column * 3 + row * 7 + column * row / 5);
+}
+
+Bytes sample_level(unsigned width, unsigned height, unsigned step) {
+  Bytes level;
+  level.reserve(std::size_t{width} * height);
+  for (unsigned row = 0; row < height; ++row) {
+    for (unsigned column = 0; column < width; ++column) {
+      level.push_back(sample_index(column * step, row * step));
+    }
+  }
+  return level;
+}
+
+namespace {
+
+void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+
+/// A level in the TEX file's own pixel bytes: indices, or made-up colours
+/// whose bytes all differ, for the true-colour sub-types.
+Bytes stored_level(TexSubtype subtype, unsigned width, unsigned height, unsigned step) {
+  const Bytes indices = sample_level(width, height, step);
+  const unsigned size = tex_bytes_per_pixel(subtype);
+  Bytes out;
+  for (const unsigned char index : indices) {
+    for (unsigned b = 0; b < size; ++b) out.push_back(static_cast<unsigned char>(index + 61 * b));
+  }
+  return out;
+}
+
+/// Run-length packets of at most 128 pixels over the whole pixel sequence, so
+/// packets run across row ends; runs of 3 or more repeated pixels become run packets.
+Bytes encode_rle(const Bytes& pixels) {
+  Bytes out;
+  std::size_t at = 0;
+  while (at < pixels.size()) {
+    std::size_t run = 1;
+    while (at + run < pixels.size() && run < 128 && pixels[at + run] == pixels[at]) ++run;
+    if (run >= 3) {
+      out.push_back(static_cast<unsigned char>(0x80 | (run - 1)));
+      out.push_back(pixels[at]);
+      at += run;
+      continue;
+    }
+    std::size_t raw = 0;
+    while (at + raw < pixels.size() && raw < 128) {
+      std::size_t ahead = 1;
+      while (at + raw + ahead < pixels.size() && ahead < 3 &&
+             pixels[at + raw + ahead] == pixels[at + raw])
+        ++ahead;
+      if (ahead >= 3) break;
+      ++raw;
+    }
+    out.push_back(static_cast<unsigned char>(raw - 1));
+    out.insert(out.end(), pixels.begin() + static_cast<long>(at),
+               pixels.begin() + static_cast<long>(at + raw));
+    at += raw;
+  }
+  return out;
+}
+
+}  // namespace
+
+Bytes make_tex(TexSubtype subtype, unsigned x, unsigned y) {
+  Bytes out(kTexHeaderSize);
+  put_u16le(&out[0], static_cast<std::uint16_t>(x));
+  put_u16le(&out[2], static_cast<std::uint16_t>(y));
+  std::copy(kTexDefaultTail.begin(), kTexDefaultTail.end(), out.begin() + 4);
+  out[4] = static_cast<unsigned char>(subtype);
+  if (subtype == TexSubtype::indexed || subtype == TexSubtype::indexed_expanded) {
+    for (const TexPaletteEntry& entry : sample_palette()) out.insert(out.end(), entry.begin(), entry.end());
+  }
+  append(out, stored_level(subtype, x, y, 1));
+  append(out, stored_level(subtype, x / 2, y / 2, 2));
+  append(out, stored_level(subtype, x / 4, y / 4, 4));
+  if (out.size() < tex_min_length(x, y)) out.resize(tex_min_length(x, y), 0);
+  return out;
+}
+
+Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
+                const TexPalette& palette, const TgaOptions& options) {
+  Bytes out(18, 0);
+  out[0] = static_cast<unsigned char>(options.image_id.size());
+  out[1] = 1;  // colour map present
+  out[2] = options.image_type;
+  put_u16le(&out[5], 256);
+  out[7] = 24;
+  put_u16le(&out[12], static_cast<std::uint16_t>(width));
+  put_u16le(&out[14], static_cast<std::uint16_t>(height));
+  out[16] = 8;
+  out[17] = options.descriptor;
+  out.insert(out.end(), options.image_id.begin(), options.image_id.end());
+  for (const TexPaletteEntry& entry : palette) out.insert(out.end(), entry.begin(), entry.begin() + 3);
+
+  const bool top_first = (options.descriptor & 0x20) != 0;
+  const bool right_first = (options.descriptor & 0x10) != 0;
+  Bytes stored;
+  for (unsigned r = 0; r < height; ++r) {
+    const unsigned row = top_first ? height - 1 - r : r;
+    for (unsigned c = 0; c < width; ++c) {
+      const unsigned column = right_first ? width - 1 - c : c;
+      stored.push_back(bottom_up_pixels[std::size_t{row} * width + column]);
+    }
+  }
+  const bool run_length = options.image_type == 9 || options.image_type == 11;
+  append(out, run_length ? encode_rle(stored) : stored);
+  if (options.footer) {
+    const Bytes footer = {0, 0, 0, 0, 0, 0, 0, 0, 'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I',
+                          'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', 0};
+    append(out, footer);
+  }
+  return out;
+}
+
+Bytes make_pal(const TexPalette& palette) {
+  Bytes out = {'R', 'I', 'F', 'F', 0x14, 0x04, 0, 0, 'P', 'A', 'L', ' ',
+               'd', 'a', 't', 'a', 0x08, 0x04, 0, 0, 0x00, 0x03, 0x00, 0x01};
+  for (const TexPaletteEntry& e : palette) append(out, {e[2], e[1], e[0], e[3]});
+  append(out, {0, 0, 0, 0});
+  return out;
+}
+
+Bytes shrink_tga8(const Bytes& image, unsigned divisor) {
+  if (image.size() < 18) throw std::runtime_error("not a TGA image");
+  const unsigned width = get_u16le(&image[12]);
+  const unsigned height = get_u16le(&image[14]);
+  const std::size_t data = 18u + image[0] + get_u16le(&image[5]) * ((image[7] + 7u) / 8u);
+  if (image[2] != 1 || image[16] != 8 || image.size() < data + std::size_t{width} * height)
+    throw std::runtime_error("not an uncompressed 8-bit TGA image");
+  Bytes out(image.begin(), image.begin() + static_cast<long>(data));
+  put_u16le(&out[12], static_cast<std::uint16_t>(width / divisor));
+  put_u16le(&out[14], static_cast<std::uint16_t>(height / divisor));
+  for (unsigned row = 0; row < height / divisor; ++row) {
+    for (unsigned column = 0; column < width / divisor; ++column) {
+      out.push_back(image[data + std::size_t{row} * divisor * width + column * divisor]);
+    }
+  }
+  return out;
+}
+
+Bytes read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}

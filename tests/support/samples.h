@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "formats/tex.h"
+
+// Generated textures, images and palettes with asymmetric contents: every
+// palette entry has distinct blue, green, red and alpha, and no picture is
+// symmetric, so swapped bytes and flipped rows show.
+
+using Bytes = std::vector<unsigned char>;
+
+/// Palette entry n: blue n, green 255 - n, red 3n + 7, alpha 5n + 1 (mod 256).
+TexPalette sample_palette();
+
+/// The index of the pixel at (column, row) of the high level's test pattern.
+unsigned char sample_index(unsigned column, unsigned row);
+
+/// A width × height level sampled from the high pattern at every step-th
+/// column and row (step 1 is the high level itself), in file order.
+Bytes sample_level(unsigned width, unsigned height, unsigned step);
+
+/// A complete TEX file of the sub-type: header, palette (sub-types 1 and 14),
+/// three levels of 1, 3 or 4 bytes per pixel, padded to the minimum length the
+/// splitter asks for.
+Bytes make_tex(TexSubtype subtype, unsigned x, unsigned y);
+
+struct TgaOptions {
+  std::uint8_t image_type = 1;
+  std::uint8_t descriptor = 0;
+  std::string image_id;
+  bool footer = false;  ///< a TGA 2.0 footer after the pixels
+};
+
+/// An 8-bit colour-mapped image (24-bit colour map of 256 entries) whose
+/// pixels, given bottom row first, are stored as the options ask: run-length
+/// encoded for type 9 or 11, top row first or right to left by the descriptor.
+Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
+                const TexPalette& palette, const TgaOptions& options = {});
+
+/// A 1052-byte palette file as the splitter writes it.
+Bytes make_pal(const TexPalette& palette);
+
+/// An 8-bit image sampled down by divisor (nearest pixel), colour map kept:
+/// the medium or low level a user makes from the high image.
+Bytes shrink_tga8(const Bytes& image, unsigned divisor);
+
+Bytes read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const Bytes& bytes);

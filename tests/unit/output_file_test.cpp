@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "formats/output_file.h"
+#include "support/samples.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::size_t entries_in(const fs::path& dir) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+void put(OutputFile& out, const char* text) { std::fputs(text, out.stream()); }
+
+}  // namespace
+
+TEST(OutputFile, CommitReplacesTheTargetAndKeepsItsPermissionBits) {
+  TempDir dir;
+  write_file(dir / "t.tga", {'o', 'l', 'd'});
+  fs::permissions(dir / "t.tga", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  errno = 1234;
+  OutputFile out;
+  ASSERT_TRUE(out.open((dir / "t.tga").string()));
+  put(out, "new content");
+  EXPECT_EQ(read_file(dir / "t.tga"), (Bytes{'o', 'l', 'd'}));  // untouched until commit
+  ASSERT_TRUE(out.commit());
+  EXPECT_EQ(errno, 1234);
+  EXPECT_EQ(read_file(dir / "t.tga").size(), 11u);
+  EXPECT_EQ(fs::status(dir / "t.tga").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
+TEST(OutputFile, UncommittedOutputLeavesNoTraceAndTheOldFileIntact) {
+  TempDir dir;
+  write_file(dir / "t.tex", {'o', 'l', 'd'});
+  {
+    OutputFile out;
+    ASSERT_TRUE(out.open((dir / "t.tex").string()));
+    put(out, "half written");
+    EXPECT_EQ(entries_in(dir.path()), 2u);
+  }
+  EXPECT_EQ(read_file(dir / "t.tex"), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
+TEST(OutputFile, NewFileGetsTheModeFopenWouldGive) {
+  TempDir dir;
+  const mode_t old_mask = umask(027);
+  OutputFile out;
+  const bool opened = out.open((dir / "new.pal").string());
+  const bool committed = opened && out.commit();
+  umask(old_mask);
+  ASSERT_TRUE(committed);
+  EXPECT_EQ(fs::status(dir / "new.pal").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST(OutputFile, TargetsThatCannotBeWrittenAreRefusedWithTheirOwnErrorNumber) {
+  TempDir dir;
+  fs::create_directory(dir / "a_directory.tga");
+  OutputFile out;
+  errno = 0;
+  EXPECT_FALSE(out.open((dir / "a_directory.tga").string()));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_FALSE(out.open((dir / "missing_dir" / "x.tga").string()));
+  EXPECT_EQ(errno, ENOENT);
+  // A name as long as the system allows still gets its temporary file.
+  const std::string longest(255, 'n');
+  ASSERT_TRUE(out.open((dir / longest).string()));
+  ASSERT_TRUE(out.commit());
+  EXPECT_TRUE(fs::exists(dir / longest));
+}

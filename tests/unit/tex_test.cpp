@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "formats/tex.h"
+#include "support/samples.h"
+#include "support/streams.h"
+
+TEST(Tex, WritersProduceTheLittleEndianLayout) {
+  std::FILE* out = std::tmpfile();
+  TexHeader header;
+  header.x_size = 0x0102;
+  header.y_size = 0x0304;
+  header.tail = {14, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+  TexPalette palette{};
+  palette[0] = {0x11, 0x22, 0x33, 0x44};
+  palette[255] = {0xaa, 0xbb, 0xcc, 0xdd};
+  const Bytes level = {5, 6, 7};
+  ASSERT_TRUE(write_tex_header(out, header));
+  ASSERT_TRUE(write_tex_palette(out, palette));
+  ASSERT_TRUE(write_tex_level(out, level));
+  const Bytes bytes = contents_of(out);
+  std::fclose(out);
+
+  ASSERT_EQ(bytes.size(), 14u + 1024u + 3u);
+  const Bytes head(bytes.begin(), bytes.begin() + 14);
+  EXPECT_EQ(head, (Bytes{0x02, 0x01, 0x04, 0x03, 14, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(Bytes(bytes.begin() + 14, bytes.begin() + 18), (Bytes{0x11, 0x22, 0x33, 0x44}));
+  EXPECT_EQ(Bytes(bytes.begin() + 1034, bytes.begin() + 1038), (Bytes{0xaa, 0xbb, 0xcc, 0xdd}));
+  EXPECT_EQ(Bytes(bytes.end() - 3, bytes.end()), level);
+}
+
+TEST(Tex, DefaultTailIsSubtypeOne) {
+  EXPECT_EQ(kTexDefaultTail, (TexTail{0x01, 0x00, 0x03, 0x00, 0x01, 0, 0, 0, 0, 0}));
+}
+
+TEST(Tex, DimensionsAreReadLowByteFirstAndAMissingByteIsNamed) {
+  const Bytes header = {0x00, 0x01, 0x80, 0x00, 0x12};
+  std::uint16_t x = 0;
+  std::uint16_t y = 0;
+  std::FILE* in = stream_with(header);
+  EXPECT_EQ(read_tex_dimensions(in, x, y), TexDimensionsResult::ok);
+  EXPECT_EQ(x, 256);
+  EXPECT_EQ(y, 128);
+  EXPECT_EQ(read_tex_subtype(in), static_cast<TexSubtype>(0x12));
+  EXPECT_EQ(read_tex_subtype(in), std::nullopt);
+  std::fclose(in);
+
+  const TexDimensionsResult expected[] = {TexDimensionsResult::x_missing,
+                                          TexDimensionsResult::x_missing,
+                                          TexDimensionsResult::y_missing,
+                                          TexDimensionsResult::y_missing};
+  for (std::size_t length = 0; length < 4; ++length) {
+    std::FILE* cut = stream_with(Bytes(header.begin(), header.begin() + static_cast<long>(length)));
+    EXPECT_EQ(read_tex_dimensions(cut, x, y), expected[length]) << "length " << length;
+    std::fclose(cut);
+  }
+}
+
+TEST(Tex, MinimumLengthCountsFromTheProductOfTheDimensions) {
+  EXPECT_EQ(tex_min_length(256, 256), 87054u);
+  EXPECT_EQ(tex_min_length(0, 200), 1038u);
+  // 6 × 6: 36 + 9 + 2, one more than the 36 + 9 + 1 of the three levels.
+  EXPECT_EQ(tex_min_length(6, 6), 1085u);
+  // The largest header values must not wrap around 32 bits.
+  EXPECT_EQ(tex_min_length(65535, 65535), 5636973583ull);
+}
+
+TEST(Tex, PixelOffsetsAndSizesPerSubtype) {
+  EXPECT_EQ(tex_pixel_offset(TexSubtype::indexed), 1038);
+  EXPECT_EQ(tex_pixel_offset(TexSubtype::indexed_expanded), 1038);
+  EXPECT_EQ(tex_pixel_offset(TexSubtype::truecolour24), 14);
+  EXPECT_EQ(tex_pixel_offset(TexSubtype::truecolour32), 14);
+  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::indexed), 1u);
+  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::indexed_expanded), 1u);
+  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::truecolour24), 3u);
+  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::truecolour32), 4u);
+  EXPECT_EQ(tex_bytes_per_pixel(static_cast<TexSubtype>(2)), 0u);
+}
+
+TEST(Tex, PaletteIsReadInFileOrderAndEndOfFileIsReported) {
+  const Bytes file = make_tex(TexSubtype::indexed, 4, 4);
+  std::FILE* in = stream_with(file);
+  std::fseek(in, 14, SEEK_SET);
+  TexPalette palette{};
+  EXPECT_EQ(read_tex_palette(in, palette), ReadResult::ok);
+  EXPECT_EQ(palette, sample_palette());
+  std::fclose(in);
+
+  std::FILE* cut = stream_with(Bytes(file.begin(), file.begin() + 1037));
+  std::fseek(cut, 14, SEEK_SET);
+  EXPECT_EQ(read_tex_palette(cut, palette), ReadResult::end_of_file);
+  std::fclose(cut);
+}

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "formats/tga.h"
+#include "support/samples.h"
+#include "support/streams.h"
+
+namespace {
+
+Bytes header_bytes(const TgaHeader& header) {
+  std::FILE* out = std::tmpfile();
+  EXPECT_TRUE(write_tga_header(out, header));
+  const Bytes bytes = contents_of(out);
+  std::fclose(out);
+  return bytes;
+}
+
+Bytes pixel_bytes(TexSubtype subtype, const Bytes& stored, const TexPalette& palette) {
+  std::FILE* out = std::tmpfile();
+  EXPECT_TRUE(write_tga_pixels(out, subtype, stored, palette));
+  const Bytes bytes = contents_of(out);
+  std::fclose(out);
+  return bytes;
+}
+
+struct Decoded {
+  ReadResult result = ReadResult::read_error;
+  TgaHeader header;
+  Bytes pixels;
+  long end_position = 0;
+};
+
+/// Reads a whole image the way the builder does.
+Decoded decode(const Bytes& file) {
+  Decoded d;
+  std::FILE* in = stream_with(file);
+  if (read_tga_header(in, d.header) && skip_tga_colour_map(in, d.header)) {
+    d.pixels.assign(std::size_t{d.header.width} * d.header.height, 0);
+    d.result = read_tga_indices(in, d.header, d.pixels);
+    d.end_position = std::ftell(in);
+  }
+  std::fclose(in);
+  return d;
+}
+
+}  // namespace
+
+TEST(Tga, HeadersForEachSubtypeMatchTheTemplates) {
+  // 0x0102 wide, 0x0304 high: bytes that show a swap of width and height or of their halves.
+  EXPECT_EQ(header_bytes(tga_header_for_subtype(TexSubtype::indexed, 0x0102, 0x0304)),
+            (Bytes{0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0x18, 0x00, 0x00, 0x00, 0x00, 0x02,
+                   0x01, 0x04, 0x03, 0x08, 0x00}));
+  const Bytes thirty_two = {0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                            0x00, 0x00, 0x00, 0x02, 0x01, 0x04, 0x03, 0x20, 0x00};
+  EXPECT_EQ(header_bytes(tga_header_for_subtype(TexSubtype::indexed_expanded, 0x0102, 0x0304)),
+            thirty_two);
+  EXPECT_EQ(header_bytes(tga_header_for_subtype(TexSubtype::truecolour32, 0x0102, 0x0304)),
+            thirty_two);
+  Bytes twenty_four = thirty_two;
+  twenty_four[16] = 0x18;
+  EXPECT_EQ(header_bytes(tga_header_for_subtype(TexSubtype::truecolour24, 0x0102, 0x0304)),
+            twenty_four);
+}
+
+TEST(Tga, ColourMapAndPixelsUseEachSubtypesByteOrder) {
+  TexPalette palette = sample_palette();
+  palette[7] = {0x11, 0x22, 0x33, 0x44};
+
+  std::FILE* out = std::tmpfile();
+  ASSERT_TRUE(write_tga_colour_map(out, palette));
+  const Bytes map = contents_of(out);
+  std::fclose(out);
+  ASSERT_EQ(map.size(), 768u);
+  EXPECT_EQ(Bytes(map.begin() + 21, map.begin() + 24), (Bytes{0x11, 0x22, 0x33}));
+
+  EXPECT_EQ(pixel_bytes(TexSubtype::indexed, {7, 9}, palette), (Bytes{7, 9}));
+  EXPECT_EQ(pixel_bytes(TexSubtype::indexed_expanded, {7}, palette),
+            (Bytes{0x33, 0x22, 0x11, 0x44}));
+  EXPECT_EQ(pixel_bytes(TexSubtype::truecolour24, {0x11, 0x22, 0x33, 1, 2, 3}, palette),
+            (Bytes{0x33, 0x22, 0x11, 3, 2, 1}));
+  EXPECT_EQ(pixel_bytes(TexSubtype::truecolour32, {0x11, 0x22, 0x33, 0x44}, palette),
+            (Bytes{0x33, 0x22, 0x11, 0x44}));
+}
+
+TEST(Tga, ColourMapSkipCoversImageIdAndWholeEntries) {
+  struct Case {
+    unsigned id_length, map_length, entry_bits, skipped;
+  } cases[] = {{0, 256, 24, 768}, {0, 256, 32, 1024}, {0, 256, 16, 512}, {0, 0, 24, 0},
+               {0, 256, 0, 0},    {0, 10, 15, 20},    {5, 256, 24, 773}};
+  for (const Case& c : cases) {
+    Bytes file = {static_cast<unsigned char>(c.id_length), 1, 1, 0, 0,
+                  static_cast<unsigned char>(c.map_length & 0xff),
+                  static_cast<unsigned char>(c.map_length >> 8),
+                  static_cast<unsigned char>(c.entry_bits), 0, 0, 0, 0, 1, 0, 1, 0, 8, 0};
+    file.resize(18 + c.skipped, 0xee);
+    file.push_back(0x5a);  // the single pixel
+    const Decoded d = decode(file);
+    EXPECT_EQ(d.result, ReadResult::ok) << c.map_length << " x " << c.entry_bits;
+    EXPECT_EQ(d.pixels, Bytes{0x5a}) << c.map_length << " x " << c.entry_bits;
+  }
+}
+
+TEST(Tga, ShortFilesFailAtTheHeaderOrWithEndOfFile) {
+  const Bytes image = make_tga8(3, 2, {1, 2, 3, 4, 5, 6}, sample_palette());
+  for (std::size_t length = 0; length < image.size(); ++length) {
+    const Decoded d = decode(Bytes(image.begin(), image.begin() + static_cast<long>(length)));
+    EXPECT_EQ(d.result, length < 18 ? ReadResult::read_error : ReadResult::end_of_file)
+        << "length " << length;
+  }
+}
+
+TEST(Tga, SplitterImageReadsBackInFileOrderAndNothingAfterTheLastPixel) {
+  const TexPalette palette = sample_palette();
+  const Bytes pixels = sample_level(5, 3, 1);
+  std::FILE* out = std::tmpfile();
+  ASSERT_TRUE(write_tga_header(out, tga_header_for_subtype(TexSubtype::indexed, 5, 3)));
+  ASSERT_TRUE(write_tga_colour_map(out, palette));
+  ASSERT_TRUE(write_tga_pixels(out, TexSubtype::indexed, pixels, palette));
+  Bytes file = contents_of(out);
+  std::fclose(out);
+  ASSERT_EQ(file.size(), 786u + 15u);
+  file.push_back(0x99);  // a footer byte that must not be read
+
+  const Decoded d = decode(file);
+  EXPECT_EQ(d.result, ReadResult::ok);
+  EXPECT_EQ(d.header.width, 5);
+  EXPECT_EQ(d.header.height, 3);
+  EXPECT_EQ(d.pixels, pixels);
+  EXPECT_EQ(d.end_position, 801);
+}
+
+TEST(Tga, PaintProgramLayoutsAreDeliveredBottomRowFirst) {
+  const unsigned width = 7;
+  const unsigned height = 5;
+  Bytes pixels = sample_level(width, height, 1);
+  // Long runs as well as raw stretches, some running across row ends.
+  std::fill(pixels.begin() + 4, pixels.begin() + 17, 0x42);
+  const struct {
+    const char* name;
+    TgaOptions options;
+  } layouts[] = {
+      {"plain with image ID", {1, 0x00, "made by hand", true}},
+      {"top row first", {1, 0x20, "", false}},
+      {"right to left", {1, 0x10, "", false}},
+      {"top right first", {1, 0x30, "", false}},
+      {"run-length", {9, 0x00, "", true}},
+      {"run-length grey, top row first", {11, 0x20, "id", false}},
+  };
+  for (const auto& layout : layouts) {
+    const Decoded d = decode(make_tga8(width, height, pixels, sample_palette(), layout.options));
+    EXPECT_EQ(d.result, ReadResult::ok) << layout.name;
+    EXPECT_EQ(first_difference(d.pixels, pixels), -1) << layout.name;
+  }
+}
+
+TEST(Tga, RunLengthPacketsAreDecodedExactly) {
+  Bytes header = {0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 2, 0, 8, 0};
+  Bytes file = header;
+  // A run of 4 crossing the end of the first row, then a raw packet of 2.
+  const Bytes packets = {0x83, 0x07, 0x01, 0x08, 0x09};
+  file.insert(file.end(), packets.begin(), packets.end());
+  file.push_back(0x77);  // trailing byte: never read
+  const Decoded d = decode(file);
+  EXPECT_EQ(d.result, ReadResult::ok);
+  EXPECT_EQ(d.pixels, (Bytes{7, 7, 7, 7, 8, 9}));
+  EXPECT_EQ(d.end_position, 18 + 5);
+
+  // Packets that end before the last pixel, and a run cut before its value.
+  for (const Bytes& cut : {Bytes{0x83, 0x07}, Bytes{0x83, 0x07, 0x01, 0x08}, Bytes{0x85}}) {
+    Bytes short_file = header;
+    short_file.insert(short_file.end(), cut.begin(), cut.end());
+    EXPECT_EQ(decode(short_file).result, ReadResult::end_of_file);
+  }
+
+  // A run longer than the image needs is cut off without reading further.
+  Bytes long_run = header;
+  long_run.insert(long_run.end(), {0xff, 0x05, 0x66});
+  const Decoded d2 = decode(long_run);
+  EXPECT_EQ(d2.result, ReadResult::ok);
+  EXPECT_EQ(d2.pixels, Bytes(6, 5));
+  EXPECT_EQ(d2.end_position, 20);
+}

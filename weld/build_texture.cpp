@@ -1,0 +1,243 @@
+#include "weld/build_texture.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include "formats/input_file.h"
+#include "formats/output_file.h"
+#include "formats/pal.h"
+#include "formats/tex.h"
+#include "formats/tga.h"
+#include "shell/report.h"
+
+namespace {
+
+constexpr unsigned kMaxDimension = 512;
+
+/// The fixed work area, sized for the largest texture accepted (512 × 512).
+/// Each level is kept as its pixel bytes in the order they go to the TEX file.
+struct WeldWorkArea {
+  TexPalette palette;
+  std::array<unsigned char, 512 * 512> high;
+  std::array<unsigned char, 256 * 256> medium;
+  std::array<unsigned char, 128 * 128> low;
+};
+WeldWorkArea work;
+
+/// One level of detail as the builder reads it.
+struct LevelImage {
+  const char* suffix;
+  const char* open_failure;
+  const char* reading_text;
+  unsigned divisor;  // of the high size; 1 for the high level itself
+  std::span<unsigned char> buffer;
+};
+
+void strip_tex_extension(char* argument) {
+  const std::size_t length = std::strlen(argument);
+  if (length < 4) return;
+  char* ending = argument + length - 4;
+  // Byte-exact on purpose: ".Tex" names a different texture.
+  if (std::strcmp(ending, ".tex") == 0 || std::strcmp(ending, ".TEX") == 0) *ending = '\0';
+}
+
+bool read_palette_file(const std::string& texture) {
+  const std::string name = texture + ".pal";
+  print_progress("Opening %s...", name.c_str());
+  const InputFile file = open_input(name.c_str());
+  if (!file) {
+    print_progress("not found.\n");
+    print_system_error("ERROR! Could not open palette file! ");
+    return false;
+  }
+  print_progress("Reading data for palette...");
+  PalHeader header;
+  if (!read_pal_header(file.get(), header)) {
+    print_system_error("\nERROR! Could not read palette header ");
+    return false;
+  }
+  switch (read_pal_entries(file.get(), work.palette)) {
+    case ReadResult::read_error:
+      print_system_error("\nERROR! Could not read palette! ");
+      return false;
+    case ReadResult::end_of_file:
+      print_error("\nERROR! Tried to read past EOF!\n");
+      return false;
+    case ReadResult::ok:
+      break;
+  }
+  print_progress("done!\n");
+  return true;
+}
+
+bool check_level_size(const LevelImage& level, const TgaHeader& image, const TgaHeader& high) {
+  if (level.divisor == 1) {
+    if (image.width > kMaxDimension || image.height > kMaxDimension) {
+      print_error("ERROR! Image exceeds maximum size!\n");
+      return false;
+    }
+  } else if (image.width != high.width / level.divisor ||
+             image.height != high.height / level.divisor) {
+    print_error("ERROR! Image not correct size!\n");
+    return false;
+  }
+  // Taking the bytes of a true-colour image as indices would write a garbage
+  // texture over a good one.
+  const bool indexed_type = image.image_type == kTgaColourMapped || image.image_type == kTgaGrey ||
+                            image.image_type == kTgaColourMappedRle ||
+                            image.image_type == kTgaGreyRle;
+  if (image.pixel_depth != 8 || !indexed_type) {
+    print_error("ERROR! Image is not an 8-bit colour-mapped or grey-scale image!\n");
+    return false;
+  }
+  return true;
+}
+
+/// Reads one level's image into its buffer. For the high level, image is
+/// filled in and serves as high; the others are checked against high.
+bool read_level_image(const std::string& texture, const LevelImage& level, const TgaHeader& high,
+                      TgaHeader& image) {
+  const std::string name = texture + level.suffix;
+  print_progress("Opening %s...", name.c_str());
+  const InputFile file = open_input(name.c_str());
+  if (!file) {
+    print_progress("not found.\n");
+    print_system_error(level.open_failure);
+    return false;
+  }
+  if (!read_tga_header(file.get(), image)) {
+    print_system_error("\nERROR! Could not read tga header ");
+    return false;
+  }
+  print_progress("\nDimensions of image = %dx%d\n", image.width, image.height);
+  if (!check_level_size(level, image, high)) return false;
+  print_progress("%s", level.reading_text);
+  if (!skip_tga_colour_map(file.get(), image)) {
+    print_system_error("\nERROR! Could not find start of data! ");
+    return false;
+  }
+  const std::size_t size = std::size_t{image.width} * image.height;
+  switch (read_tga_indices(file.get(), image, level.buffer.first(size))) {
+    case ReadResult::read_error:
+      print_system_error("\nERROR! Could not read image data! ");
+      return false;
+    case ReadResult::end_of_file:
+      print_error("\nERROR! Tried to read past end-of-file!\n");
+      return false;
+    case ReadResult::ok:
+      break;
+  }
+  print_progress("done!\n");
+  return true;
+}
+
+bool read_level_images(const std::string& texture, TexHeader& header) {
+  const LevelImage high_level = {"_h.tga", "ERROR! Could not open high LOD image! ",
+                                 "Reading data for high quality image...", 1, work.high};
+  const LevelImage medium_level = {"_m.tga", "ERROR! Could not open medium LOD image! ",
+                                   "Reading data for medium quality image...", 2, work.medium};
+  const LevelImage low_level = {"_l.tga", "ERROR! Could not open low LOD image! ",
+                                "Reading data for low quality image...", 4, work.low};
+  TgaHeader high;
+  TgaHeader other;
+  if (!read_level_image(texture, high_level, high, high)) return false;
+  header.x_size = high.width;
+  header.y_size = high.height;
+  return read_level_image(texture, medium_level, high, other) &&
+         read_level_image(texture, low_level, high, other);
+}
+
+/// Takes bytes 4 to 13 of the TEX file being replaced, or the default tail.
+bool take_header_tail(const std::string& tex_name, TexTail& tail) {
+  print_progress("Checking %s...", tex_name.c_str());
+  const InputFile file = open_input(tex_name.c_str());
+  if (!file) {
+    print_progress("not found.  Creating new TEX file...");
+    tail = kTexDefaultTail;
+    return true;
+  }
+  if (std::fseek(file.get(), 4, SEEK_SET) != 0) {
+    print_system_error("ERROR! Could not find start of TEX file! ");
+    return false;
+  }
+  if (!read_record(file.get(), tail)) {
+    print_progress("could not determine sub-type, assuming CAR.");
+    tail = kTexDefaultTail;
+    return true;
+  }
+  // A true-colour texture has no palette; indices under its header would be garbage.
+  const auto subtype = static_cast<TexSubtype>(tail[0]);
+  if (subtype == TexSubtype::truecolour24 || subtype == TexSubtype::truecolour32) {
+    print_error("\nERROR! %s has true-colour sub-type %d, not replaced!\n", tex_name.c_str(),
+                static_cast<int>(tail[0]));
+    return false;
+  }
+  return true;
+}
+
+/// Writes the TEX file whole, or leaves the old one exactly as it was.
+bool write_texture(const std::string& tex_name, const TexHeader& header) {
+  OutputFile out;
+  if (!out.open(tex_name)) {
+    print_progress("failed.\n");
+    print_system_error("ERROR!  Could not create TEX file ");
+    return false;
+  }
+  print_progress("Writing %s...\n", tex_name.c_str());
+  if (!write_tex_header(out.stream(), header)) {
+    print_system_error("\nERROR!  Could not write TEX header! ");
+    return false;
+  }
+  print_progress("writing palette in BGRA format...");
+  if (!write_tex_palette(out.stream(), work.palette)) {
+    print_system_error("\nERROR! Could not write palette! ");
+    return false;
+  }
+  print_progress("done!\n");
+
+  const std::size_t x = header.x_size;
+  const std::size_t y = header.y_size;
+  const struct {
+    const char* progress;
+    std::span<const unsigned char> bytes;
+  } levels[] = {
+      {"Saving high LOD...", std::span(work.high).first(x * y)},
+      {"Saving medium LOD...", std::span(work.medium).first((x / 2) * (y / 2))},
+      {"Saving low LOD...", std::span(work.low).first((x / 4) * (y / 4))},
+  };
+  for (const auto& level : levels) {
+    print_progress("%s", level.progress);
+    const bool last = &level == &levels[2];
+    // The file is complete and in place before the last "done!".
+    if (!write_tex_level(out.stream(), level.bytes) || (last && !out.commit())) {
+      print_system_error("\nERROR! Could not write data! ");
+      return false;
+    }
+    print_progress("done!\n");
+  }
+  return true;
+}
+
+}  // namespace
+
+bool build_texture(char* argument) {
+  strip_tex_extension(argument);
+  const std::string texture = argument;
+  const std::string tex_name = texture + ".tex";
+
+  if (chdir(texture.c_str()) != 0) {
+    print_system_error("ERROR! Could not change to image directory! ");
+    return false;
+  }
+  TexHeader header;
+  if (!read_palette_file(texture) || !read_level_images(texture, header)) return false;
+  // The TEX file lies beside the image directory.
+  (void)!chdir("..");
+  return take_header_tail(tex_name, header.tail) && write_texture(tex_name, header);
+}
