@@ -1,3 +1,259 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
+#include "support/samples.h"
+#include "support/streams.h"
 #include "support/tools.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+RunResult split(const TempDir& dir, const std::vector<std::string>& args,
+                const RunOptions& options = {}) {
+  return run_tool(kSkinsplit, args, dir.path(), options);
+}
+
+/// The TGA image a TEX file must become, worked out from the TEX bytes alone.
+Bytes expected_tga(const Bytes& tex) {
+  const unsigned x = get_u16le(&tex[0]);
+  const unsigned y = get_u16le(&tex[2]);
+  const unsigned subtype = tex[4];
+  const std::size_t pixels = std::size_t{x} * y;
+  Bytes out(18, 0);
+  put_u16le(&out[12], static_cast<std::uint16_t>(x));
+  put_u16le(&out[14], static_cast<std::uint16_t>(y));
+  const unsigned char* palette = &tex[14];
+  if (subtype == 1) {
+    out[1] = 1, out[2] = 1, out[6] = 1, out[7] = 24, out[16] = 8;
+    for (int n = 0; n < 256; ++n) out.insert(out.end(), palette + 4 * n, palette + 4 * n + 3);
+    out.insert(out.end(), tex.begin() + 1038, tex.begin() + 1038 + static_cast<long>(pixels));
+  } else if (subtype == 14) {
+    out[2] = 2, out[16] = 32;
+    for (std::size_t i = 0; i < pixels; ++i) {
+      const unsigned char* e = palette + 4 * tex[1038 + i];
+      out.insert(out.end(), {e[2], e[1], e[0], e[3]});
+    }
+  } else {
+    const std::size_t size = subtype == 17 ? 3 : 4;
+    out[2] = 2, out[16] = static_cast<unsigned char>(8 * size);
+    for (std::size_t i = 0; i < pixels; ++i) {
+      const unsigned char* s = &tex[14 + size * i];
+      out.insert(out.end(), {s[2], s[1], s[0]});
+      if (size == 4) out.push_back(s[3]);
+    }
+  }
+  return out;
+}
+
+/// The palette file a sub-type 1 TEX file must give: red and blue swapped.
+Bytes expected_pal(const Bytes& tex) {
+  TexPalette palette;
+  for (int n = 0; n < 256; ++n) {
+    for (int b = 0; b < 4; ++b) palette[n][b] = tex[14 + 4 * n + b];
+  }
+  return make_pal(palette);
+}
+
+std::string transcript_indexed(const std::string& base, std::size_t length, unsigned x, unsigned y) {
+  return "Opening " + base + ".tex...\nProcessing " + std::to_string(length) +
+         " bytes\nDimensions of main image = " + std::to_string(x) + "x" + std::to_string(y) +
+         "\nReading data for palette...\nReading data for high quality image...\n"
+         "Checking for sub directory creation\nCreating subdirectory tga\n"
+         "Saving palette " + base + ".pal...writing header...writing palette in RGBA format...done!\n"
+         "Saving image " + base + ".tga...writing header...writing palette...writing data...done!\n";
+}
+
+std::size_t entries_in(const fs::path& dir) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+}  // namespace
+
+TEST(Skinsplit, EverySubtypeGivesExactlyTheExpectedFiles) {
+  TempDir dir;
+  const struct {
+    TexSubtype subtype;
+    unsigned x, y;
+  } cases[] = {{TexSubtype::indexed, 6, 4},         {TexSubtype::indexed_expanded, 5, 3},
+               {TexSubtype::truecolour24, 3, 7},    {TexSubtype::truecolour32, 8, 2},
+               {TexSubtype::indexed, 256, 256},     {TexSubtype::indexed, 0, 9},
+               {TexSubtype::truecolour24, 256, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.subtype)) + ": " + std::to_string(c.x) + "x" +
+                 std::to_string(c.y));
+    const Bytes tex = make_tex(c.subtype, c.x, c.y);
+    write_file(dir / "t.tex", tex);
+    const RunResult r = split(dir, {"t.tex"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(first_difference(read_file(dir / "tga" / "t.tga"), expected_tga(tex)), -1);
+    if (c.subtype == TexSubtype::indexed) {
+      EXPECT_EQ(r.out, transcript_indexed("t", tex.size(), c.x, c.y) + kPrompt);
+      EXPECT_EQ(read_file(dir / "tga" / "t.pal"), expected_pal(tex));
+    } else {
+      EXPECT_FALSE(fs::exists(dir / "tga" / "t.pal"));
+    }
+    fs::remove_all(dir / "tga");
+  }
+}
+
+TEST(Skinsplit, RefusedTexturesGetOneMessageAndWriteNothing) {
+  TempDir dir;
+  Bytes big = make_tex(TexSubtype::indexed, 4, 4);
+  big[0] = 0x01, big[1] = 0x01;  // X = 257
+  Bytes unsupported = make_tex(TexSubtype::indexed, 4, 4);
+  unsupported[4] = 15;
+  Bytes short17 = make_tex(TexSubtype::truecolour24, 64, 64);
+  short17.resize(tex_min_length(64, 64));  // long enough for the check, not for 3 bytes a pixel
+  const Bytes full = make_tex(TexSubtype::indexed, 256, 256);
+  const struct {
+    const char* name;
+    Bytes file;
+    std::string out_tail;
+    std::string err;
+  } cases[] = {
+      {"big", big, "Dimensions of main image = 257x4\n", "ERROR! Image exeeds maximum size!\n"},
+      {"cut", Bytes(full.begin(), full.begin() + 87053), "Dimensions of main image = 256x256\n",
+       "ERROR! Invalid input file, too short!\n"},
+      {"sub15", unsupported, "Dimensions of main image = 4x4\n",
+       "\n\nERROR!  Unsupported TEX subtype - 15\n\n"},
+      {"short17", short17, "Reading data for high quality image...\n",
+       "ERROR! Tried to read past end-of-file!\n"},
+      {"onebyte", Bytes{7}, "Processing 1 bytes\n",
+       "ERROR! Could not determine X size of input file! : Success\n"},
+      {"threebytes", Bytes{7, 0, 7}, "Processing 3 bytes\n",
+       "ERROR! Could not determine Y size of input file! : Success\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(dir / (std::string(c.name) + ".tex"), c.file);
+    const RunResult r = split(dir, {c.name});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "Opening " + std::string(c.name) + ".tex...\nProcessing " +
+                         std::to_string(c.file.size()) + r.out.substr(r.out.find(" bytes\n")));
+    EXPECT_EQ(r.out.substr(r.out.size() - kPrompt.size() - c.out_tail.size()), c.out_tail + kPrompt);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_FALSE(fs::exists(dir / "tga"));
+  }
+  write_file(dir / "ok.tex", full);  // exactly the minimum length
+  EXPECT_EQ(split(dir, {"ok"}).exit_code, 0);
+  const RunResult missing = split(dir, {"absent.tex"});
+  EXPECT_EQ(missing.out, "Opening absent.tex...file not found!\n" + kPrompt);
+  EXPECT_EQ(missing.err, "");
+}
+
+TEST(Skinsplit, ArgumentsAreResolvedByDirectoryBaseNameAndExtension) {
+  TempDir dir;
+  fs::create_directories(dir / "skins" / "set");
+  const Bytes tex = make_tex(TexSubtype::indexed, 8, 8);
+  write_file(dir / "a.tex", tex);
+  write_file(dir / "b.tex", tex);
+  write_file(dir / "my.car.tex", tex);
+  write_file(dir / "skins" / "set" / "c.tex", tex);
+  // Any extension or none opens NAME.tex; only the last dot counts; every
+  // argument starts from where the tool started.
+  const RunResult r = split(dir, {"a", "b.bmp", "my.car.old", "skins/set/c.tex", "./a.TEX"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const fs::path& out : {dir / "tga" / "a.tga", dir / "tga" / "b.tga", dir / "tga" / "my.car.tga",
+                              dir / "skins" / "set" / "tga" / "c.tga"}) {
+    EXPECT_EQ(read_file(out), expected_tga(tex)) << out;
+  }
+
+  const RunResult no_dir = split(dir, {"nowhere/a.tex", "a.tex"});
+  EXPECT_EQ(no_dir.exit_code, 1);
+  EXPECT_EQ(no_dir.err, "ERROR! Could not change to texture directory! : No such file or directory\n");
+  EXPECT_EQ(no_dir.out.substr(0, 15), "Opening a.tex..");
+}
+
+TEST(Skinsplit, AnExistingTgaDirectoryIsReusedAndItsFilesReplaced) {
+  TempDir dir;
+  fs::create_directory(dir / "tga");
+  write_file(dir / "tga" / "t.tga", {'o', 'l', 'd'});
+  write_file(dir / "tga" / "t.pal", {'o', 'l', 'd'});
+  fs::permissions(dir / "tga" / "t.tga", fs::perms::owner_read | fs::perms::owner_write);
+  const Bytes tex = make_tex(TexSubtype::indexed, 4, 8);
+  write_file(dir / "t.tex", tex);
+  write_file(dir / "short.tex", {1});
+  // mkdir of the existing "tga" leaves "File exists" as the error number, and
+  // nothing clears it before the next argument's end-of-file failure.
+  const RunResult r = split(dir, {"t", "short"});
+  EXPECT_EQ(r.err, "ERROR! Could not determine X size of input file! : File exists\n");
+  EXPECT_EQ(read_file(dir / "tga" / "t.tga"), expected_tga(tex));
+  EXPECT_EQ(read_file(dir / "tga" / "t.pal"), expected_pal(tex));
+  EXPECT_EQ(fs::status(dir / "tga" / "t.tga").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(entries_in(dir / "tga"), 2u);
+}
+
+TEST(Skinsplit, ATgaThatIsNotADirectoryStopsBeforeWriting) {
+  TempDir dir;
+  write_file(dir / "tga", {'x'});
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  const RunResult r = split(dir, {"t"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "ERROR! Could not create subdirectory tga! : Not a directory\n");
+  EXPECT_NE(r.out.find("Checking for sub directory creation\nCreating subdirectory tga\n" + kPrompt),
+            std::string::npos);
+  EXPECT_EQ(entries_in(dir.path()), 2u);
+}
+
+TEST(Skinsplit, AFailedWriteKeepsTheOldFileAndNeverSaysDone) {
+  TempDir dir;
+  fs::create_directory(dir / "tga");
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 64, 64));  // image of 4882 bytes
+  write_file(dir / "tga" / "t.pal", {'o', 'l', 'd', 'p'});
+  write_file(dir / "tga" / "t.tga", {'o', 'l', 'd', 'i'});
+  const struct {
+    long limit;
+    std::string out_end;
+    std::string err;
+  } cases[] = {
+      // The palette file fails only when it is flushed at the end.
+      {1000, "writing palette in RGBA format...",
+       "\nERROR! Could not terminate palette! : File too large\n"},
+      // The image fails in the middle of its pixels...
+      {2000, "writing data...", "\nERROR! Could not write data! : File too large\n"},
+      // ...or at its very last byte, when it is flushed.
+      {4881, "writing data...", "\nERROR! Could not write data! : File too large\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    RunOptions options;
+    options.file_size_limit = c.limit;
+    const RunResult r = split(dir, {"t"}, options);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out.substr(r.out.size() - kPrompt.size() - c.out_end.size()), c.out_end + kPrompt);
+    EXPECT_EQ(read_file(dir / "tga" / "t.tga"), (Bytes{'o', 'l', 'd', 'i'}));
+    if (c.limit < 1052) {
+      EXPECT_EQ(read_file(dir / "tga" / "t.pal"), (Bytes{'o', 'l', 'd', 'p'}));
+    }
+    EXPECT_EQ(entries_in(dir / "tga"), 2u);
+  }
+}
+
+TEST(Skinsplit, AReadOnlyOutputIsRefusedAndLeftAlone) {
+  if (!can_test_permissions()) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  TempDir dir;
+  fs::create_directory(dir / "tga");
+  fs::permissions(dir / "tga", fs::perms::all);
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  write_file(dir / "tga" / "t.tga", {'o', 'l', 'd'});
+  fs::permissions(dir / "tga" / "t.tga", fs::perms::owner_read | fs::perms::group_read |
+                                             fs::perms::others_read);
+  RunOptions options;
+  options.unprivileged = true;
+  const RunResult r = split(dir, {"t"}, options);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Saving image t.tga...\ncould not create t.tga!\n" + kPrompt),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(read_file(dir / "tga" / "t.tga"), (Bytes{'o', 'l', 'd'}));
+  EXPECT_TRUE(fs::exists(dir / "tga" / "t.pal"));
+  EXPECT_EQ(entries_in(dir / "tga"), 2u);
+}
