@@ -30,7 +30,8 @@ inline void put_u16le(unsigned char* b, std::uint16_t value) {
 
 /// Stores value at b, low byte first.
 inline void put_u32le(unsigned char* b, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
+  for (int i = 0; i < 4; ++i)
+    b[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
 }
 
 /// Reads one byte. The stream's error indicator is looked at before its

@@ -11,4 +11,6 @@ struct InputFileCloser {
 using InputFile = std::unique_ptr<std::FILE, InputFileCloser>;
 
 /// Opens path for binary reading; empty when it cannot be opened.
-inline InputFile open_input(const char* path) { return InputFile(std::fopen(path, "rb")); }
+inline InputFile open_input(const char* path) {
+  return InputFile(std::fopen(path, "rb"));
+}

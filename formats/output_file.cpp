@@ -43,7 +43,9 @@ bool inspect_target(const std::string& target, struct stat& existing, bool& exis
 
 }  // namespace
 
-OutputFile::~OutputFile() { discard(); }
+OutputFile::~OutputFile() {
+  discard();
+}
 
 bool OutputFile::open(const std::string& target) {
   discard();

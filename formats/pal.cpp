@@ -36,7 +36,9 @@ constexpr std::array<std::size_t, 4> kEntryOrder = {2, 1, 0, 3};
 
 }  // namespace
 
-bool write_pal_header(std::FILE* stream) { return write_record(stream, encode_pal_header(kPalHeader)); }
+bool write_pal_header(std::FILE* stream) {
+  return write_record(stream, encode_pal_header(kPalHeader));
+}
 
 bool write_pal_entries(std::FILE* stream, const TexPalette& palette) {
   for (const TexPaletteEntry& entry : palette) {

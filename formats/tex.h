@@ -18,10 +18,10 @@
 /// The sub-type byte at offset 4: how the palette and the pixels are stored.
 /// Files may hold any other value; these are the ones the splitter handles.
 enum class TexSubtype : unsigned char {
-  indexed = 1,           ///< palette, one index byte per pixel
-  indexed_expanded = 14, ///< palette, one index byte per pixel, expanded to true colour on output
-  truecolour24 = 17,     ///< no palette, three bytes per pixel
-  truecolour32 = 18,     ///< no palette, four bytes per pixel
+  indexed = 1,            ///< palette, one index byte per pixel
+  indexed_expanded = 14,  ///< palette, one index byte per pixel, expanded to true colour on output
+  truecolour24 = 17,      ///< no palette, three bytes per pixel
+  truecolour32 = 18,      ///< no palette, four bytes per pixel
 };
 
 inline constexpr std::size_t kTexHeaderSize = 14;

@@ -6,16 +6,16 @@ using TgaBytes = std::array<unsigned char, kTgaHeaderSize>;
 
 // The two headers the splitter starts from; size and depth are filled in.
 constexpr TgaBytes kColourMappedTemplate = {
-    0x00,              // ID length: no image ID
-    0x01,              // colour map type: present
-    0x01,              // image type: uncompressed, colour-mapped
-    0x00, 0x00,        // first colour map entry
-    0x00, 0x00,        // colour map length (set per file)
-    0x18,              // colour map entry size: 24 bits, blue green red
+    0x00,                    // ID length: no image ID
+    0x01,                    // colour map type: present
+    0x01,                    // image type: uncompressed, colour-mapped
+    0x00, 0x00,              // first colour map entry
+    0x00, 0x00,              // colour map length (set per file)
+    0x18,                    // colour map entry size: 24 bits, blue green red
     0x00, 0x00, 0x00, 0x00,  // X and Y origin
     0x00, 0x00, 0x00, 0x00,  // width and height (set per file)
-    0x08,              // pixel depth: one index byte
-    0x00};             // descriptor: first row at the bottom, no alpha bits
+    0x08,                    // pixel depth: one index byte
+    0x00};                   // descriptor: first row at the bottom, no alpha bits
 constexpr TgaBytes kTrueColourTemplate = {0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0,
                                           0,    0,    0,    0, 0, 0, 0, 0, 0};
 

@@ -260,8 +260,7 @@ bool save_image(const std::string& base, const TextureFacts& facts) {
     }
   }
   print_progress("writing data...");
-  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) ||
-      !out.commit()) {
+  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) || !out.commit()) {
     print_system_error("\nERROR! Could not write data! ");
     return false;
   }

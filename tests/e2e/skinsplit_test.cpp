@@ -28,7 +28,8 @@ Bytes expected_tga(const Bytes& tex) {
   const unsigned char* palette = &tex[14];
   if (subtype == 1) {
     out[1] = 1, out[2] = 1, out[6] = 1, out[7] = 24, out[16] = 8;
-    for (int n = 0; n < 256; ++n) out.insert(out.end(), palette + 4 * n, palette + 4 * n + 3);
+    for (int n = 0; n < 256; ++n)
+      out.insert(out.end(), palette + 4 * n, palette + 4 * n + 3);
     out.insert(out.end(), tex.begin() + 1038, tex.begin() + 1038 + static_cast<long>(pixels));
   } else if (subtype == 14) {
     out[2] = 2, out[16] = 32;
@@ -52,22 +53,28 @@ Bytes expected_tga(const Bytes& tex) {
 Bytes expected_pal(const Bytes& tex) {
   TexPalette palette;
   for (int n = 0; n < 256; ++n) {
-    for (int b = 0; b < 4; ++b) palette[n][b] = tex[14 + 4 * n + b];
+    for (int b = 0; b < 4; ++b)
+      palette[n][b] = tex[14 + 4 * n + b];
   }
   return make_pal(palette);
 }
 
-std::string transcript_indexed(const std::string& base, std::size_t length, unsigned x, unsigned y) {
+std::string transcript_indexed(const std::string& base, std::size_t length, unsigned x,
+                               unsigned y) {
   return "Opening " + base + ".tex...\nProcessing " + std::to_string(length) +
          " bytes\nDimensions of main image = " + std::to_string(x) + "x" + std::to_string(y) +
          "\nReading data for palette...\nReading data for high quality image...\n"
          "Checking for sub directory creation\nCreating subdirectory tga\n"
-         "Saving palette " + base + ".pal...writing header...writing palette in RGBA format...done!\n"
-         "Saving image " + base + ".tga...writing header...writing palette...writing data...done!\n";
+         "Saving palette " +
+         base +
+         ".pal...writing header...writing palette in RGBA format...done!\n"
+         "Saving image " +
+         base + ".tga...writing header...writing palette...writing data...done!\n";
 }
 
 std::size_t entries_in(const fs::path& dir) {
-  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
 }  // namespace
@@ -77,9 +84,9 @@ TEST(Skinsplit, EverySubtypeGivesExactlyTheExpectedFiles) {
   const struct {
     TexSubtype subtype;
     unsigned x, y;
-  } cases[] = {{TexSubtype::indexed, 6, 4},         {TexSubtype::indexed_expanded, 5, 3},
-               {TexSubtype::truecolour24, 3, 7},    {TexSubtype::truecolour32, 8, 2},
-               {TexSubtype::indexed, 256, 256},     {TexSubtype::indexed, 0, 9},
+  } cases[] = {{TexSubtype::indexed, 6, 4},       {TexSubtype::indexed_expanded, 5, 3},
+               {TexSubtype::truecolour24, 3, 7},  {TexSubtype::truecolour32, 8, 2},
+               {TexSubtype::indexed, 256, 256},   {TexSubtype::indexed, 0, 9},
                {TexSubtype::truecolour24, 256, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.subtype)) + ": " + std::to_string(c.x) + "x" +
@@ -134,7 +141,8 @@ TEST(Skinsplit, RefusedTexturesGetOneMessageAndWriteNothing) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "Opening " + std::string(c.name) + ".tex...\nProcessing " +
                          std::to_string(c.file.size()) + r.out.substr(r.out.find(" bytes\n")));
-    EXPECT_EQ(r.out.substr(r.out.size() - kPrompt.size() - c.out_tail.size()), c.out_tail + kPrompt);
+    EXPECT_EQ(r.out.substr(r.out.size() - kPrompt.size() - c.out_tail.size()),
+              c.out_tail + kPrompt);
     EXPECT_EQ(r.err, c.err);
     EXPECT_FALSE(fs::exists(dir / "tga"));
   }
@@ -158,14 +166,16 @@ TEST(Skinsplit, ArgumentsAreResolvedByDirectoryBaseNameAndExtension) {
   const RunResult r = split(dir, {"a", "b.bmp", "my.car.old", "skins/set/c.tex", "./a.TEX"});
   EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
   EXPECT_EQ(r.err, "");
-  for (const fs::path& out : {dir / "tga" / "a.tga", dir / "tga" / "b.tga", dir / "tga" / "my.car.tga",
-                              dir / "skins" / "set" / "tga" / "c.tga"}) {
+  for (const fs::path& out :
+       {dir / "tga" / "a.tga", dir / "tga" / "b.tga", dir / "tga" / "my.car.tga",
+        dir / "skins" / "set" / "tga" / "c.tga"}) {
     EXPECT_EQ(read_file(out), expected_tga(tex)) << out;
   }
 
   const RunResult no_dir = split(dir, {"nowhere/a.tex", "a.tex"});
   EXPECT_EQ(no_dir.exit_code, 1);
-  EXPECT_EQ(no_dir.err, "ERROR! Could not change to texture directory! : No such file or directory\n");
+  EXPECT_EQ(no_dir.err,
+            "ERROR! Could not change to texture directory! : No such file or directory\n");
   EXPECT_EQ(no_dir.out.substr(0, 15), "Opening a.tex..");
 }
 
@@ -196,8 +206,9 @@ TEST(Skinsplit, ATgaThatIsNotADirectoryStopsBeforeWriting) {
   const RunResult r = split(dir, {"t"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "ERROR! Could not create subdirectory tga! : Not a directory\n");
-  EXPECT_NE(r.out.find("Checking for sub directory creation\nCreating subdirectory tga\n" + kPrompt),
-            std::string::npos);
+  EXPECT_NE(
+      r.out.find("Checking for sub directory creation\nCreating subdirectory tga\n" + kPrompt),
+      std::string::npos);
   EXPECT_EQ(entries_in(dir.path()), 2u);
 }
 
@@ -243,8 +254,8 @@ TEST(Skinsplit, AReadOnlyOutputIsRefusedAndLeftAlone) {
   fs::permissions(dir / "tga", fs::perms::all);
   write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
   write_file(dir / "tga" / "t.tga", {'o', 'l', 'd'});
-  fs::permissions(dir / "tga" / "t.tga", fs::perms::owner_read | fs::perms::group_read |
-                                             fs::perms::others_read);
+  fs::permissions(dir / "tga" / "t.tga",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   RunOptions options;
   options.unprivileged = true;
   const RunResult r = split(dir, {"t"}, options);

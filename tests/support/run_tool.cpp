@@ -34,7 +34,8 @@ constexpr uid_t kNobody = 65534;
   }
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(exe.c_str()));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   execv(exe.c_str(), argv.data());
   _exit(127);

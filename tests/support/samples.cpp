@@ -33,8 +33,9 @@ Bytes sample_level(unsigned width, unsigned height, unsigned step) {
 
 namespace {
 
-void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-
+void append(Bytes& out, const Bytes& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
 
 /// A level in the TEX file's own pixel bytes: indices, or made-up colours
 /// whose bytes all differ, for the true-colour sub-types.
@@ -43,7 +44,8 @@ Bytes stored_level(TexSubtype subtype, unsigned width, unsigned height, unsigned
   const unsigned size = tex_bytes_per_pixel(subtype);
   Bytes out;
   for (const unsigned char index : indices) {
-    for (unsigned b = 0; b < size; ++b) out.push_back(static_cast<unsigned char>(index + 61 * b));
+    for (unsigned b = 0; b < size; ++b)
+      out.push_back(static_cast<unsigned char>(index + 61 * b));
   }
   return out;
 }
@@ -55,7 +57,8 @@ Bytes encode_rle(const Bytes& pixels) {
   std::size_t at = 0;
   while (at < pixels.size()) {
     std::size_t run = 1;
-    while (at + run < pixels.size() && run < 128 && pixels[at + run] == pixels[at]) ++run;
+    while (at + run < pixels.size() && run < 128 && pixels[at + run] == pixels[at])
+      ++run;
     if (run >= 3) {
       out.push_back(static_cast<unsigned char>(0x80 | (run - 1)));
       out.push_back(pixels[at]);
@@ -88,7 +91,8 @@ Bytes make_tex(TexSubtype subtype, unsigned x, unsigned y) {
   std::copy(kTexDefaultTail.begin(), kTexDefaultTail.end(), out.begin() + 4);
   out[4] = static_cast<unsigned char>(subtype);
   if (subtype == TexSubtype::indexed || subtype == TexSubtype::indexed_expanded) {
-    for (const TexPaletteEntry& entry : sample_palette()) out.insert(out.end(), entry.begin(), entry.end());
+    for (const TexPaletteEntry& entry : sample_palette())
+      out.insert(out.end(), entry.begin(), entry.end());
   }
   append(out, stored_level(subtype, x, y, 1));
   append(out, stored_level(subtype, x / 2, y / 2, 2));
@@ -110,7 +114,8 @@ Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
   out[16] = 8;
   out[17] = options.descriptor;
   out.insert(out.end(), options.image_id.begin(), options.image_id.end());
-  for (const TexPaletteEntry& entry : palette) out.insert(out.end(), entry.begin(), entry.begin() + 3);
+  for (const TexPaletteEntry& entry : palette)
+    out.insert(out.end(), entry.begin(), entry.begin() + 3);
 
   const bool top_first = (options.descriptor & 0x20) != 0;
   const bool right_first = (options.descriptor & 0x10) != 0;
@@ -125,17 +130,18 @@ Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
   const bool run_length = options.image_type == 9 || options.image_type == 11;
   append(out, run_length ? encode_rle(stored) : stored);
   if (options.footer) {
-    const Bytes footer = {0, 0, 0, 0, 0, 0, 0, 0, 'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I',
-                          'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', 0};
+    const Bytes footer = {0,   0,   0,   0,   0,   0,   0,   0,   'T', 'R', 'U', 'E', 'V',
+                          'I', 'S', 'I', 'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', 0};
     append(out, footer);
   }
   return out;
 }
 
 Bytes make_pal(const TexPalette& palette) {
-  Bytes out = {'R', 'I', 'F', 'F', 0x14, 0x04, 0, 0, 'P', 'A', 'L', ' ',
+  Bytes out = {'R', 'I', 'F', 'F', 0x14, 0x04, 0, 0, 'P',  'A',  'L',  ' ',
                'd', 'a', 't', 'a', 0x08, 0x04, 0, 0, 0x00, 0x03, 0x00, 0x01};
-  for (const TexPaletteEntry& e : palette) append(out, {e[2], e[1], e[0], e[3]});
+  for (const TexPaletteEntry& e : palette)
+    append(out, {e[2], e[1], e[0], e[3]});
   append(out, {0, 0, 0, 0});
   return out;
 }
@@ -166,6 +172,7 @@ Bytes read_file(const std::filesystem::path& path) {
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }

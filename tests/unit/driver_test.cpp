@@ -33,7 +33,8 @@ bool fake_procedure(char* argument) {
 int run(std::vector<std::string> args, CapturedConsole& console) {
   calls.clear();
   std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
   const int status =
       run_driver(static_cast<int>(argv.size()), argv.data(), "USAGE: tool file1\n", fake_procedure);
   console.finish();

@@ -13,17 +13,21 @@ namespace fs = std::filesystem;
 namespace {
 
 std::size_t entries_in(const fs::path& dir) {
-  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
-void put(OutputFile& out, const char* text) { std::fputs(text, out.stream()); }
+void put(OutputFile& out, const char* text) {
+  std::fputs(text, out.stream());
+}
 
 }  // namespace
 
 TEST(OutputFile, CommitReplacesTheTargetAndKeepsItsPermissionBits) {
   TempDir dir;
   write_file(dir / "t.tga", {'o', 'l', 'd'});
-  fs::permissions(dir / "t.tga", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::permissions(dir / "t.tga",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   errno = 1234;
   OutputFile out;
   ASSERT_TRUE(out.open((dir / "t.tga").string()));

@@ -44,10 +44,9 @@ TEST(Tex, DimensionsAreReadLowByteFirstAndAMissingByteIsNamed) {
   EXPECT_EQ(read_tex_subtype(in), std::nullopt);
   std::fclose(in);
 
-  const TexDimensionsResult expected[] = {TexDimensionsResult::x_missing,
-                                          TexDimensionsResult::x_missing,
-                                          TexDimensionsResult::y_missing,
-                                          TexDimensionsResult::y_missing};
+  const TexDimensionsResult expected[] = {
+      TexDimensionsResult::x_missing, TexDimensionsResult::x_missing,
+      TexDimensionsResult::y_missing, TexDimensionsResult::y_missing};
   for (std::size_t length = 0; length < 4; ++length) {
     std::FILE* cut = stream_with(Bytes(header.begin(), header.begin() + static_cast<long>(length)));
     EXPECT_EQ(read_tex_dimensions(cut, x, y), expected[length]) << "length " << length;

@@ -87,10 +87,24 @@ TEST(Tga, ColourMapSkipCoversImageIdAndWholeEntries) {
   } cases[] = {{0, 256, 24, 768}, {0, 256, 32, 1024}, {0, 256, 16, 512}, {0, 0, 24, 0},
                {0, 256, 0, 0},    {0, 10, 15, 20},    {5, 256, 24, 773}};
   for (const Case& c : cases) {
-    Bytes file = {static_cast<unsigned char>(c.id_length), 1, 1, 0, 0,
+    Bytes file = {static_cast<unsigned char>(c.id_length),
+                  1,
+                  1,
+                  0,
+                  0,
                   static_cast<unsigned char>(c.map_length & 0xff),
                   static_cast<unsigned char>(c.map_length >> 8),
-                  static_cast<unsigned char>(c.entry_bits), 0, 0, 0, 0, 1, 0, 1, 0, 8, 0};
+                  static_cast<unsigned char>(c.entry_bits),
+                  0,
+                  0,
+                  0,
+                  0,
+                  1,
+                  0,
+                  1,
+                  0,
+                  8,
+                  0};
     file.resize(18 + c.skipped, 0xee);
     file.push_back(0x5a);  // the single pixel
     const Decoded d = decode(file);
