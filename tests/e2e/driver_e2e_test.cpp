@@ -1,6 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "support/samples.h"
 #include "support/tools.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Levels {
+  Bytes high, medium, low;
+};
+
+}  // namespace
 
 TEST(Tools, WithoutNamesEachPrintsItsOwnUsageLineAndExitsWithTwo) {
   TempDir dir;
@@ -26,4 +39,31 @@ TEST(Tools, FailuresStillReachThePromptAndTheExitStatus) {
     ASSERT_GE(r.out.size(), kPrompt.size());
     EXPECT_EQ(r.out.substr(r.out.size() - kPrompt.size()), kPrompt) << exe;
   }
+}
+
+TEST(Tools, OnATerminalBothStreamsShowInTheOrderOfIssue) {
+  TempDir dir;
+  // "Checking t.tex..." has no line end, and the refusal after it goes to the
+  // other stream: on a terminal the two must still show in that order.
+  const Levels levels = {Bytes(16, 1), Bytes(4, 1), Bytes(1, 1)};
+  fs::create_directory(dir / "t");
+  const TexPalette palette = sample_palette();
+  write_file(dir / "t" / "t.pal", make_pal(palette));
+  write_file(dir / "t" / "t_h.tga", make_tga8(4, 4, levels.high, palette));
+  write_file(dir / "t" / "t_m.tga", make_tga8(2, 2, levels.medium, palette));
+  write_file(dir / "t" / "t_l.tga", make_tga8(1, 1, levels.low, palette));
+  write_file(dir / "t.tex", make_tex(TexSubtype::truecolour32, 4, 4));
+  write_file(dir / "u.tex", {1});
+  RunOptions options;
+  options.terminal = true;
+  const RunResult weld = run_tool(kSkinweld, {"t"}, dir.path(), options);
+  EXPECT_NE(weld.out.find("Checking t.tex...\r\nERROR! t.tex has true-colour sub-type 18, "
+                          "not replaced!\r\n\r\n**** Press ENTER"),
+            std::string::npos)
+      << weld.out;
+  const RunResult split = run_tool(kSkinsplit, {"u"}, dir.path(), options);
+  EXPECT_NE(split.out.find("Processing 1 bytes\r\nERROR! Could not determine X size of input "
+                           "file! : Success\r\n\r\n**** Press ENTER"),
+            std::string::npos)
+      << split.out;
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -73,17 +74,38 @@ RunResult run_tool(const std::string& exe, const std::vector<std::string>& args,
   std::fputs(options.stdin_text.c_str(), input);
   std::fflush(input);
   std::rewind(input);
-  int out_pipe[2];
-  int err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) run_child(exe, args, cwd, options, fileno(input), out_pipe[1], err_pipe[1]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
   RunResult result;
-  drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  pid_t pid = -1;
+  if (options.terminal) {
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+      throw std::runtime_error("openpty failed");
+    std::fflush(nullptr);
+    pid = fork();
+    if (pid == 0) {
+      close(master);
+      run_child(exe, args, cwd, options, fileno(input), slave, slave);
+    }
+    close(slave);
+    char buffer[4096];
+    ssize_t got = 0;
+    // Ends with EIO once the child has closed the terminal's last other end.
+    while ((got = read(master, buffer, sizeof buffer)) > 0)
+      result.out.append(buffer, static_cast<std::size_t>(got));
+    close(master);
+  } else {
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe failed");
+    std::fflush(nullptr);
+    pid = fork();
+    if (pid == 0) run_child(exe, args, cwd, options, fileno(input), out_pipe[1], err_pipe[1]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  }
   std::fclose(input);
   int status = 0;
   waitpid(pid, &status, 0);

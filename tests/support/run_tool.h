@@ -15,6 +15,7 @@ struct RunOptions {
   std::string stdin_text;
   long file_size_limit = -1;  ///< RLIMIT_FSIZE in bytes, SIGXFSZ ignored; -1 for none
   bool unprivileged = false;  ///< as root, run as the user "nobody"
+  bool terminal = false;      ///< both output streams go to one terminal, collected in out
 };
 
 /// Runs a program in cwd with the given arguments, feeding stdin_text to its
