@@ -1,5 +1,7 @@
 #include "formats/tga.h"
 
+#include <algorithm>
+
 namespace {
 
 using TgaBytes = std::array<unsigned char, kTgaHeaderSize>;
@@ -152,11 +154,56 @@ bool read_tga_header(std::FILE* stream, TgaHeader& header) {
   return true;
 }
 
-bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header) {
+namespace {
+
+/// Reads the colours of the map entries that pixel indices can reach (indices
+/// 0 to 255) and seeks over the rest. A map cut short keeps what it holds; the
+/// pixel read that follows then meets the end of the file.
+bool keep_colour_map(std::FILE* stream, const TgaHeader& header, long entry_bytes,
+                     TgaColourMap& keep) {
+  keep = {};
+  const long first = header.colour_map_first_entry;
+  const long reachable = std::max(0L, std::min<long>(header.colour_map_length, 256 - first));
+  std::array<unsigned char, 4> entry{};
+  for (long e = 0; e < reachable; ++e) {
+    if (read_bytes(stream, std::span(entry).first(static_cast<std::size_t>(entry_bytes))) !=
+        ReadResult::ok)
+      return true;
+    const auto index = static_cast<std::size_t>(first + e);
+    keep.colour[index] = {entry[0], entry[1], entry[2]};
+    keep.present[index] = true;
+  }
+  return std::fseek(stream, (header.colour_map_length - reachable) * entry_bytes, SEEK_CUR) == 0;
+}
+
+}  // namespace
+
+bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap* keep) {
   // Entries of 15 bits take two bytes each, so round the entry size up to whole bytes.
   const long entry_bytes = (header.colour_map_entry_size + 7) / 8;
-  const long skip = header.id_length + header.colour_map_length * entry_bytes;
-  return std::fseek(stream, skip, SEEK_CUR) == 0;
+  const bool comparable = header.colour_map_length > 0 && (header.colour_map_entry_size == 24 ||
+                                                           header.colour_map_entry_size == 32);
+  if (keep == nullptr || !comparable) {
+    if (keep != nullptr) *keep = {};
+    const long skip = header.id_length + header.colour_map_length * entry_bytes;
+    return std::fseek(stream, skip, SEEK_CUR) == 0;
+  }
+  return std::fseek(stream, header.id_length, SEEK_CUR) == 0 &&
+         keep_colour_map(stream, header, entry_bytes, *keep);
+}
+
+bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> indices,
+                        const TexPalette& palette) {
+  std::array<bool, 256> used{};
+  for (const unsigned char index : indices)
+    used[index] = true;
+  for (std::size_t index = 0; index < 256; ++index) {
+    if (!used[index] || !map.present[index]) continue;
+    const TexPaletteEntry& entry = palette[index];
+    if (map.colour[index] != std::array<unsigned char, 3>{entry[0], entry[1], entry[2]})
+      return true;
+  }
+  return false;
 }
 
 ReadResult read_tga_indices(std::FILE* stream, const TgaHeader& header,

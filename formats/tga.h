@@ -41,6 +41,13 @@ struct TgaHeader {
   std::uint8_t image_descriptor = 0;
 };
 
+/// The colours an image's colour map gives the pixel indices 0 to 255, as
+/// blue, green, red; present is false where the map has no entry for an index.
+struct TgaColourMap {
+  std::array<std::array<unsigned char, 3>, 256> colour{};
+  std::array<bool, 256> present{};
+};
+
 /// The header the splitter writes for a sub-type (1, 14, 17 or 18) and size.
 TgaHeader tga_header_for_subtype(TexSubtype subtype, std::uint16_t x, std::uint16_t y);
 
@@ -61,7 +68,14 @@ bool read_tga_header(std::FILE* stream, TgaHeader& header);
 
 /// Moves past the image ID and the colour map that follow the header. Only a
 /// failing seek counts: a skip past the end shows as end of file on the pixels.
-bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header);
+/// When keep is given, the colours of a map of 24- or 32-bit entries are kept
+/// there as far as the file holds them.
+bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap* keep = nullptr);
+
+/// Whether an index used by some pixel selects a colour-map colour other than
+/// the palette's colour of that index (alpha is not compared).
+bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> indices,
+                        const TexPalette& palette);
 
 /// Reads width × height pixel bytes into level, decoding run-length packets
 /// (image types 9 and 11), and delivers them bottom row first, each row left to

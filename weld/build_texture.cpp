@@ -118,12 +118,14 @@ bool read_level_image(const std::string& texture, const LevelImage& level, const
   print_progress("\nDimensions of image = %dx%d\n", image.width, image.height);
   if (!check_level_size(level, image, high)) return false;
   print_progress("%s", level.reading_text);
-  if (!skip_tga_colour_map(file.get(), image)) {
+  TgaColourMap colour_map;
+  if (!skip_tga_colour_map(file.get(), image, &colour_map)) {
     print_system_error("\nERROR! Could not find start of data! ");
     return false;
   }
-  const std::size_t size = std::size_t{image.width} * image.height;
-  switch (read_tga_indices(file.get(), image, level.buffer.first(size))) {
+  const std::span<unsigned char> pixels =
+      level.buffer.first(std::size_t{image.width} * image.height);
+  switch (read_tga_indices(file.get(), image, pixels)) {
     case ReadResult::read_error:
       print_system_error("\nERROR! Could not read image data! ");
       return false;
@@ -134,6 +136,12 @@ bool read_level_image(const std::string& texture, const LevelImage& level, const
       break;
   }
   print_progress("done!\n");
+  // The palette file wins; a paint program that reordered or pruned the map
+  // would otherwise change the texture's colours without a word.
+  if (tga_colours_differ(colour_map, pixels, work.palette)) {
+    print_error("WARNING! Colours of %s differ from %s; the palette file's colours are used.\n",
+                name.c_str(), (texture + ".pal").c_str());
+  }
   return true;
 }
 

@@ -223,6 +223,24 @@ TEST(Skinweld, ImagesAsPaintProgramsSaveThemReachTheTexFileTheRightWayUp) {
   }
 }
 
+TEST(Skinweld, AReorderedColourMapIsReportedAndThePaletteFileWins) {
+  TempDir dir;
+  const Levels levels = sample_levels(16, 8);
+  make_image_dir(dir, "t", levels);
+  TexPalette reordered = sample_palette();
+  std::reverse(reordered.begin(), reordered.end());
+  write_file(dir / "t" / "t_h.tga", make_tga8(16, 8, levels.high, reordered));
+  write_file(dir / "t" / "t_l.tga", make_tga8(4, 2, levels.low, reordered));
+  const RunResult r = weld(dir, {"t"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, transcript("t", 16, 8, false) + kPrompt);
+  EXPECT_EQ(
+      r.err,
+      "WARNING! Colours of t_h.tga differ from t.pal; the palette file's colours are used.\n"
+      "WARNING! Colours of t_l.tga differ from t.pal; the palette file's colours are used.\n");
+  EXPECT_EQ(read_file(dir / "t.tex"), expected_tex(levels));
+}
+
 TEST(Skinweld, NamesAreStrippedOfExactlyTexOrTEX) {
   TempDir dir;
   const Levels levels = sample_levels(8, 8);

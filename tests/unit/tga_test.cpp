@@ -193,3 +193,55 @@ TEST(Tga, RunLengthPacketsAreDecodedExactly) {
   EXPECT_EQ(d2.pixels, Bytes(6, 5));
   EXPECT_EQ(d2.end_position, 20);
 }
+
+TEST(Tga, ColourMapIsKeptForTheIndicesPixelsCanReach) {
+  TexPalette palette = sample_palette();
+  // A 32-bit map of three entries starting at index 254: entries for 254 and
+  // 255 are kept, the third reaches past 255 and is skipped.
+  Bytes file = {0, 1, 1, 254, 0, 3, 0, 32, 0, 0, 0, 0, 2, 0, 1, 0, 8, 0};
+  const TexPaletteEntry& e254 = palette[254];
+  file.insert(file.end(), {e254[0], e254[1], e254[2], 0x00});  // alpha differs: not compared
+  file.insert(file.end(), {1, 2, 3, 4});                       // not the palette's colour 255
+  file.insert(file.end(), {9, 9, 9, 9});
+  file.insert(file.end(), {254, 7});  // the pixels
+  std::FILE* in = stream_with(file);
+  TgaHeader header;
+  TgaColourMap map;
+  ASSERT_TRUE(read_tga_header(in, header));
+  ASSERT_TRUE(skip_tga_colour_map(in, header, &map));
+  Bytes pixels(2);
+  ASSERT_EQ(read_tga_indices(in, header, pixels), ReadResult::ok);
+  std::fclose(in);
+  EXPECT_EQ(pixels, (Bytes{254, 7}));
+  EXPECT_TRUE(map.present[254] && map.present[255]);
+  EXPECT_FALSE(map.present[0] || map.present[7]);
+  EXPECT_FALSE(tga_colours_differ(map, pixels, palette));  // 7 lies outside the map
+  EXPECT_TRUE(tga_colours_differ(map, Bytes{255}, palette));
+
+  // A map cut short is compared as far as it goes; the pixels then meet the end.
+  const Bytes cut(file.begin(), file.begin() + 18 + 6);
+  in = stream_with(cut);
+  ASSERT_TRUE(read_tga_header(in, header));
+  ASSERT_TRUE(skip_tga_colour_map(in, header, &map));
+  EXPECT_EQ(read_tga_indices(in, header, pixels), ReadResult::end_of_file);
+  std::fclose(in);
+  EXPECT_TRUE(map.present[254]);
+  EXPECT_FALSE(map.present[255]);
+}
+
+TEST(Tga, OnlyIndicesInUseCountAsDifferentColours) {
+  const TexPalette palette = sample_palette();
+  TexPalette reordered = palette;
+  std::swap(reordered[3], reordered[4]);
+  const Decoded same = decode(make_tga8(3, 1, {3, 4, 5}, palette));
+  std::FILE* in = stream_with(make_tga8(3, 1, {3, 4, 5}, reordered));
+  TgaHeader header;
+  TgaColourMap map;
+  ASSERT_TRUE(read_tga_header(in, header));
+  ASSERT_TRUE(skip_tga_colour_map(in, header, &map));
+  std::fclose(in);
+  EXPECT_TRUE(tga_colours_differ(map, Bytes{3, 4, 5}, palette));
+  EXPECT_TRUE(tga_colours_differ(map, Bytes{4}, palette));
+  EXPECT_FALSE(tga_colours_differ(map, Bytes{5, 6, 200}, palette));
+  EXPECT_EQ(same.pixels, (Bytes{3, 4, 5}));
+}
