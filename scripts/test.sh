@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+# The paint programs are for the tests that take images through them.
+bash scripts/setup.sh imagemagick python3-pil gimp xvfb xauth
 cmake --preset default
 cmake --build --preset default
 ctest --preset default

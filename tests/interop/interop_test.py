@@ -1,0 +1,429 @@
+#!/usr/bin/python3
+"""The trip through the paint programs people use: GIMP, ImageMagick and Pillow.
+
+Each program opens what skinsplit writes, and saves the edited levels in each
+of its usual ways; skinweld must then give back the very texture that was
+split. Run as: interop_test.py [Gimp|ImageMagick|Pillow ...], with SKINSPLIT
+and SKINWELD naming the tools. Without a program its tests are skipped, except
+under CI, where every program must be there.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+try:
+    from PIL import Image
+except ImportError:
+    if os.environ.get("CI"):
+        raise
+    print("Pillow is not installed: skipped")
+    sys.exit(77)
+
+SKINSPLIT = os.environ.get("SKINSPLIT", "skinsplit")
+SKINWELD = os.environ.get("SKINWELD", "skinweld")
+CONVERT = "/usr/bin/convert"  # ImageMagick itself, whatever else is on the PATH
+GIMP = "/usr/bin/gimp"
+XVFB_RUN = "/usr/bin/xvfb-run"
+WEAPON_OF_CHOICE = None
+
+W, H = 32, 16  # not square, so that a swap of width and height shows
+REFUSAL = "ERROR! Image is not an 8-bit colour-mapped or grey-scale image!\n"
+
+
+def palette_entry(n):
+    """Blue, green, red, alpha: four distinct values, and no two entries alike."""
+    return (n & 255, (255 - n) & 255, (3 * n + 7) & 255, (5 * n + 1) & 255)
+
+
+PALETTE = [palette_entry(n) for n in range(256)]
+
+
+def block_index(x, y):
+    """Index at (x, y), counted from the bottom-left: uniform in 4 x 4 blocks,
+    so any nearest-pixel sampling keeps it, and asymmetric, so flips show."""
+    return ((x // 4) * 37 + (y // 4) * 11 + 5) & 255
+
+
+def level(width, height, step):
+    return bytes(block_index(x * step, y * step) for y in range(height) for x in range(width))
+
+
+def stored_pixel(k, size):
+    """The TEX bytes of true-colour pixel k: distinct for every pixel."""
+    return bytes([k & 255, (k >> 8) * 100 + 17, (k * 7 + 3) & 255, (255 - k) & 255][:size])
+
+
+def make_tex(subtype):
+    out = struct.pack("<HH", W, H) + bytes([subtype, 0, 3, 0, 1, 0, 0, 0, 0, 0])
+    if subtype == 1:
+        out += b"".join(bytes(e) for e in PALETTE)
+        out += level(W, H, 1) + level(W // 2, H // 2, 2) + level(W // 4, H // 4, 4)
+    elif subtype == 14:
+        out += b"".join(bytes(e) for e in PALETTE)
+        out += bytes((k * 3 + 1) & 255 for k in range(W * H * 21 // 16))
+    else:
+        size = 3 if subtype == 17 else 4
+        out += b"".join(stored_pixel(k, size) for k in range(W * H * 21 // 16))
+    return out
+
+
+def expected_pixel(subtype, tex, px, py):
+    """What a program must show at column px, row py counted from the top:
+    (index or None, (red, green, blue, alpha or None))."""
+    k = (H - 1 - py) * W + px  # the stored rows run from the bottom up
+    if subtype == 1:
+        index = tex[1038 + k]
+        e = PALETTE[index]
+        return index, (e[2], e[1], e[0], None)
+    if subtype == 14:
+        e = PALETTE[tex[1038 + k]]
+        return None, (e[0], e[1], e[2], e[3])
+    size = 3 if subtype == 17 else 4
+    s = tex[14 + size * k: 14 + size * (k + 1)]
+    return None, (s[0], s[1], s[2], s[3] if size == 4 else None)
+
+
+def read_tga(path):
+    """Header fields and the pixel bytes of an 8-bit image, bottom row first."""
+    with open(path, "rb") as f:
+        data = f.read()
+    id_length, _, image_type = data[0], data[1], data[2]
+    first, length, entry_bits = struct.unpack_from("<HHB", data, 3)
+    width, height, depth, descriptor = struct.unpack_from("<HHBB", data, 12)
+    at = 18 + id_length
+    entry_bytes = (entry_bits + 7) // 8
+    colour_map = [data[at + i * entry_bytes: at + i * entry_bytes + 3] for i in range(length)]
+    at += length * entry_bytes
+    pixels = bytearray()
+    if depth != 8:
+        pass  # only the header matters for the images that are refused
+    elif image_type in (9, 11):
+        while len(pixels) < width * height:
+            packet = data[at]
+            count = (packet & 0x7F) + 1
+            if packet & 0x80:
+                pixels += bytes([data[at + 1]]) * count
+                at += 2
+            else:
+                pixels += data[at + 1: at + 1 + count]
+                at += 1 + count
+        pixels = pixels[: width * height]
+    else:
+        pixels = bytearray(data[at: at + width * height])
+    rows = [pixels[r * width: (r + 1) * width] for r in range(height)]
+    if descriptor & 0x20:
+        rows.reverse()
+    if descriptor & 0x10:
+        rows = [row[::-1] for row in rows]
+    return {"type": image_type, "depth": depth, "descriptor": descriptor, "id_length": id_length,
+            "width": width, "height": height, "first": first, "colour_map": colour_map,
+            "pixels": bytes(b"".join(rows))}
+
+
+def run(args, cwd, env=None):
+    return subprocess.run(args, cwd=cwd, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                          text=True, timeout=300)
+
+
+def have(program):
+    return os.access(program, os.X_OK)
+
+
+def first_difference(a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return i
+    return None if len(a) == len(b) else min(len(a), len(b))
+
+
+class Trip(unittest.TestCase):
+    """Shared set-up: the split textures of each sub-type in a fresh directory."""
+
+    program = None
+
+    @classmethod
+    def setUpClass(cls):
+        if cls.program and not have(cls.program):
+            if os.environ.get("CI"):
+                raise RuntimeError(cls.program + " is missing; the test command installs it")
+            raise unittest.SkipTest(cls.program + " is not installed")
+        cls.dir = tempfile.mkdtemp(prefix="skininterop.")
+        cls.tex = {}
+        for subtype in (1, 14, 17, 18):
+            cls.tex[subtype] = make_tex(subtype)
+            with open(os.path.join(cls.dir, "s%d.tex" % subtype), "wb") as f:
+                f.write(cls.tex[subtype])
+        result = run([SKINSPLIT, "s1", "s14", "s17", "s18"], cls.dir)
+        if result.returncode != 0:
+            raise RuntimeError("skinsplit failed: " + result.stderr)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def split_output(self, subtype):
+        return os.path.join(self.dir, "tga", "s%d.tga" % subtype)
+
+    def check_picture(self, subtype, picture):
+        """picture(px, py) -> (index or None, (r, g, b, a or None)) as the program shows it."""
+        tex = self.tex[subtype]
+        for py in range(H):
+            for px in range(W):
+                index, colour = expected_pixel(subtype, tex, px, py)
+                got_index, got_colour = picture(px, py)
+                if index is not None and got_index is not None:
+                    self.assertEqual(got_index, index, "index at %d,%d" % (px, py))
+                if colour[3] is None:
+                    got_colour = got_colour[:3] + (None,)
+                self.assertEqual(got_colour, colour, "colour at %d,%d of sub-type %d" % (px, py, subtype))
+
+    def weld_dir(self, name):
+        """An image directory with the palette file, ready for three images."""
+        path = os.path.join(self.dir, name)
+        os.makedirs(path)
+        shutil.copy(os.path.join(self.dir, "tga", "s1.pal"), os.path.join(path, name + ".pal"))
+        return path
+
+    def check_weld(self, name, layout):
+        """skinweld gives back the split texture; the images were saved as layout says."""
+        path = os.path.join(self.dir, name)
+        for suffix, size in (("_h", (W, H)), ("_m", (W // 2, H // 2)), ("_l", (W // 4, H // 4))):
+            image = read_tga(os.path.join(path, name + suffix + ".tga"))
+            self.assertEqual((image["width"], image["height"]), size, suffix)
+            self.assertEqual(image["depth"], 8, suffix)
+            for field, value in layout.items():
+                self.assertEqual(image[field], value, "%s of %s%s" % (field, name, suffix))
+        with open(os.path.join(self.dir, name + ".tex"), "wb") as f:
+            f.write(self.tex[1])
+        result = run([SKINWELD, name], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")
+        with open(os.path.join(self.dir, name + ".tex"), "rb") as f:
+            welded = f.read()
+        self.assertIsNone(first_difference(welded, self.tex[1]),
+                          "welded texture differs from the split one")
+
+    def check_refused(self, name, image_24):
+        """A 24-bit high image is refused and the old texture kept."""
+        path = self.weld_dir(name)
+        shutil.copy(image_24, os.path.join(path, name + "_h.tga"))
+        for suffix, step in (("_m", 2), ("_l", 4)):
+            good = os.path.join(path, name + suffix + ".tga")
+            Image.open(self.split_output(1)).resize((W // step, H // step), Image.NEAREST).save(good)
+        self.assertEqual(read_tga(image_24)["depth"], 24)
+        old = bytearray(self.tex[1])
+        old[1100] ^= 0xFF  # a high-level pixel: a texture that differs from what a weld gives
+        with open(os.path.join(self.dir, name + ".tex"), "wb") as f:
+            f.write(old)
+        result = run([SKINWELD, name], self.dir)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, REFUSAL)
+        with open(os.path.join(self.dir, name + ".tex"), "rb") as f:
+            self.assertEqual(f.read(), bytes(old))
+
+
+class Pillow(Trip):
+    program = "/usr/bin/python3"
+
+    def picture_of(self, path):
+        image = Image.open(path)
+        image.load()
+        palette = image.getpalette() if image.mode == "P" else None
+
+        def picture(px, py):
+            value = image.getpixel((px, py))
+            if palette is not None:
+                return value, tuple(palette[3 * value: 3 * value + 3]) + (None,)
+            return None, tuple(value) + ((None,) if len(value) == 3 else ())
+        return image, picture
+
+    def test_reads_every_subtype(self):
+        for subtype, mode in ((1, "P"), (14, "RGBA"), (17, "RGB"), (18, "RGBA")):
+            image, picture = self.picture_of(self.split_output(subtype))
+            self.assertEqual((image.mode, image.size), (mode, (W, H)))
+            self.check_picture(subtype, picture)
+
+    def test_palette_file_matches_the_colours_pillow_shows(self):
+        """The RIFF palette file, read by its published layout (red, green, blue,
+        flags), has the image's colours and carries the alpha in the flags."""
+        with open(os.path.join(self.dir, "tga", "s1.pal"), "rb") as f:
+            data = f.read()
+        self.assertEqual(data[:24], b"RIFF" + struct.pack("<I", 1044) + b"PAL data" +
+                         struct.pack("<IHH", 1032, 0x300, 256))
+        shown = Image.open(self.split_output(1)).getpalette()
+        for n in range(256):
+            red, green, blue, flags = data[24 + 4 * n: 28 + 4 * n]
+            self.assertEqual([red, green, blue], shown[3 * n: 3 * n + 3], "entry %d" % n)
+            self.assertEqual(flags, PALETTE[n][3], "alpha of entry %d" % n)
+
+    def save_levels(self, name, **options):
+        path = self.weld_dir(name)
+        high = Image.open(self.split_output(1))
+        for suffix, step in (("_h", 1), ("_m", 2), ("_l", 4)):
+            level_image = high if step == 1 else high.resize((W // step, H // step), Image.NEAREST)
+            level_image.save(os.path.join(path, name + suffix + ".tga"), **options)
+
+    def test_default_save(self):
+        self.save_levels("pil_plain")
+        self.check_weld("pil_plain", {"type": 1, "descriptor": 0})
+
+    def test_run_length_save(self):
+        self.save_levels("pil_rle", compression="tga_rle")
+        self.check_weld("pil_rle", {"type": 9})
+
+    def test_top_left_save_with_image_id(self):
+        self.save_levels("pil_top", orientation=1, id_section=b"edited")
+        self.check_weld("pil_top", {"descriptor": 0x20, "id_length": 6})
+
+    def test_true_colour_is_refused(self):
+        rgb = os.path.join(self.dir, "pil_rgb.tga")
+        Image.open(self.split_output(1)).convert("RGB").save(rgb)
+        self.check_refused("pil_rgb", rgb)
+
+
+class ImageMagick(Trip):
+    program = CONVERT
+
+    def test_reads_every_subtype(self):
+        for subtype in (1, 14, 17, 18):
+            raw = subprocess.run([CONVERT, self.split_output(subtype), "-auto-orient", "-depth", "8",
+                                  "rgba:-"], check=True, capture_output=True).stdout
+            self.assertEqual(len(raw), W * H * 4)
+
+            def picture(px, py, raw=raw, subtype=subtype):
+                r, g, b, a = raw[4 * (py * W + px): 4 * (py * W + px) + 4]
+                return None, (r, g, b, a if subtype in (14, 18) else None)
+            self.check_picture(subtype, picture)
+        # Indices and colour map: ImageMagick's own copy of the image keeps both.
+        copy = os.path.join(self.dir, "im_copy.tga")
+        subprocess.run([CONVERT, self.split_output(1), "-compress", "none", copy], check=True)
+        image = read_tga(copy)
+        self.assertEqual(image["pixels"], self.tex[1][1038:1038 + W * H])
+        self.assertEqual(image["colour_map"], [bytes(e[:3]) for e in PALETTE])
+
+    def save_levels(self, name, *options):
+        path = self.weld_dir(name)
+        for suffix, step in (("_h", 1), ("_m", 2), ("_l", 4)):
+            resize = [] if step == 1 else ["-sample", "%dx%d!" % (W // step, H // step)]
+            subprocess.run([CONVERT, self.split_output(1)] + list(options) + resize +
+                           [os.path.join(path, name + suffix + ".tga")], check=True)
+
+    def test_default_save(self):
+        self.save_levels("im_plain")
+        self.check_weld("im_plain", {"type": 1, "descriptor": 0})
+
+    def test_run_length_save(self):
+        self.save_levels("im_rle", "-compress", "RLE")
+        self.check_weld("im_rle", {"type": 9})
+
+    def test_auto_orient_top_left_save(self):
+        self.save_levels("im_top", "-auto-orient")
+        self.check_weld("im_top", {"descriptor": 0x20})
+
+    def test_save_with_image_id(self):
+        self.save_levels("im_id", "-set", "comment", "edited")
+        self.check_weld("im_id", {"id_length": 6})
+
+    def test_true_colour_is_refused(self):
+        rgb = os.path.join(self.dir, "im_rgb.tga")
+        subprocess.run([CONVERT, self.split_output(1), "-type", "TrueColor", rgb], check=True)
+        self.check_refused("im_rgb", rgb)
+
+
+class Gimp(Trip):
+    program = GIMP
+    # name: (run-length, GIMP's origin: 1 bottom-left or 0 top-left, the layout it must give)
+    SAVES = {"gimp_default": (1, 1, {"type": 9, "descriptor": 0}),
+             "gimp_plain": (0, 1, {"type": 1, "descriptor": 0}),
+             "gimp_top": (1, 0, {"type": 9, "descriptor": 0x20})}
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        if not have(XVFB_RUN):
+            raise RuntimeError("xvfb-run is missing; GIMP needs an X display")
+        # One GIMP run does all the work: reading each sub-type back out as PNG
+        # (which Pillow reads reliably), and saving the levels in each way.
+        script = [
+            '(define (load f) (car (gimp-file-load RUN-NONINTERACTIVE f f)))',
+            '(define (layer img) (car (gimp-image-get-active-drawable img)))',
+            '(define (to-png in out) (let ((img (load in)))'
+            # Keep the colour of fully transparent pixels: the alpha is part of the texture.
+            ' (file-png-save2 RUN-NONINTERACTIVE img (layer img) out out 0 9 0 0 0 0 0 0 1)'
+            ' (gimp-image-delete img)))',
+            # The export dialog's choices are kept as the plug-in's last values
+            # (run-length flag, then origin: 0 top-left, 1 bottom-left); run
+            # non-interactively the plug-in would ignore the origin argument.
+            '(define (save-level in out w h rle origin) (let ((img (load in)))'
+            ' (gimp-context-set-interpolation INTERPOLATION-NONE)'
+            ' (gimp-image-scale img w h)'
+            ' (gimp-procedural-db-set-data "file-tga-save" 8 (vector rle 0 0 0 origin 0 0 0))'
+            ' (file-tga-save RUN-WITH-LAST-VALS img (layer img) out out rle origin)'
+            ' (gimp-image-delete img)))',
+        ]
+        for subtype in (1, 14, 17, 18):
+            script.append('(to-png "%s" "%s")' % (cls.split_output_of(subtype), cls.png(subtype)))
+        for name, (rle, origin, _) in cls.SAVES.items():
+            path = os.path.join(cls.dir, name)
+            os.makedirs(path)
+            shutil.copy(os.path.join(cls.dir, "tga", "s1.pal"), os.path.join(path, name + ".pal"))
+            for suffix, step in (("_h", 1), ("_m", 2), ("_l", 4)):
+                script.append('(save-level "%s" "%s" %d %d %d %d)' % (
+                    cls.split_output_of(1), os.path.join(path, name + suffix + ".tga"),
+                    W // step, H // step, rle, origin))
+        home = os.path.join(cls.dir, "gimp-home")
+        os.makedirs(home)
+        env = dict(os.environ, HOME=home, GIMP2_DIRECTORY=os.path.join(home, "profile"),
+                   XDG_CONFIG_HOME=os.path.join(home, "config"),
+                   XDG_CACHE_HOME=os.path.join(home, "cache"),
+                   XDG_DATA_HOME=os.path.join(home, "data"))
+        result = run([XVFB_RUN, "-a", GIMP, "-i", "-d", "-f", "-b", "\n".join(script),
+                      "-b", "(gimp-quit 0)"], cls.dir, env)
+        if result.returncode != 0 or not os.path.exists(cls.png(18)):
+            raise RuntimeError("GIMP failed:\n" + result.stdout + result.stderr)
+
+    @classmethod
+    def split_output_of(cls, subtype):
+        return os.path.join(cls.dir, "tga", "s%d.tga" % subtype)
+
+    @classmethod
+    def png(cls, subtype):
+        return os.path.join(cls.dir, "gimp_s%d.png" % subtype)
+
+    def weld_dir(self, name):
+        path = os.path.join(self.dir, name)
+        if name in self.SAVES:
+            return path  # laid out by the GIMP run
+        return super().weld_dir(name)
+
+    def test_reads_every_subtype(self):
+        for subtype in (1, 14, 17, 18):
+            image = Image.open(self.png(subtype))
+            image.load()
+            self.assertEqual(image.size, (W, H))
+            palette = image.getpalette() if image.mode == "P" else None
+            self.assertEqual(image.mode, {1: "P", 14: "RGBA", 17: "RGB", 18: "RGBA"}[subtype])
+
+            def picture(px, py, image=image, palette=palette):
+                value = image.getpixel((px, py))
+                if palette is not None:
+                    return value, tuple(palette[3 * value: 3 * value + 3]) + (None,)
+                return None, tuple(value) + ((None,) if len(value) == 3 else ())
+            self.check_picture(subtype, picture)
+
+    def test_default_export(self):
+        self.check_weld("gimp_default", self.SAVES["gimp_default"][2])
+
+    def test_uncompressed_export(self):
+        self.check_weld("gimp_plain", self.SAVES["gimp_plain"][2])
+
+    def test_top_left_export(self):
+        self.check_weld("gimp_top", self.SAVES["gimp_top"][2])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
