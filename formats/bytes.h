@@ -38,7 +38,7 @@ inline void put_u32le(unsigned char* b, std::uint32_t value) {
 /// end-of-file indicator, so a failing disk is never mistaken for a short file.
 inline ReadResult read_byte(std::FILE* stream, unsigned char& byte) {
   const int c = getc(stream);
-  if (c == EOF) return std::ferror(stream) ? ReadResult::read_error : ReadResult::end_of_file;
+  if (c == EOF) return std::ferror(stream) != 0 ? ReadResult::read_error : ReadResult::end_of_file;
   byte = static_cast<unsigned char>(c);
   return ReadResult::ok;
 }

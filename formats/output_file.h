@@ -24,7 +24,7 @@ class OutputFile {
   bool open(const std::string& target);
 
   /// The stream to write the new content to; valid after a successful open().
-  std::FILE* stream() const { return stream_; }
+  [[nodiscard]] std::FILE* stream() const { return stream_; }
 
   /// Flushes and closes the new content and puts it in place of the target.
   /// A failure here is a failed write: the target stays as it was.

@@ -8,7 +8,7 @@ using PalBytes = std::array<unsigned char, kPalHeaderSize>;
 
 PalBytes encode_pal_header(const PalHeader& h) {
   PalBytes b{};
-  std::copy(h.riff_id.begin(), h.riff_id.end(), &b[0]);
+  std::copy(h.riff_id.begin(), h.riff_id.end(), b.data());
   put_u32le(&b[4], h.riff_size);
   std::copy(h.form_type.begin(), h.form_type.end(), &b[8]);
   std::copy(h.data_id.begin(), h.data_id.end(), &b[12]);
@@ -20,7 +20,7 @@ PalBytes encode_pal_header(const PalHeader& h) {
 
 PalHeader decode_pal_header(const PalBytes& b) {
   PalHeader h;
-  std::copy(&b[0], &b[4], h.riff_id.begin());
+  std::copy(b.data(), &b[4], h.riff_id.begin());
   h.riff_size = get_u32le(&b[4]);
   std::copy(&b[8], &b[12], h.form_type.begin());
   std::copy(&b[12], &b[16], h.data_id.begin());

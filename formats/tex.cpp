@@ -65,7 +65,7 @@ ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette) {
 
 bool write_tex_header(std::FILE* stream, const TexHeader& header) {
   std::array<unsigned char, kTexHeaderSize> bytes{};
-  put_u16le(&bytes[0], header.x_size);
+  put_u16le(bytes.data(), header.x_size);
   put_u16le(&bytes[2], header.y_size);
   std::copy(header.tail.begin(), header.tail.end(), bytes.begin() + 4);
   return write_record(stream, bytes);

@@ -68,8 +68,8 @@ class PixelSource {
       ReadResult result = read_byte(stream_, packet);
       if (result != ReadResult::ok) return result;
       // The low seven bits hold the pixel count less one; the top bit marks a run.
-      left_in_packet_ = (packet & 0x7fu) + 1;
-      is_run_ = (packet & 0x80u) != 0;
+      left_in_packet_ = (packet & 0x7FU) + 1;
+      is_run_ = (packet & 0x80U) != 0;
       if (is_run_) {
         result = read_byte(stream_, run_value_);
         if (result != ReadResult::ok) return result;

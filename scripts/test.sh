@@ -1,10 +1,27 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds with warnings as errors and runs every test.
+# Sets up what is missing, then builds and runs every test: the normal build
+# (warnings as errors), the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a bounded fuzzing run, and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The paint programs are for the tests that take images through them.
-bash scripts/setup.sh imagemagick python3-pil gimp xvfb xauth
+# The paint programs are for the tests that take images through them; clang
+# and its runtime build the fuzz targets.
+bash scripts/setup.sh imagemagick python3-pil gimp xvfb xauth \
+  clang libclang-rt-14-dev clang-format clang-tidy cppcheck
+
+echo "== Normal build"
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+echo "== Under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
+echo "== Fuzzing, 10 seconds a target"
+bash scripts/fuzz.sh 10
+
+echo "== Static checks"
+bash scripts/check.sh

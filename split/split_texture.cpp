@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr unsigned kMaxDimension = 256;
+constexpr std::size_t kMaxDimension = 256;
 constexpr const char* kOutputDirectory = "tga";
 
 /// The fixed work area: the largest texture accepted is 256 × 256 pixels of up
@@ -36,14 +36,6 @@ struct SplitWorkArea {
   std::array<unsigned char, kMaxDimension * kMaxDimension * 4> pixels;
 };
 SplitWorkArea work;
-
-/// What the checks learned about the texture being split.
-struct TextureFacts {
-  std::uint16_t x = 0;
-  std::uint16_t y = 0;
-  TexSubtype subtype = TexSubtype::indexed;
-  std::span<const unsigned char> pixels;
-};
 
 struct ArgumentParts {
   std::string drive;      // "C:" or empty
@@ -182,6 +174,16 @@ bool read_palette_and_pixels(std::FILE* file, TextureFacts& facts) {
   return true;
 }
 
+}  // namespace
+
+bool read_texture_file(std::FILE* file, TextureFacts& facts) {
+  long length = 0;
+  return measure_length(file, length) && read_dimensions(file, length, facts) &&
+         read_subtype(file, facts) && read_palette_and_pixels(file, facts);
+}
+
+namespace {
+
 /// Reads and checks the TEX file and closes it again before anything is written.
 bool read_texture(const std::string& base, TextureFacts& facts) {
   const std::string name = base + ".tex";
@@ -191,9 +193,7 @@ bool read_texture(const std::string& base, TextureFacts& facts) {
     print_progress("file not found!\n");
     return false;
   }
-  long length = 0;
-  return measure_length(file.get(), length) && read_dimensions(file.get(), length, facts) &&
-         read_subtype(file.get(), facts) && read_palette_and_pixels(file.get(), facts);
+  return read_texture_file(file.get(), facts);
 }
 
 /// Enters "tga", creating it if needed. Writing beside the texture instead

@@ -1,7 +1,25 @@
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "formats/tex.h"
+
 /// Converts one TEX texture into a TGA image, and for sub-type 1 also a RIFF
 /// palette file, in the subdirectory "tga" beside it. The argument is the
 /// texture's path; it is overwritten with the texture's base name. Returns
 /// whether both outputs were written.
 bool split_texture(char* argument);
+
+/// What reading and checking a TEX file learned about it.
+struct TextureFacts {
+  std::uint16_t x = 0;
+  std::uint16_t y = 0;
+  TexSubtype subtype = TexSubtype::indexed;
+  std::span<const unsigned char> pixels;  ///< the high level, in file order
+};
+
+/// Measures, checks and reads an open TEX file as split_texture does, with
+/// the same messages; the pixels land in the splitter's fixed work area.
+bool read_texture_file(std::FILE* file, TextureFacts& facts);

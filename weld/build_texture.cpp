@@ -18,15 +18,15 @@
 
 namespace {
 
-constexpr unsigned kMaxDimension = 512;
+constexpr std::size_t kMaxDimension = 512;
 
 /// The fixed work area, sized for the largest texture accepted (512 × 512).
 /// Each level is kept as its pixel bytes in the order they go to the TEX file.
 struct WeldWorkArea {
   TexPalette palette;
-  std::array<unsigned char, 512 * 512> high;
-  std::array<unsigned char, 256 * 256> medium;
-  std::array<unsigned char, 128 * 128> low;
+  std::array<unsigned char, kMaxDimension * kMaxDimension> high;
+  std::array<unsigned char, (kMaxDimension / 2) * (kMaxDimension / 2)> medium;
+  std::array<unsigned char, (kMaxDimension / 4) * (kMaxDimension / 4)> low;
 };
 WeldWorkArea work;
 
@@ -245,7 +245,8 @@ bool build_texture(char* argument) {
   }
   TexHeader header;
   if (!read_palette_file(texture) || !read_level_images(texture, header)) return false;
-  // The TEX file lies beside the image directory.
-  (void)!chdir("..");
+  // The TEX file lies beside the image directory. A failed return is not
+  // reported, as before: the TEX file is then looked for where the call is.
+  [[maybe_unused]] const int returned = chdir("..");
   return take_header_tail(tex_name, header.tail) && write_texture(tex_name, header);
 }

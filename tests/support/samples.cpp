@@ -164,6 +164,64 @@ Bytes shrink_tga8(const Bytes& image, unsigned divisor) {
   return out;
 }
 
+Bytes frame_parts(const std::vector<std::optional<Bytes>>& parts) {
+  Bytes out;
+  for (const auto& part : parts) {
+    const std::size_t length = part ? part->size() : 0xffff;
+    out.push_back(static_cast<unsigned char>(length & 0xff));
+    out.push_back(static_cast<unsigned char>(length >> 8));
+  }
+  for (const auto& part : parts) {
+    if (part) out.insert(out.end(), part->begin(), part->end());
+  }
+  return out;
+}
+
+std::vector<std::optional<Bytes>> unframe_parts(const Bytes& data, std::size_t count) {
+  std::vector<std::optional<Bytes>> parts(count);
+  std::size_t at = 2 * count;
+  for (std::size_t i = 0; i < count && 2 * i + 1 < data.size(); ++i) {
+    const std::size_t length = get_u16le(&data[2 * i]);
+    if (length == 0xffff) continue;
+    const std::size_t begin = std::min(at, data.size());
+    const std::size_t end = std::min(at + length, data.size());
+    parts[i] =
+        Bytes(data.begin() + static_cast<long>(begin), data.begin() + static_cast<long>(end));
+    at = end;
+  }
+  return parts;
+}
+
+void write_fuzz_seeds(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  for (const char* target : {"tex", "tga", "pal", "split", "weld"})
+    fs::create_directories(dir / target);
+  const TexPalette palette = sample_palette();
+  for (const auto subtype : {TexSubtype::indexed, TexSubtype::indexed_expanded,
+                             TexSubtype::truecolour24, TexSubtype::truecolour32}) {
+    const std::string name = "subtype" + std::to_string(static_cast<int>(subtype)) + ".tex";
+    write_file(dir / "tex" / name, make_tex(subtype, 8, 4));
+    write_file(dir / "split" / name, make_tex(subtype, 8, 4));
+  }
+  const Bytes pixels = sample_level(6, 4, 1);
+  write_file(dir / "tga" / "plain.tga", make_tga8(6, 4, pixels, palette));
+  write_file(dir / "tga" / "rle_top_left.tga",
+             make_tga8(6, 4, pixels, palette, {9, 0x20, "", true}));
+  write_file(dir / "tga" / "grey_rle_right_to_left_id.tga",
+             make_tga8(6, 4, pixels, palette, {11, 0x10, "id", false}));
+  write_file(dir / "pal" / "palette.pal", make_pal(palette));
+  const Bytes tex = make_tex(TexSubtype::indexed, 8, 4);
+  write_file(
+      dir / "weld" / "with_tex",
+      frame_parts({make_pal(palette), make_tga8(8, 4, sample_level(8, 4, 1), palette),
+                   make_tga8(4, 2, sample_level(4, 2, 2), palette, {9, 0, "", false}),
+                   make_tga8(2, 1, sample_level(2, 1, 4), palette, {1, 0x20, "", false}), tex}));
+  write_file(dir / "weld" / "without_tex",
+             frame_parts({make_pal(palette), make_tga8(4, 4, sample_level(4, 4, 1), palette),
+                          make_tga8(2, 2, sample_level(2, 2, 2), palette),
+                          make_tga8(1, 1, sample_level(1, 1, 4), palette), std::nullopt}));
+}
+
 Bytes read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,17 @@ Bytes make_pal(const TexPalette& palette);
 /// An 8-bit image sampled down by divisor (nearest pixel), colour map kept:
 /// the medium or low level a user makes from the high image.
 Bytes shrink_tga8(const Bytes& image, unsigned divisor);
+
+/// Several files in one fuzz input: a little-endian length per part (0xffff
+/// for a file that is absent), then the parts' bytes one after the other.
+Bytes frame_parts(const std::vector<std::optional<Bytes>>& parts);
+
+/// The parts of a framed input; lengths beyond the data are cut short, and
+/// parts whose length the data does not hold are absent.
+std::vector<std::optional<Bytes>> unframe_parts(const Bytes& data, std::size_t count);
+
+/// Writes the seed inputs of each fuzz target into dir/<target>/.
+void write_fuzz_seeds(const std::filesystem::path& dir);
 
 Bytes read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const Bytes& bytes);

@@ -10,7 +10,7 @@
 inline std::FILE* stream_with(const Bytes& bytes) {
   std::FILE* stream = std::tmpfile();
   if (stream == nullptr) throw std::runtime_error("tmpfile failed");
-  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::rewind(stream);
   return stream;
 }

@@ -1,6 +1,7 @@
 // Makes sample files for the demo and the benchmarks:
 //   texgen tex SUBTYPE X Y OUT.tex      a test-pattern TEX texture
 //   texgen shrink IN.tga DIVISOR OUT.tga  a half or quarter size copy of an 8-bit image
+//   texgen seeds DIR                    the seed inputs of the fuzz targets
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -20,9 +21,14 @@ int main(int argc, char** argv) {
       write_file(argv[4], shrink_tga8(read_file(argv[2]), std::stoul(argv[3])));
       return 0;
     }
+    if (command == "seeds" && argc == 3) {
+      write_fuzz_seeds(argv[2]);
+      return 0;
+    }
     std::fprintf(stderr,
                  "usage: texgen tex SUBTYPE X Y OUT.tex\n"
-                 "       texgen shrink IN.tga DIVISOR OUT.tga\n");
+                 "       texgen shrink IN.tga DIVISOR OUT.tga\n"
+                 "       texgen seeds DIR\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "texgen: %s\n", e.what());
   }

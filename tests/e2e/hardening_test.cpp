@@ -1,0 +1,286 @@
+// Every prefix of every input, every write position of every output, and
+// hostile names: no crash, one message per refusal, nothing lost.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "support/samples.h"
+#include "support/streams.h"
+#include "support/tools.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::size_t count_of(const std::string& text, const std::string& word) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+    ++count;
+  return count;
+}
+
+bool ends_with_prompt(const RunResult& r) {
+  return r.out.size() >= kPrompt.size() && r.out.substr(r.out.size() - kPrompt.size()) == kPrompt;
+}
+
+/// Every file and directory below dir with its content ("" for a directory).
+std::map<fs::path, Bytes> snapshot(const fs::path& dir) {
+  std::map<fs::path, Bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    const fs::path relative = fs::relative(entry.path(), dir);
+    files[relative] =
+        entry.is_regular_file() && !entry.is_symlink() ? read_file(entry.path()) : Bytes{};
+  }
+  return files;
+}
+
+/// The files a refused or failed run may not leave: temporary ones.
+std::size_t temporary_files(const fs::path& dir) {
+  std::size_t count = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    count += entry.path().filename().string().rfind(".skin", 0) == 0;
+  return count;
+}
+
+struct WeldInputs {
+  Bytes pal, high, medium, low, tex;
+};
+
+WeldInputs weld_inputs() {
+  const TexPalette palette = sample_palette();
+  return {make_pal(palette), make_tga8(4, 4, sample_level(4, 4, 1), palette),
+          make_tga8(2, 2, sample_level(2, 2, 2), palette),
+          make_tga8(1, 1, sample_level(1, 1, 4), palette), make_tex(TexSubtype::indexed, 4, 4)};
+}
+
+void lay_out(const TempDir& dir, const WeldInputs& in) {
+  fs::create_directories(dir / "t");
+  write_file(dir / "t" / "t.pal", in.pal);
+  write_file(dir / "t" / "t_h.tga", in.high);
+  write_file(dir / "t" / "t_m.tga", in.medium);
+  write_file(dir / "t" / "t_l.tga", in.low);
+  write_file(dir / "t.tex", in.tex);
+}
+
+void check_split_prefixes(TexSubtype subtype) {
+  TempDir dir;
+  const Bytes tex = make_tex(subtype, 8, 4);
+  for (std::size_t length = 0; length <= tex.size(); ++length) {
+    SCOPED_TRACE(length);
+    write_file(dir / "t.tex", Bytes(tex.begin(), tex.begin() + static_cast<long>(length)));
+    const RunResult r = run_tool(kSkinsplit, {"t"}, dir.path());
+    ASSERT_EQ(r.signal, 0);
+    ASSERT_TRUE(ends_with_prompt(r));
+    if (length == tex.size()) {
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      ASSERT_TRUE(fs::exists(dir / "tga" / "t.tga"));
+    } else {
+      ASSERT_EQ(r.exit_code, 1);
+      ASSERT_EQ(count_of(r.err, "ERROR!"), 1u) << r.err;
+      ASSERT_FALSE(fs::exists(dir / "tga"));
+    }
+  }
+}
+
+/// Cuts one input of skinweld at every length; the others stay whole.
+void check_weld_prefixes(Bytes WeldInputs::*cut, const fs::path& name) {
+  TempDir dir;
+  const WeldInputs whole = weld_inputs();
+  const Bytes& input = whole.*cut;
+  const Bytes old_tex = make_tex(TexSubtype::indexed_expanded, 4, 4);
+  for (std::size_t length = 0; length <= input.size(); ++length) {
+    SCOPED_TRACE(length);
+    WeldInputs in = whole;
+    in.*cut = Bytes(input.begin(), input.begin() + static_cast<long>(length));
+    if (cut != &WeldInputs::tex) in.tex = old_tex;
+    lay_out(dir, in);
+    const RunResult r = run_tool(kSkinweld, {"t"}, dir.path());
+    ASSERT_EQ(r.signal, 0);
+    ASSERT_TRUE(ends_with_prompt(r));
+    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    // An existing TEX file of any length only gives the header tail; a
+    // palette file needs its 1048 bytes, an image every byte.
+    const bool complete = cut == &WeldInputs::tex || length == input.size() ||
+                          (cut == &WeldInputs::pal && length >= 1048);
+    if (complete) {
+      ASSERT_EQ(r.exit_code, 0) << name << ": " << r.err;
+      ASSERT_EQ(read_file(dir / "t.tex").size(), 1038u + 16 + 4 + 1);
+    } else {
+      ASSERT_EQ(r.exit_code, 1);
+      ASSERT_EQ(count_of(r.err, "ERROR!"), 1u) << r.err;
+      ASSERT_EQ(read_file(dir / "t.tex"), old_tex);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Truncation, EveryPrefixOfAnIndexedTexture) {
+  check_split_prefixes(TexSubtype::indexed);
+}
+TEST(Truncation, EveryPrefixOfAnExpandedTexture) {
+  check_split_prefixes(TexSubtype::indexed_expanded);
+}
+TEST(Truncation, EveryPrefixOfA24BitTexture) {
+  check_split_prefixes(TexSubtype::truecolour24);
+}
+TEST(Truncation, EveryPrefixOfA32BitTexture) {
+  check_split_prefixes(TexSubtype::truecolour32);
+}
+TEST(Truncation, EveryPrefixOfThePaletteFile) {
+  check_weld_prefixes(&WeldInputs::pal, "pal");
+}
+TEST(Truncation, EveryPrefixOfTheHighImage) {
+  check_weld_prefixes(&WeldInputs::high, "high");
+}
+TEST(Truncation, EveryPrefixOfTheMediumImage) {
+  check_weld_prefixes(&WeldInputs::medium, "medium");
+}
+TEST(Truncation, EveryPrefixOfTheLowImage) {
+  check_weld_prefixes(&WeldInputs::low, "low");
+}
+TEST(Truncation, EveryPrefixOfTheOldTexFile) {
+  check_weld_prefixes(&WeldInputs::tex, "tex");
+}
+
+TEST(FaultInjection, EveryWritePositionOfThePaletteFileAndImage) {
+  TempDir dir;
+  const Bytes tex = make_tex(TexSubtype::indexed, 32, 32);  // palette 1052 bytes, image 1810
+  write_file(dir / "t.tex", tex);
+  fs::create_directory(dir / "tga");
+  const Bytes old_pal = {'o', 'l', 'd', 'p'};
+  const Bytes old_tga = {'o', 'l', 'd', 'i'};
+  for (long limit = 0; limit <= 1810; ++limit) {
+    SCOPED_TRACE(limit);
+    write_file(dir / "tga" / "t.pal", old_pal);
+    write_file(dir / "tga" / "t.tga", old_tga);
+    RunOptions options;
+    options.file_size_limit = limit;
+    const RunResult r = run_tool(kSkinsplit, {"t"}, dir.path(), options);
+    ASSERT_EQ(r.signal, 0);
+    ASSERT_TRUE(ends_with_prompt(r));
+    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    if (limit < 1052) {
+      ASSERT_EQ(r.err, "\nERROR! Could not terminate palette! : File too large\n");
+      ASSERT_EQ(count_of(r.out, "done!"), 0u);
+      ASSERT_EQ(read_file(dir / "tga" / "t.pal"), old_pal);
+      ASSERT_EQ(read_file(dir / "tga" / "t.tga"), old_tga);
+    } else if (limit < 1810) {
+      ASSERT_EQ(r.err, "\nERROR! Could not write data! : File too large\n");
+      ASSERT_EQ(count_of(r.out, "done!"), 1u);  // the palette file's, before the image began
+      ASSERT_EQ(read_file(dir / "tga" / "t.pal").size(), 1052u);
+      ASSERT_EQ(read_file(dir / "tga" / "t.tga"), old_tga);
+    } else {
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      ASSERT_EQ(read_file(dir / "tga" / "t.tga").size(), 1810u);
+    }
+  }
+}
+
+TEST(FaultInjection, EveryWritePositionOfTheTexFile) {
+  TempDir dir;
+  const WeldInputs in = weld_inputs();
+  const Bytes old_tex = make_tex(TexSubtype::indexed_expanded, 4, 4);
+  const long size = 1038 + 16 + 4 + 1;
+  for (long limit = 0; limit <= size; ++limit) {
+    SCOPED_TRACE(limit);
+    lay_out(dir, in);
+    write_file(dir / "t.tex", old_tex);
+    RunOptions options;
+    options.file_size_limit = limit;
+    const RunResult r = run_tool(kSkinweld, {"t"}, dir.path(), options);
+    ASSERT_EQ(r.signal, 0);
+    ASSERT_TRUE(ends_with_prompt(r));
+    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    if (limit < size) {
+      ASSERT_EQ(r.err, "\nERROR! Could not write data! : File too large\n");
+      ASSERT_EQ(r.out.find("Saving low LOD...done!"), std::string::npos);
+      ASSERT_EQ(read_file(dir / "t.tex"), old_tex);
+    } else {
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      ASSERT_EQ(read_file(dir / "t.tex").size(), static_cast<std::size_t>(size));
+    }
+  }
+}
+
+TEST(HostileNames, LongAndStrangeNamesWorkWhereTheSystemAllowsThem) {
+  TempDir dir;
+  const std::string longest_split(251, 's');  // with ".tex", 255 bytes
+  const std::string longest_weld(249, 'w');   // with "_h.tga", 255 bytes
+  const std::string strange = "-my skin 'one' \"two\"\n\xc3\xa9\xff";
+  const Bytes tex = make_tex(TexSubtype::indexed, 4, 4);
+  for (const std::string& name : {longest_split, strange})
+    write_file(dir / (name + ".tex"), tex);
+  const WeldInputs in = weld_inputs();
+  for (const std::string& name : {longest_weld, strange}) {
+    fs::create_directory(dir / name);
+    write_file(dir / name / (name + ".pal"), in.pal);
+    write_file(dir / name / (name + "_h.tga"), in.high);
+    write_file(dir / name / (name + "_m.tga"), in.medium);
+    write_file(dir / name / (name + "_l.tga"), in.low);
+  }
+  const RunResult split = run_tool(kSkinsplit, {longest_split + ".tex", strange}, dir.path());
+  EXPECT_EQ(split.exit_code, 0) << split.err;
+  EXPECT_EQ(read_file(dir / "tga" / (longest_split + ".tga")),
+            read_file(dir / "tga" / (strange + ".tga")));
+  const RunResult weld = run_tool(kSkinweld, {longest_weld, strange + ".tex"}, dir.path());
+  EXPECT_EQ(weld.exit_code, 0) << weld.err;
+  EXPECT_EQ(read_file(dir / (longest_weld + ".tex")).size(), 1059u);
+  EXPECT_EQ(read_file(dir / (strange + ".tex")), read_file(dir / (longest_weld + ".tex")));
+
+  // One byte longer than a file name may be: refused with a message, nothing made.
+  const auto before = snapshot(dir.path());
+  const RunResult too_long = run_tool(kSkinsplit, {std::string(252, 's')}, dir.path());
+  EXPECT_EQ(too_long.exit_code, 1);
+  EXPECT_NE(too_long.out.find("file not found!\n"), std::string::npos);
+  const RunResult too_long_weld = run_tool(kSkinweld, {std::string(250, 'w')}, dir.path());
+  EXPECT_EQ(too_long_weld.err,
+            "ERROR! Could not change to image directory! : No such file or directory\n");
+  EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+TEST(HostileNames, DeepPathsEmptyNamesAndBlockedPlaces) {
+  TempDir dir;
+  // A path of about 4,000 bytes, just within what the system takes.
+  fs::path deep;
+  for (int i = 0; i < 19; ++i)
+    deep /= std::string(200, static_cast<char>('a' + i));
+  fs::create_directories(dir / deep);
+  write_file(dir / deep / "t.tex", make_tex(TexSubtype::truecolour24, 4, 4));
+  const std::string deep_name = (deep / "t.tex").string();
+  ASSERT_GT(deep_name.size(), 3800u);
+  const RunResult r = run_tool(kSkinsplit, {deep_name}, dir.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / deep / "tga" / "t.tga"));
+
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  fs::create_directory_symlink(dir / "nowhere", dir / "tga");  // a dangling link
+  const auto before = snapshot(dir.path());
+  const RunResult dangling = run_tool(kSkinsplit, {"t", ""}, dir.path());
+  EXPECT_EQ(dangling.err,
+            "ERROR! Could not create subdirectory tga! : No such file or directory\n");
+  EXPECT_NE(dangling.out.find("Opening .tex...file not found!\n"), std::string::npos);
+  const RunResult empty = run_tool(kSkinweld, {""}, dir.path());
+  EXPECT_EQ(empty.err, "ERROR! Could not change to image directory! : No such file or directory\n");
+  EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+TEST(HostileNames, DirectoriesWithoutSearchPermission) {
+  if (!can_test_permissions()) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  TempDir dir;
+  fs::create_directories(dir / "locked" / "t");
+  write_file(dir / "locked" / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_write);
+  const auto before = snapshot(dir.path());
+  RunOptions options;
+  options.unprivileged = true;
+  const RunResult split = run_tool(kSkinsplit, {"locked/t.tex"}, dir.path(), options);
+  EXPECT_EQ(split.err, "ERROR! Could not change to texture directory! : Permission denied\n");
+  const RunResult weld = run_tool(kSkinweld, {"locked"}, dir.path(), options);
+  EXPECT_EQ(weld.err, "ERROR! Could not change to image directory! : Permission denied\n");
+  EXPECT_EQ(split.exit_code, 1);
+  EXPECT_EQ(weld.exit_code, 1);
+  EXPECT_EQ(snapshot(dir.path()), before);
+}

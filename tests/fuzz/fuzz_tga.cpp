@@ -1,0 +1,27 @@
+// The TGA reader as the builder uses it: header, colour map, indices in any
+// layout, and the colour-map check.
+#include <array>
+#include <cstdio>
+
+#include "formats/tga.h"
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::FILE* in = open_fuzz_input(data, size);
+  if (in == nullptr) return 0;
+  static std::array<unsigned char, 512 * 512> level;
+  static const TexPalette palette{};
+  TgaHeader header;
+  TgaColourMap map;
+  // The builder reads nothing larger than 512 × 512.
+  if (read_tga_header(in, header) && header.width <= 512 && header.height <= 512 &&
+      skip_tga_colour_map(in, header, &map)) {
+    const std::span<unsigned char> pixels =
+        std::span(level).first(std::size_t{header.width} * header.height);
+    if (read_tga_indices(in, header, pixels) == ReadResult::ok) {
+      tga_colours_differ(map, pixels, palette);
+    }
+  }
+  std::fclose(in);
+  return 0;
+}
