@@ -34,10 +34,28 @@ inline void put_u32le(unsigned char* b, std::uint32_t value) {
     b[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
 }
 
+// Both tools are single-threaded, so the lock that getc and putc take on the
+// stream for every byte is pure cost; these take the stream as it is.
+#ifdef _WIN32
+inline int getc_unchecked_lock(std::FILE* stream) {
+  return _getc_nolock(stream);
+}
+inline int putc_unchecked_lock(int c, std::FILE* stream) {
+  return _putc_nolock(c, stream);
+}
+#else
+inline int getc_unchecked_lock(std::FILE* stream) {
+  return getc_unlocked(stream);
+}
+inline int putc_unchecked_lock(int c, std::FILE* stream) {
+  return putc_unlocked(c, stream);
+}
+#endif
+
 /// Reads one byte. The stream's error indicator is looked at before its
 /// end-of-file indicator, so a failing disk is never mistaken for a short file.
 inline ReadResult read_byte(std::FILE* stream, unsigned char& byte) {
-  const int c = getc(stream);
+  const int c = getc_unchecked_lock(stream);
   if (c == EOF) return std::ferror(stream) != 0 ? ReadResult::read_error : ReadResult::end_of_file;
   byte = static_cast<unsigned char>(c);
   return ReadResult::ok;
@@ -45,7 +63,7 @@ inline ReadResult read_byte(std::FILE* stream, unsigned char& byte) {
 
 /// Writes one byte; false as soon as the stream refuses it.
 inline bool write_byte(std::FILE* stream, unsigned char byte) {
-  return putc(byte, stream) != EOF;
+  return putc_unchecked_lock(byte, stream) != EOF;
 }
 
 /// Fills bytes one byte at a time, stopping at the first byte that fails.

@@ -62,7 +62,7 @@ bool OutputFile::open(const std::string& target) {
   if (fd < 0) return false;
   temporary_.assign(name.data());
 
-  if (exists) {
+  if (exists && (existing.st_uid != geteuid() || existing.st_gid != getegid())) {
     // Keep the replaced file's owner where allowed, and its permission bits.
     if (fchown(fd, existing.st_uid, existing.st_gid) != 0) errno = caller_errno;
   }

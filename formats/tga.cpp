@@ -55,35 +55,43 @@ TgaHeader decode_tga_header(const TgaBytes& b) {
   return h;
 }
 
-/// Hands out the pixel bytes of the image data one at a time, expanding
-/// run-length packets. A packet may run across the end of a row.
-class PixelSource {
+/// Reads the run-length packets of one row's worth of pixels (or any other
+/// count) into out; a packet may run on into the next call, as packets may
+/// cross the end of a row.
+class RunLengthDecoder {
  public:
-  PixelSource(std::FILE* stream, bool run_length) : stream_(stream), run_length_(run_length) {}
+  explicit RunLengthDecoder(std::FILE* stream) : stream_(stream) {}
 
-  ReadResult next(unsigned char& pixel) {
-    if (!run_length_) return read_byte(stream_, pixel);
-    if (left_in_packet_ == 0) {
-      unsigned char packet = 0;
-      ReadResult result = read_byte(stream_, packet);
-      if (result != ReadResult::ok) return result;
-      // The low seven bits hold the pixel count less one; the top bit marks a run.
-      left_in_packet_ = (packet & 0x7FU) + 1;
-      is_run_ = (packet & 0x80U) != 0;
+  ReadResult read(unsigned char* out, std::size_t count) {
+    while (count > 0) {
+      if (left_in_packet_ == 0) {
+        unsigned char packet = 0;
+        ReadResult result = read_byte(stream_, packet);
+        if (result != ReadResult::ok) return result;
+        // The low seven bits hold the pixel count less one; the top bit marks a run.
+        left_in_packet_ = (packet & 0x7FU) + 1;
+        is_run_ = (packet & 0x80U) != 0;
+        if (is_run_) {
+          result = read_byte(stream_, run_value_);
+          if (result != ReadResult::ok) return result;
+        }
+      }
+      const std::size_t take = std::min<std::size_t>(count, left_in_packet_);
       if (is_run_) {
-        result = read_byte(stream_, run_value_);
+        std::fill(out, out + take, run_value_);
+      } else {
+        const ReadResult result = read_bytes(stream_, std::span(out, take));
         if (result != ReadResult::ok) return result;
       }
+      out += take;
+      count -= take;
+      left_in_packet_ -= static_cast<unsigned>(take);
     }
-    --left_in_packet_;
-    if (!is_run_) return read_byte(stream_, pixel);
-    pixel = run_value_;
     return ReadResult::ok;
   }
 
  private:
   std::FILE* stream_;
-  bool run_length_;
   unsigned left_in_packet_ = 0;
   bool is_run_ = false;
   unsigned char run_value_ = 0;
@@ -119,30 +127,34 @@ bool write_tga_colour_map(std::FILE* stream, const TexPalette& palette) {
 
 bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const unsigned char> stored,
                       const TexPalette& palette) {
-  const unsigned size = tex_bytes_per_pixel(subtype);
-  for (std::size_t at = 0; at + size <= stored.size(); at += size) {
-    const unsigned char* s = &stored[at];
-    bool ok = true;
-    switch (subtype) {
-      case TexSubtype::indexed:
-        ok = write_byte(stream, s[0]);
-        break;
-      case TexSubtype::indexed_expanded: {
+  // One loop per sub-type, so that nothing is decided again for each pixel.
+  switch (subtype) {
+    case TexSubtype::indexed:
+      return write_bytes(stream, stored);
+    case TexSubtype::indexed_expanded:
+      for (const unsigned char index : stored) {
         // Bytes 0 and 2 change places, as for the stored true-colour pixels.
-        const TexPaletteEntry& e = palette[s[0]];
-        ok = write_byte(stream, e[2]) && write_byte(stream, e[1]) && write_byte(stream, e[0]) &&
-             write_byte(stream, e[3]);
-        break;
+        const TexPaletteEntry& e = palette[index];
+        if (!write_byte(stream, e[2]) || !write_byte(stream, e[1]) || !write_byte(stream, e[0]) ||
+            !write_byte(stream, e[3]))
+          return false;
       }
-      case TexSubtype::truecolour24:
-        ok = write_byte(stream, s[2]) && write_byte(stream, s[1]) && write_byte(stream, s[0]);
-        break;
-      case TexSubtype::truecolour32:
-        ok = write_byte(stream, s[2]) && write_byte(stream, s[1]) && write_byte(stream, s[0]) &&
-             write_byte(stream, s[3]);
-        break;
-    }
-    if (!ok) return false;
+      return true;
+    case TexSubtype::truecolour24:
+      for (std::size_t at = 0; at + 3 <= stored.size(); at += 3) {
+        const unsigned char* s = &stored[at];
+        if (!write_byte(stream, s[2]) || !write_byte(stream, s[1]) || !write_byte(stream, s[0]))
+          return false;
+      }
+      return true;
+    case TexSubtype::truecolour32:
+      for (std::size_t at = 0; at + 4 <= stored.size(); at += 4) {
+        const unsigned char* s = &stored[at];
+        if (!write_byte(stream, s[2]) || !write_byte(stream, s[1]) || !write_byte(stream, s[0]) ||
+            !write_byte(stream, s[3]))
+          return false;
+      }
+      return true;
   }
   return true;
 }
@@ -214,13 +226,19 @@ ReadResult read_tga_indices(std::FILE* stream, const TgaHeader& header,
       header.image_type == kTgaColourMappedRle || header.image_type == kTgaGreyRle;
   const bool top_first = (header.image_descriptor & kTgaTopToBottom) != 0;
   const bool right_first = (header.image_descriptor & kTgaRightToLeft) != 0;
-  PixelSource source(stream, run_length);
+  if (!run_length && !top_first && !right_first)
+    return read_bytes(stream, level.first(width * height));  // the splitter's own layout
+
+  // Row by row into the row's place counted from the bottom, turned round
+  // afterwards if it was stored right to left.
+  RunLengthDecoder decoder(stream);
   for (std::size_t row = 0; row < height; ++row) {
-    unsigned char* out = &level[(top_first ? height - 1 - row : row) * width];
-    for (std::size_t column = 0; column < width; ++column) {
-      const ReadResult result = source.next(out[right_first ? width - 1 - column : column]);
-      if (result != ReadResult::ok) return result;
-    }
+    const std::span<unsigned char> out =
+        level.subspan((top_first ? height - 1 - row : row) * width, width);
+    const ReadResult result =
+        run_length ? decoder.read(out.data(), width) : read_bytes(stream, out);
+    if (result != ReadResult::ok) return result;
+    if (right_first) std::reverse(out.begin(), out.end());
   }
   return ReadResult::ok;
 }

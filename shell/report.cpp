@@ -17,6 +17,14 @@ bool is_terminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
 }
 
+/// Whether a console stream is a terminal, asked once: a tool's standard
+/// output and error do not change while it runs.
+bool is_terminal_console(std::FILE* stream) {
+  static const bool out_is_terminal = is_terminal(stdout);
+  static const bool err_is_terminal = is_terminal(stderr);
+  return stream == stdout ? out_is_terminal : err_is_terminal;
+}
+
 void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
   ErrnoGuard keep_errno;
   // The analyzer loses track of a va_list handed on as a parameter; every
@@ -24,7 +32,7 @@ void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
   std::vfprintf(stream, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
   // On a terminal every message must stand on the screen before the step it
   // announces begins, so that both streams show in the order of issue.
-  if (is_terminal(stream)) std::fflush(stream);
+  if (is_terminal_console(stream)) std::fflush(stream);
 }
 
 }  // namespace
