@@ -15,6 +15,9 @@ cmake --preset default
 cmake --build --preset default
 ctest --preset default
 
+echo "== Packages: the Debian package installed into a scratch root, the manual pages"
+bash scripts/package-test.sh
+
 echo "== Under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan
 cmake --build --preset asan
