@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Sets up what is missing, then builds and runs every test: the normal build
-# (warnings as errors), the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a bounded fuzzing run, and the static checks.
+# (warnings as errors), the packages, the Windows build under Wine, the same
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded
+# fuzzing run, and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The paint programs are for the tests that take images through them; clang
 # and its runtime build the fuzz targets.
 bash scripts/setup.sh imagemagick python3-pil gimp xvfb xauth \
-  clang libclang-rt-14-dev clang-format clang-tidy cppcheck
+  clang libclang-rt-14-dev clang-format clang-tidy cppcheck \
+  g++-mingw-w64-x86-64 wine64 wine dpkg man-db groff-base
 
 echo "== Normal build"
 cmake --preset default
@@ -17,6 +19,9 @@ ctest --preset default
 
 echo "== Packages: the Debian package installed into a scratch root, the manual pages"
 bash scripts/package-test.sh
+
+echo "== Windows: cross-built with MinGW-w64, tested under Wine"
+bash scripts/windows-test.sh
 
 echo "== Under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan

@@ -1,0 +1,131 @@
+#!/usr/bin/python3
+"""The Windows tools under Wine: the same files as the native tools, console
+line ends of the platform, drive letters, backslashes, the C runtime's error
+texts and wildcard arguments.
+
+Run as: wine_test.py WINDOWS_BUILD_DIR NATIVE_BUILD_DIR (scripts/windows-test.sh).
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+WINDOWS = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else "build/windows"
+NATIVE = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else "build/default"
+TEXGEN = os.path.join(NATIVE, "tests", "texgen")
+PROMPT = "\r\n**** Press ENTER to continue ****\r\n"
+
+
+class Wine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.top = tempfile.mkdtemp(prefix="skinwine.")
+        cls.env = dict(os.environ, WINEPREFIX=os.path.join(cls.top, "prefix"), WINEDEBUG="-all",
+                       WINEDLLOVERRIDES="mscoree,mshtml=")
+        # Drive D: is a directory of the test's own.
+        subprocess.run(["wineboot", "-i"], env=cls.env, check=True, capture_output=True)
+        cls.d_drive = os.path.join(cls.top, "d_drive")
+        os.makedirs(cls.d_drive)
+        os.symlink(cls.d_drive, os.path.join(cls.top, "prefix", "dosdevices", "d:"))
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=cls.env, capture_output=True)
+        shutil.rmtree(cls.top, ignore_errors=True)
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(dir=self.top)
+
+    def tool(self, name, args, cwd=None, native=False):
+        exe = os.path.join(NATIVE, name) if native else os.path.join(WINDOWS, name + ".exe")
+        command = [exe] + args if native else ["wine", exe] + args
+        return subprocess.run(command, cwd=cwd or self.dir, env=self.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=120)
+
+    def texture(self, name, subtype=1, x=8, y=4, where=None):
+        subprocess.run([TEXGEN, "tex", str(subtype), str(x), str(y),
+                        os.path.join(where or self.dir, name + ".tex")], check=True)
+
+    def read(self, *parts):
+        with open(os.path.join(*parts), "rb") as f:
+            return f.read()
+
+    def test_outputs_and_console_match_the_native_tools(self):
+        native_dir = tempfile.mkdtemp(dir=self.top)
+        for subtype in (1, 14, 17, 18):
+            self.texture("s%d" % subtype, subtype, 6, 4)
+            self.texture("s%d" % subtype, subtype, 6, 4, where=native_dir)
+        names = ["s1", "s14.tex", "s17", "s18"]
+        windows = self.tool("skinsplit", names)
+        native = self.tool("skinsplit", names, cwd=native_dir, native=True)
+        self.assertEqual(windows.returncode, 0, windows.stderr)
+        # Files are binary; only the console turns "\n" into the platform's line end.
+        self.assertEqual(windows.stdout, native.stdout.replace(b"\n", b"\r\n"))
+        for name in ("s1.pal", "s1.tga", "s14.tga", "s17.tga", "s18.tga"):
+            self.assertEqual(self.read(self.dir, "tga", name), self.read(native_dir, "tga", name), name)
+
+    def test_weld_gives_back_the_split_texture(self):
+        self.texture("car1", 1, 16, 8)
+        original = self.read(self.dir, "car1.tex")
+        self.assertEqual(self.tool("skinsplit", ["car1.tex"]).returncode, 0)
+        os.makedirs(os.path.join(self.dir, "car1"))
+        shutil.copy(os.path.join(self.dir, "tga", "car1.pal"), os.path.join(self.dir, "car1"))
+        shutil.copy(os.path.join(self.dir, "tga", "car1.tga"),
+                    os.path.join(self.dir, "car1", "car1_h.tga"))
+        for suffix, divisor in (("_m", "2"), ("_l", "4")):
+            subprocess.run([TEXGEN, "shrink", os.path.join(self.dir, "tga", "car1.tga"), divisor,
+                            os.path.join(self.dir, "car1", "car1" + suffix + ".tga")], check=True)
+        result = self.tool("skinweld", ["car1.TEX"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(result.stdout.endswith(b"Saving low LOD...done!\r\n" + PROMPT.encode()))
+        self.assertEqual(self.read(self.dir, "car1.tex"), original)
+
+    def test_drive_letters_and_backslashes(self):
+        os.makedirs(os.path.join(self.dir, "skins", "set"))
+        self.texture("a", where=os.path.join(self.dir, "skins", "set"))
+        self.texture("b", where=self.d_drive)
+        self.texture("c", where=self.d_drive)
+        # Z: is the Unix root under Wine; D: the test's own drive, entered by
+        # its letter alone, so "D:b.tex" is b.tex in D:'s current directory.
+        absolute = "Z:" + os.path.join(self.dir, "skins", "set", "a.tex").replace("/", "\\")
+        result = self.tool("skinsplit", [absolute, "skins\\set\\a.tex", "D:b.tex", "d:\\c.tex"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, "skins", "set", "tga", "a.tga")))
+        self.assertTrue(os.path.exists(os.path.join(self.d_drive, "tga", "b.tga")))
+        self.assertTrue(os.path.exists(os.path.join(self.d_drive, "tga", "c.tga")))
+
+    def test_error_texts_are_the_c_runtimes(self):
+        with open(os.path.join(self.dir, "short.tex"), "wb") as f:
+            f.write(b"\x01")
+        fresh = self.tool("skinsplit", ["short"])
+        # The runtime's text for error number 0: "No error" on Windows, "Success" under Wine.
+        self.assertIn(fresh.stderr.decode(),
+                      ["ERROR! Could not determine X size of input file! : %s\r\n" % text
+                       for text in ("No error", "Success")])
+        # Nothing clears the error number: the second message shows the first's text.
+        result = self.tool("skinsplit", ["nowhere\\a.tex", "short"])
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(),
+                         "ERROR! Could not change to texture directory! : No such file or directory\r\n"
+                         "ERROR! Could not determine X size of input file! : "
+                         "No such file or directory\r\n")
+        usage = self.tool("skinweld", [])
+        self.assertEqual(usage.returncode, 2)
+        self.assertEqual(usage.stderr, b"USAGE: skinweld file1 [, file2 [, ...]]\r\n")
+        self.assertEqual(usage.stdout, b"")
+
+    def test_wildcards_are_expanded_by_the_c_runtime(self):
+        for name in ("one", "two", "three"):
+            self.texture(name)
+        result = self.tool("skinsplit", ["*.tex", "nomatch*.tex"])
+        self.assertEqual(result.returncode, 1)  # the pattern that matches nothing stays a name
+        self.assertEqual(sorted(os.listdir(os.path.join(self.dir, "tga"))),
+                         ["one.pal", "one.tga", "three.pal", "three.tga", "two.pal", "two.tga"])
+        self.assertIn(b"Opening nomatch*.tex...file not found!\r\n", result.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
