@@ -35,7 +35,7 @@ struct LevelImage {
   const char* suffix;
   const char* open_failure;
   const char* reading_text;
-  unsigned divisor;  // of the high size; 1 for the high level itself
+  unsigned divisor;  // of the high size
   std::span<unsigned char> buffer;
 };
 
@@ -76,14 +76,16 @@ bool read_palette_file(const std::string& texture) {
   return true;
 }
 
-bool check_level_size(const LevelImage& level, const TgaHeader& image, const TgaHeader& high) {
-  if (level.divisor == 1) {
+/// Checks an image's size: at most 512 for the high level (high is null),
+/// exactly the high size divided for the others.
+bool check_level_size(const LevelImage& level, const TgaHeader& image, const TgaHeader* high) {
+  if (high == nullptr) {
     if (image.width > kMaxDimension || image.height > kMaxDimension) {
       print_error("ERROR! Image exceeds maximum size!\n");
       return false;
     }
-  } else if (image.width != high.width / level.divisor ||
-             image.height != high.height / level.divisor) {
+  } else if (image.width != high->width / level.divisor ||
+             image.height != high->height / level.divisor) {
     print_error("ERROR! Image not correct size!\n");
     return false;
   }
@@ -99,9 +101,9 @@ bool check_level_size(const LevelImage& level, const TgaHeader& image, const Tga
   return true;
 }
 
-/// Reads one level's image into its buffer. For the high level, image is
-/// filled in and serves as high; the others are checked against high.
-bool read_level_image(const std::string& texture, const LevelImage& level, const TgaHeader& high,
+/// Reads one level's image into its buffer and its header into image. The
+/// medium and low images are checked against high; the high one has none.
+bool read_level_image(const std::string& texture, const LevelImage& level, const TgaHeader* high,
                       TgaHeader& image) {
   const std::string name = texture + level.suffix;
   print_progress("Opening %s...", name.c_str());
@@ -154,11 +156,11 @@ bool read_level_images(const std::string& texture, TexHeader& header) {
                                 "Reading data for low quality image...", 4, work.low};
   TgaHeader high;
   TgaHeader other;
-  if (!read_level_image(texture, high_level, high, high)) return false;
+  if (!read_level_image(texture, high_level, nullptr, high)) return false;
   header.x_size = high.width;
   header.y_size = high.height;
-  return read_level_image(texture, medium_level, high, other) &&
-         read_level_image(texture, low_level, high, other);
+  return read_level_image(texture, medium_level, &high, other) &&
+         read_level_image(texture, low_level, &high, other);
 }
 
 /// Takes bytes 4 to 13 of the TEX file being replaced, or the default tail.
