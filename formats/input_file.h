@@ -5,12 +5,18 @@
 
 #include "formats/stream_buffer.h"
 
-struct InputFileCloser {
-  bool owns_buffer = false;
+/// Closes an input file and gives back the read buffer it borrowed, if any.
+class InputFileCloser {
+ public:
+  InputFileCloser() = default;
+  explicit InputFileCloser(bool owns_buffer) : owns_buffer_(owns_buffer) {}
   void operator()(std::FILE* stream) const {
     std::fclose(stream);
-    if (owns_buffer) return_input_buffer();
+    if (owns_buffer_) return_input_buffer();
   }
+
+ private:
+  bool owns_buffer_ = false;
 };
 
 /// A file opened for reading, closed when it goes out of scope.
@@ -19,6 +25,6 @@ using InputFile = std::unique_ptr<std::FILE, InputFileCloser>;
 /// Opens path for binary reading; empty when it cannot be opened.
 inline InputFile open_input(const char* path) {
   std::FILE* stream = std::fopen(path, "rb");
-  if (stream == nullptr) return InputFile(nullptr, InputFileCloser{});
-  return InputFile(stream, InputFileCloser{borrow_input_buffer(stream)});
+  if (stream == nullptr) return {};
+  return {stream, InputFileCloser(borrow_input_buffer(stream))};
 }

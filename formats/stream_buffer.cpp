@@ -4,7 +4,7 @@
 
 namespace {
 
-std::array<char, 64 * 1024> input_buffer;
+std::array<char, std::size_t{64} * 1024> input_buffer;
 bool input_buffer_lent = false;
 
 }  // namespace

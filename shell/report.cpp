@@ -19,7 +19,7 @@ bool is_terminal(std::FILE* stream) {
 
 /// Whether a console stream is a terminal, asked once: a tool's standard
 /// output and error do not change while it runs.
-bool is_terminal_console(std::FILE* stream) {
+bool is_terminal_console(const std::FILE* stream) {
   static const bool out_is_terminal = is_terminal(stdout);
   static const bool err_is_terminal = is_terminal(stderr);
   return stream == stdout ? out_is_terminal : err_is_terminal;
