@@ -11,8 +11,8 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] ||
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 for package in "$@"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    need+=("$package")
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || need+=("$package")
 done
 
 if [ "${#need[@]}" -gt 0 ]; then
