@@ -112,6 +112,13 @@ class Wine(unittest.TestCase):
                          "ERROR! Could not change to texture directory! : No such file or directory\r\n"
                          "ERROR! Could not determine X size of input file! : "
                          "No such file or directory\r\n")
+        # A drive that does not exist refuses the texture; nothing is read elsewhere.
+        self.texture("x")
+        no_drive = self.tool("skinsplit", ["Q:x.tex"])
+        self.assertEqual(no_drive.returncode, 1)
+        self.assertTrue(no_drive.stderr.startswith(b"ERROR! Could not change to texture drive! : "),
+                        no_drive.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "tga")))
         usage = self.tool("skinweld", [])
         self.assertEqual(usage.returncode, 2)
         self.assertEqual(usage.stderr, b"USAGE: skinweld file1 [, file2 [, ...]]\r\n")
