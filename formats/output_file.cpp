@@ -33,7 +33,12 @@ bool replace_file(const std::string& from, const std::string& to) {
 #else
 constexpr int kWriteProbeFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-mode_t new_file_mode();
+/// The mode fopen would give a new file: 0666 less the umask.
+mode_t new_file_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
 
 /// Gives the new file the replaced file's owner (where allowed) and mode, or
 /// the mode fopen would give a new one.
@@ -47,15 +52,6 @@ bool keep_owner_and_mode(int fd, const struct stat* existing) {
 
 bool replace_file(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
-}
-#endif
-
-#ifndef _WIN32
-/// The mode fopen would give a new file: 0666 less the umask.
-mode_t new_file_mode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
 }
 #endif
 
