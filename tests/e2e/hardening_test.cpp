@@ -44,6 +44,22 @@ std::size_t temporary_files(const fs::path& dir) {
   return count;
 }
 
+/// What every run of these loops must show, refused or not: no crash, the
+/// closing prompt, and no temporary file left anywhere below dir.
+::testing::AssertionResult ended_cleanly(const RunResult& r, const fs::path& dir) {
+  if (r.signal != 0) return ::testing::AssertionFailure() << "ended by signal " << r.signal;
+  if (!ends_with_prompt(r))
+    return ::testing::AssertionFailure() << "no prompt at the end: " << r.out;
+  if (temporary_files(dir) != 0) return ::testing::AssertionFailure() << "a temporary file is left";
+  return ::testing::AssertionSuccess();
+}
+
+RunOptions file_size_limit(long limit) {
+  RunOptions options;
+  options.file_size_limit = limit;
+  return options;
+}
+
 struct WeldInputs {
   Bytes pal, high, medium, low, tex;
 };
@@ -72,8 +88,7 @@ void check_split_prefixes(TexSubtype subtype) {
     SCOPED_TRACE(length);
     write_file(dir / "t.tex", Bytes(tex.begin(), tex.begin() + static_cast<long>(length)));
     const RunResult r = run_tool(kSkinsplit, {"t"}, dir.path());
-    ASSERT_EQ(r.signal, 0);
-    ASSERT_TRUE(ends_with_prompt(r));
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
     if (length == tex.size()) {
       ASSERT_EQ(r.exit_code, 0) << r.err;
       ASSERT_TRUE(fs::exists(dir / "tga" / "t.tga"));
@@ -99,9 +114,7 @@ void check_weld_prefixes(Bytes WeldInputs::*cut, const fs::path& name) {
     if (cut != &WeldInputs::tex) in.tex = old_tex;
     lay_out(dir, in);
     const RunResult r = run_tool(kSkinweld, {"t"}, dir.path());
-    ASSERT_EQ(r.signal, 0);
-    ASSERT_TRUE(ends_with_prompt(r));
-    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
     // An existing TEX file of any length only gives the header tail; a
     // palette file needs its 1048 bytes, an image every byte.
     const bool complete = cut == &WeldInputs::tex || length == input.size() ||
@@ -159,12 +172,8 @@ TEST(FaultInjection, EveryWritePositionOfThePaletteFileAndImage) {
     SCOPED_TRACE(limit);
     write_file(dir / "tga" / "t.pal", old_pal);
     write_file(dir / "tga" / "t.tga", old_tga);
-    RunOptions options;
-    options.file_size_limit = limit;
-    const RunResult r = run_tool(kSkinsplit, {"t"}, dir.path(), options);
-    ASSERT_EQ(r.signal, 0);
-    ASSERT_TRUE(ends_with_prompt(r));
-    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    const RunResult r = run_tool(kSkinsplit, {"t"}, dir.path(), file_size_limit(limit));
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
     if (limit < 1052) {
       ASSERT_EQ(r.err, "\nERROR! Could not terminate palette! : File too large\n");
       ASSERT_EQ(count_of(r.out, "done!"), 0u);
@@ -192,12 +201,8 @@ TEST(FaultInjection, EveryWritePositionOfTheTexFile) {
     SCOPED_TRACE(limit);
     lay_out(dir, in);
     write_file(dir / "t.tex", old_tex);
-    RunOptions options;
-    options.file_size_limit = limit;
-    const RunResult r = run_tool(kSkinweld, {"t"}, dir.path(), options);
-    ASSERT_EQ(r.signal, 0);
-    ASSERT_TRUE(ends_with_prompt(r));
-    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    const RunResult r = run_tool(kSkinweld, {"t"}, dir.path(), file_size_limit(limit));
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
     if (limit < size) {
       ASSERT_EQ(r.err, "\nERROR! Could not write data! : File too large\n");
       ASSERT_EQ(r.out.find("Saving low LOD...done!"), std::string::npos);
