@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#else
+#include <csignal>
 #endif
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -14,6 +18,124 @@
 #include "shell/errno_guard.h"
 
 namespace {
+
+// An interrupted run must not leave a temporary file behind. The temporary
+// files being written are listed here, where the handler of an interrupt can
+// find them: it removes them and ends the process as the interrupt would have.
+// Only the handler and code that has interrupts held off touch the list.
+constexpr std::size_t kMaxPending = 4;
+const char* volatile pending_names[kMaxPending] = {};
+
+#ifdef _WIN32
+std::array<volatile HANDLE, kMaxPending> pending_handles = {};
+HANDLE main_thread = nullptr;
+CRITICAL_SECTION pending_lock;
+
+/// Runs on a thread of its own when the console is closed or Ctrl-C or
+/// Ctrl-Break is pressed. The main thread is stopped first, so that it writes
+/// nothing more; files open on Windows cannot be deleted, so they are closed.
+BOOL WINAPI end_on_console_event(DWORD event) {
+  EnterCriticalSection(&pending_lock);
+  SuspendThread(main_thread);
+  for (std::size_t slot = 0; slot < kMaxPending; ++slot) {
+    if (pending_names[slot] == nullptr) continue;
+    CloseHandle(pending_handles[slot]);
+    DeleteFileA(pending_names[slot]);
+  }
+  (void)event;
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+void install_interrupt_handler() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  InitializeCriticalSection(&pending_lock);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread, 0,
+                  FALSE, DUPLICATE_SAME_ACCESS);
+  SetConsoleCtrlHandler(end_on_console_event, TRUE);
+}
+
+/// Holds interrupts off while the list changes.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() { EnterCriticalSection(&pending_lock); }
+  ~InterruptsHeld() { LeaveCriticalSection(&pending_lock); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+};
+
+void note_pending_handle(std::size_t slot, int fd) {
+  pending_handles[slot] = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+#else
+constexpr std::array kInterrupts = {SIGINT, SIGHUP, SIGTERM};
+
+extern "C" void end_on_interrupt(int signal_number) {
+  // unlink, signal and raise are safe to call here; nothing else is used.
+  for (const char* name : pending_names) {
+    if (name != nullptr) unlink(name);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);  // held until the handler returns, then it ends the process
+}
+
+void install_interrupt_handler() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = end_on_interrupt;
+  sigemptyset(&action.sa_mask);
+  for (const int number : kInterrupts)
+    sigaddset(&action.sa_mask, number);
+  for (const int number : kInterrupts) {
+    struct sigaction previous {};
+    // An interrupt the tool was started to ignore (nohup) stays ignored.
+    if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+      sigaction(number, &action, nullptr);
+  }
+}
+
+/// Holds interrupts off while the list changes, so that the handler never
+/// sees a name half made or a file already renamed.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int number : kInterrupts)
+      sigaddset(&held, number);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+void note_pending_handle(std::size_t /*slot*/, int /*fd*/) {}
+#endif
+
+/// Lists a temporary file; false when the list is full.
+bool add_pending(const char* name, int fd) {
+  for (std::size_t slot = 0; slot < kMaxPending; ++slot) {
+    if (pending_names[slot] != nullptr) continue;
+    note_pending_handle(slot, fd);
+    pending_names[slot] = name;
+    return true;
+  }
+  return false;
+}
+
+void remove_pending(const char* name) {
+  for (const char* volatile& slot : pending_names) {
+    if (slot == name) slot = nullptr;
+  }
+}
 
 #ifdef _WIN32
 constexpr int kWriteProbeFlags = O_WRONLY | O_BINARY;
@@ -61,6 +183,31 @@ std::string directory_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+#ifdef _WIN32
+std::string follow_links(const std::string& target) {
+  return target;
+}
+#else
+/// The file that writing to target really changes: the end of its chain of
+/// symbolic links, so that a link stays a link and the file it names is
+/// replaced. A chain too long or circular is left for the open to report.
+std::string follow_links(const std::string& target) {
+  ErrnoGuard keep_errno;
+  std::string path = target;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+    std::vector<char> text(static_cast<std::size_t>(link.st_size) + 1);
+    const ssize_t length = readlink(path.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return path;
+    const std::string points_to(text.data(), static_cast<std::size_t>(length));
+    // A relative link is read from the directory that holds it.
+    path = points_to[0] == '/' ? points_to : directory_of(path).append(points_to);
+  }
+  return path;
+}
+#endif
+
 /// Finds the mode (and owner) the new file should have. False, with errno set,
 /// when an existing target cannot be written: replacing it would bypass that.
 bool inspect_target(const std::string& target, struct stat& existing, bool& exists) {
@@ -85,28 +232,40 @@ OutputFile::~OutputFile() {
 
 bool OutputFile::open(const std::string& target) {
   discard();
+  install_interrupt_handler();
   const int caller_errno = errno;
+  const std::string destination = follow_links(target);
   struct stat existing {};
   bool exists = false;
-  if (!inspect_target(target, existing, exists)) return false;
+  if (!inspect_target(destination, existing, exists)) return false;
 
   // A short name, so that it fits wherever the target's own name fits.
-  std::string pattern = directory_of(target) + ".skinXXXXXX";
+  std::string pattern = directory_of(destination) + ".skinXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) return false;
-  temporary_.assign(name.data());
+  int fd = -1;
+  {
+    const InterruptsHeld held;
+    fd = mkstemp(name.data());
+    if (fd < 0) return false;
+    temporary_.assign(name.data());
+    if (!add_pending(temporary_.c_str(), fd)) {
+      close(fd);
+      unlink(temporary_.c_str());
+      temporary_.clear();
+      errno = EMFILE;
+      return false;
+    }
+  }
 
   if (!keep_owner_and_mode(fd, exists ? &existing : nullptr) ||
       (stream_ = fdopen(fd, "wb")) == nullptr) {
     ErrnoGuard keep_errno;
     close(fd);
-    unlink(temporary_.c_str());
-    temporary_.clear();
+    forget_temporary();
     return false;
   }
-  target_ = target;
+  target_ = destination;
   errno = caller_errno;
   return true;
 }
@@ -118,11 +277,22 @@ bool OutputFile::commit() {
   const bool closed = std::fclose(stream_) == 0;
   stream_ = nullptr;
   if (!flushed) errno = flush_errno;
-  if (!flushed || !closed || !replace_file(temporary_, target_)) {
+  if (!flushed || !closed) {
     discard();
     return false;
   }
-  temporary_.clear();
+  {
+    const InterruptsHeld held;
+    if (!replace_file(temporary_, target_)) {
+      ErrnoGuard keep_errno;
+      unlink(temporary_.c_str());
+      remove_pending(temporary_.c_str());
+      temporary_.clear();
+      return false;
+    }
+    remove_pending(temporary_.c_str());
+    temporary_.clear();
+  }
   errno = caller_errno;
   return true;
 }
@@ -133,8 +303,14 @@ void OutputFile::discard() {
     std::fclose(stream_);
     stream_ = nullptr;
   }
-  if (!temporary_.empty()) {
-    unlink(temporary_.c_str());
-    temporary_.clear();
-  }
+  forget_temporary();
+}
+
+void OutputFile::forget_temporary() {
+  if (temporary_.empty()) return;
+  ErrnoGuard keep_errno;
+  const InterruptsHeld held;
+  unlink(temporary_.c_str());
+  remove_pending(temporary_.c_str());
+  temporary_.clear();
 }

@@ -10,6 +10,10 @@
 /// then an earlier file of that name keeps its content; a file that was never
 /// committed is removed when the object goes away.
 ///
+/// A target that is a symbolic link stays one: the file at the end of the
+/// link is replaced. An interrupt (Ctrl-C, a closed terminal, kill) while the
+/// file is being written removes the temporary file before the process ends.
+///
 /// Calls that succeed leave the error number as they found it; a call that
 /// fails leaves the error number of its failing system call, for the report.
 class OutputFile {
@@ -32,6 +36,7 @@ class OutputFile {
 
  private:
   void discard();
+  void forget_temporary();
 
   std::string target_;
   std::string temporary_;

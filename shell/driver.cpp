@@ -35,6 +35,7 @@ class StartDirectory {
 #else
     fd_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 #endif
+    if (fd_ < 0) open_errno_ = errno;
 #endif
   }
   ~StartDirectory() {
@@ -45,13 +46,18 @@ class StartDirectory {
   StartDirectory(const StartDirectory&) = delete;
   StartDirectory& operator=(const StartDirectory&) = delete;
 
-  void go_back() const {
-    ErrnoGuard keep_errno;
+  /// False, with the error number of the failure, when the way back is lost.
+  [[nodiscard]] bool go_back() const {
 #ifdef _WIN32
-    if (path_.size() >= 2 && path_[1] == ':') _chdrive((path_[0] & 0x1f));
-    if (!path_.empty()) _chdir(path_.c_str());
+    if (path_.empty()) return false;
+    if (path_.size() >= 2 && path_[1] == ':' && _chdrive(path_[0] & 0x1f) != 0) return false;
+    return _chdir(path_.c_str()) == 0;
 #else
-    if (fd_ >= 0) (void)fchdir(fd_);
+    if (fd_ < 0) {
+      errno = open_errno_;
+      return false;
+    }
+    return fchdir(fd_) == 0;
 #endif
   }
 
@@ -60,10 +66,18 @@ class StartDirectory {
   std::string path_;
 #else
   int fd_ = -1;
+  int open_errno_ = 0;
 #endif
 };
 
+/// The directory the tool started in; made by run_driver before the first argument.
+const StartDirectory* start_directory = nullptr;
+
 }  // namespace
+
+bool return_to_start_directory() {
+  return start_directory != nullptr && start_directory->go_back();
+}
 
 int run_driver(int argc, char** argv, const char* usage_line, TextureProcedure procedure) {
   if (argc < 2) {
@@ -71,11 +85,16 @@ int run_driver(int argc, char** argv, const char* usage_line, TextureProcedure p
     return kExitUsage;
   }
   const StartDirectory start;
+  start_directory = &start;
   bool all_converted = true;
   for (int i = 1; i < argc; ++i) {
     if (!procedure(argv[i])) all_converted = false;
-    start.go_back();
+    // A start directory that cannot be entered again leaves the next argument
+    // where this one ended; a relative name is then simply not found.
+    ErrnoGuard keep_errno;
+    (void)start.go_back();
   }
+  start_directory = nullptr;
   print_progress("\n**** Press ENTER to continue ****\n");
   // One character ends the wait; at end of input this returns at once.
   (void)std::getchar();

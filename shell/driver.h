@@ -14,3 +14,8 @@ inline constexpr int kExitUsage = 2;
 /// for every argument in order, each from the directory the tool started in,
 /// then the closing prompt and one character read from standard input.
 int run_driver(int argc, char** argv, const char* usage_line, TextureProcedure procedure);
+
+/// Makes the directory (and drive) the tool started in current again, for a
+/// procedure that must come back out of a directory it entered. False, with
+/// the error number of the failure, when that is not possible.
+bool return_to_start_directory();

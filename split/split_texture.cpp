@@ -9,12 +9,9 @@
 #include <cstring>
 #include <span>
 #include <string>
-#include <string_view>
 
 #ifdef _WIN32
 #include <direct.h>
-
-#include <cctype>
 #endif
 
 #include "formats/input_file.h"
@@ -23,6 +20,7 @@
 #include "formats/tex.h"
 #include "formats/tga.h"
 #include "shell/report.h"
+#include "shell/texture_path.h"
 
 namespace {
 
@@ -36,52 +34,6 @@ struct SplitWorkArea {
   std::array<unsigned char, kMaxDimension * kMaxDimension * 4> pixels;
 };
 SplitWorkArea work;
-
-struct ArgumentParts {
-  std::string drive;      // "C:" or empty
-  std::string directory;  // up to and including the last slash or backslash
-  std::string base;       // the file name without its last extension
-};
-
-ArgumentParts split_argument(std::string_view text) {
-  ArgumentParts parts;
-  if (text.size() >= 2 && text[1] == ':') {
-    parts.drive = text.substr(0, 2);
-    text.remove_prefix(2);
-  }
-  const std::size_t separator = text.find_last_of("/\\");
-  if (separator != std::string_view::npos) {
-    parts.directory = text.substr(0, separator + 1);
-    text.remove_prefix(separator + 1);
-  }
-  parts.base = text.substr(0, text.rfind('.'));
-  return parts;
-}
-
-bool enter_drive(const std::string& drive) {
-#ifdef _WIN32
-  if (drive.empty()) return true;
-  const int wanted = std::tolower(static_cast<unsigned char>(drive[0])) - 'a' + 1;
-  return wanted == _getdrive() || _chdrive(wanted) == 0;
-#else
-  (void)drive;  // paths here carry no drive letters
-  return true;
-#endif
-}
-
-/// Enters the texture's drive and directory. Going on elsewhere could open a
-/// different texture of the same name, so a failure ends the argument.
-bool enter_texture_directory(const ArgumentParts& parts) {
-  if (!enter_drive(parts.drive)) {
-    print_system_error("ERROR! Could not change to texture drive! ");
-    return false;
-  }
-  if (!parts.directory.empty() && chdir(parts.directory.c_str()) != 0) {
-    print_system_error("ERROR! Could not change to texture directory! ");
-    return false;
-  }
-  return true;
-}
 
 bool measure_length(std::FILE* file, long& length) {
   if (std::fseek(file, 0, SEEK_END) != 0) {
@@ -271,14 +223,15 @@ bool save_image(const std::string& base, const TextureFacts& facts) {
 }  // namespace
 
 bool split_texture(char* argument) {
-  const ArgumentParts parts = split_argument(argument);
-  if (!enter_texture_directory(parts)) return false;
+  const TexturePath path = split_texture_path(argument);
+  if (!enter_texture_directory(path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
-  std::memcpy(argument, parts.base.c_str(), parts.base.size() + 1);
+  const std::string base = path.name.substr(0, path.name.rfind('.'));
+  std::memcpy(argument, base.c_str(), base.size() + 1);
 
   TextureFacts facts;
-  if (!read_texture(parts.base, facts)) return false;
+  if (!read_texture(base, facts)) return false;
   if (!enter_output_directory()) return false;
-  if (facts.subtype == TexSubtype::indexed && !save_palette_file(parts.base)) return false;
-  return save_image(parts.base, facts);
+  if (facts.subtype == TexSubtype::indexed && !save_palette_file(base)) return false;
+  return save_image(base, facts);
 }

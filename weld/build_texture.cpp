@@ -2,19 +2,23 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "formats/input_file.h"
 #include "formats/output_file.h"
 #include "formats/pal.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
+#include "shell/driver.h"
 #include "shell/report.h"
+#include "shell/texture_path.h"
 
 namespace {
 
@@ -39,12 +43,36 @@ struct LevelImage {
   std::span<unsigned char> buffer;
 };
 
-void strip_tex_extension(char* argument) {
-  const std::size_t length = std::strlen(argument);
-  if (length < 4) return;
-  char* ending = argument + length - 4;
+/// The texture's place: its directory D, and its base name B, which names
+/// the image directory D + B and every file in it.
+TexturePath resolve_texture_name(std::string_view argument) {
+  // Tab completion and a folder dropped on the program leave a separator at the end.
+  while (!argument.empty() && (argument.back() == '/' || argument.back() == '\\'))
+    argument.remove_suffix(1);
   // Byte-exact on purpose: ".Tex" names a different texture.
-  if (std::strcmp(ending, ".tex") == 0 || std::strcmp(ending, ".TEX") == 0) *ending = '\0';
+  if (argument.ends_with(".tex") || argument.ends_with(".TEX")) argument.remove_suffix(4);
+  return split_texture_path(argument);
+}
+
+/// Enters the image directory D + B.
+bool enter_image_directory(const TexturePath& path) {
+  if (!enter_texture_drive(path)) return false;
+  if (chdir((path.directory + path.name).c_str()) != 0) {
+    print_system_error("ERROR! Could not change to image directory! ");
+    return false;
+  }
+  return true;
+}
+
+/// Comes back out of the image directory the way it was entered: from where
+/// the tool started, into D. Going up with ".." would follow an image
+/// directory that is a symbolic link to wherever it points.
+bool return_to_texture_directory(const TexturePath& path) {
+  if (!return_to_start_directory()) {
+    print_system_error("ERROR! Could not change to texture directory! ");
+    return false;
+  }
+  return enter_texture_directory(path);
 }
 
 bool read_palette_file(const std::string& texture) {
@@ -167,6 +195,12 @@ bool read_level_images(const std::string& texture, TexHeader& header) {
 bool take_header_tail(const std::string& tex_name, TexTail& tail) {
   print_progress("Checking %s...", tex_name.c_str());
   const InputFile file = open_input(tex_name.c_str());
+  if (!file && errno != ENOENT) {
+    // A file that is there but cannot be read still holds a sub-type and
+    // header bytes that the default tail would lose.
+    print_system_error("\nERROR! Could not open TEX file! ");
+    return false;
+  }
   if (!file) {
     print_progress("not found.  Creating new TEX file...");
     tail = kTexDefaultTail;
@@ -236,19 +270,16 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
 
 }  // namespace
 
-bool build_texture(char* argument) {
-  strip_tex_extension(argument);
-  const std::string texture = argument;
+// The driver hands every tool's procedure the writable argument; this one only reads it.
+bool build_texture(char* argument) {  // NOLINT(readability-non-const-parameter)
+  const TexturePath path = resolve_texture_name(argument);
+  const std::string& texture = path.name;
   const std::string tex_name = texture + ".tex";
 
-  if (chdir(texture.c_str()) != 0) {
-    print_system_error("ERROR! Could not change to image directory! ");
-    return false;
-  }
+  if (!enter_image_directory(path)) return false;
   TexHeader header;
   if (!read_palette_file(texture) || !read_level_images(texture, header)) return false;
-  // The TEX file lies beside the image directory. A failed return is not
-  // reported, as before: the TEX file is then looked for where the call is.
-  [[maybe_unused]] const int returned = chdir("..");
+  // The TEX file lies beside the image directory.
+  if (!return_to_texture_directory(path)) return false;
   return take_header_tail(tex_name, header.tail) && write_texture(tex_name, header);
 }

@@ -2,9 +2,12 @@
 // hostile names: no crash, one message per refusal, nothing lost.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "support/samples.h"
 #include "support/streams.h"
@@ -292,4 +295,55 @@ TEST(HostileNames, DirectoriesWithoutSearchPermission) {
   EXPECT_EQ(split.exit_code, 1);
   EXPECT_EQ(weld.exit_code, 1);
   EXPECT_EQ(snapshot(dir.path()), before);
+}
+
+TEST(Interrupts, AnInterruptWhileWritingLeavesNoTemporaryFileAndTheOldFileWhole) {
+  TempDir dir;
+  const TexPalette palette = sample_palette();
+  fs::create_directory(dir / "t");
+  write_file(dir / "t" / "t.pal", make_pal(palette));
+  write_file(dir / "t" / "t_h.tga", make_tga8(512, 512, sample_level(512, 512, 1), palette));
+  write_file(dir / "t" / "t_m.tga", make_tga8(256, 256, sample_level(256, 256, 2), palette));
+  write_file(dir / "t" / "t_l.tga", make_tga8(128, 128, sample_level(128, 128, 4), palette));
+  const Bytes old = {'o', 'l', 'd'};
+  // The same texture welded over and over: most of the run is spent writing.
+  const std::vector<std::string> args(24, "t");
+  write_file(dir / "t.tex", old);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(run_tool(kSkinweld, args, dir.path()).exit_code, 0);
+  const auto whole_run = std::chrono::steady_clock::now() - started;
+  const Bytes welded = read_file(dir / "t.tex");
+
+  const int runs = 30;
+  int caught_writing = 0;
+  for (int run = 0; run < runs; ++run) {
+    const int signal_number = std::array{SIGINT, SIGTERM, SIGHUP}[run % 3];
+    SCOPED_TRACE(std::to_string(run) + ": signal " + std::to_string(signal_number));
+    write_file(dir / "t.tex", old);
+    RunOptions options;
+    // From a point spread over the run on, stopped and looked at until it is
+    // caught writing (or has had its chances), then interrupted.
+    options.while_running = [&, run, signal_number](pid_t pid) {
+      std::this_thread::sleep_for(whole_run * run / runs / 2);
+      for (int look = 0; look < 100; ++look) {
+        kill(pid, SIGSTOP);
+        if (temporary_files(dir.path()) > 0) {
+          ++caught_writing;
+          break;
+        }
+        kill(pid, SIGCONT);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+      kill(pid, signal_number);
+      kill(pid, SIGCONT);
+    };
+    const RunResult r = run_tool(kSkinweld, args, dir.path(), options);
+    if (r.exit_code == 0) continue;  // finished before the interrupt
+    EXPECT_EQ(r.signal, signal_number);
+    EXPECT_EQ(temporary_files(dir.path()), 0u);
+    const Bytes now = read_file(dir / "t.tex");
+    EXPECT_TRUE(now == old || now == welded);
+  }
+  // The interrupts must really have come while a file was being written.
+  EXPECT_GE(caught_writing, runs / 2);
 }

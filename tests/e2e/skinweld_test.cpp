@@ -28,7 +28,7 @@ Levels sample_levels(unsigned width, unsigned height) {
 }
 
 /// Lays out the image directory of a texture as a user prepares it.
-void make_image_dir(const TempDir& dir, const std::string& name, const Levels& levels,
+void make_image_dir(const fs::path& dir, const std::string& name, const Levels& levels,
                     const TgaOptions& options = {}) {
   const TexPalette palette = sample_palette();
   fs::create_directories(dir / name);
@@ -76,7 +76,7 @@ std::string tail_of(const std::string& text, std::size_t count) {
 TEST(Skinweld, BuildsTheTexFileWithAndWithoutAnOldOne) {
   TempDir dir;
   const Levels levels = sample_levels(256, 256);
-  make_image_dir(dir, "car1", levels);
+  make_image_dir(dir.path(), "car1", levels);
   const RunResult first = weld(dir, {"car1"});
   EXPECT_EQ(first.out, transcript("car1", 256, 256, false) + kPrompt);
   EXPECT_EQ(first.err, "");
@@ -106,7 +106,7 @@ TEST(Skinweld, SizesFromNothingToTheLimit) {
   for (const auto& [w, h] : {std::pair{0u, 0u}, {6u, 6u}, {5u, 10u}, {256u, 128u}, {512u, 512u}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     const Levels levels = sample_levels(w, h);
-    make_image_dir(dir, "t", levels);
+    make_image_dir(dir.path(), "t", levels);
     const RunResult r = weld(dir, {"t"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     const Bytes tex = read_file(dir / "t.tex");
@@ -178,7 +178,7 @@ TEST(Skinweld, EveryRefusalHasItsMessageAndLeavesTheOldTexFile) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(dir / "t");
-    make_image_dir(dir, "t", levels);
+    make_image_dir(dir.path(), "t", levels);
     write_file(dir / "t.tex", old);
     const fs::path changed = dir / "t" / (std::string("t") + c.file);
     if (c.remove) {
@@ -199,7 +199,7 @@ TEST(Skinweld, EveryRefusalHasItsMessageAndLeavesTheOldTexFile) {
             "ERROR! Could not change to image directory! : No such file or directory\n");
 
   // A true-colour texture is never overwritten with a paletted one.
-  make_image_dir(dir, "t", levels);
+  make_image_dir(dir.path(), "t", levels);
   Bytes truecolour_tex = make_tex(TexSubtype::truecolour24, 16, 8);
   write_file(dir / "t.tex", truecolour_tex);
   const RunResult kept = weld(dir, {"t"});
@@ -215,7 +215,7 @@ TEST(Skinweld, ImagesAsPaintProgramsSaveThemReachTheTexFileTheRightWayUp) {
   for (const TgaOptions& options :
        {TgaOptions{9, 0x00, "", true}, TgaOptions{1, 0x20, "saved by hand", false},
         TgaOptions{11, 0x30, "", true}}) {
-    make_image_dir(dir, "t", levels, options);
+    make_image_dir(dir.path(), "t", levels, options);
     const RunResult r = weld(dir, {"t"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(first_difference(read_file(dir / "t.tex"), expected_tex(levels)), -1)
@@ -226,7 +226,7 @@ TEST(Skinweld, ImagesAsPaintProgramsSaveThemReachTheTexFileTheRightWayUp) {
 TEST(Skinweld, AReorderedColourMapIsReportedAndThePaletteFileWins) {
   TempDir dir;
   const Levels levels = sample_levels(16, 8);
-  make_image_dir(dir, "t", levels);
+  make_image_dir(dir.path(), "t", levels);
   TexPalette reordered = sample_palette();
   std::reverse(reordered.begin(), reordered.end());
   write_file(dir / "t" / "t_h.tga", make_tga8(16, 8, levels.high, reordered));
@@ -244,8 +244,8 @@ TEST(Skinweld, AReorderedColourMapIsReportedAndThePaletteFileWins) {
 TEST(Skinweld, NamesAreStrippedOfExactlyTexOrTEX) {
   TempDir dir;
   const Levels levels = sample_levels(8, 8);
-  make_image_dir(dir, "car1.Tex", levels);
-  make_image_dir(dir, "abc", levels);
+  make_image_dir(dir.path(), "car1.Tex", levels);
+  make_image_dir(dir.path(), "abc", levels);
   const RunResult r = weld(dir, {"car1.Tex", "abc"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir / "car1.Tex.tex"));
@@ -259,9 +259,63 @@ TEST(Skinweld, NamesAreStrippedOfExactlyTexOrTEX) {
   EXPECT_NE(second.out.find("Opening car1.Tex.pal..."), std::string::npos);
 }
 
+TEST(Skinweld, AnyPathToTheImageDirectoryWritesTheTexFileBesideIt) {
+  TempDir dir;
+  const Levels levels = sample_levels(16, 8);
+  fs::create_directories(dir / "sub");
+  make_image_dir(dir / "sub", "car1", levels);
+  const std::string absolute = (dir / "sub" / "car1").string();
+  // The files are named by their bare names, wherever the directory lies.
+  for (const auto& [argument, where] : {std::pair{std::string("sub/car1/"), dir / "sub"},
+                                        {absolute, dir / "sub"},
+                                        {"sub/car1", dir / "sub"},
+                                        {"sub/car1.tex", dir / "sub"},
+                                        {absolute + "//", dir / "sub"},
+                                        {"car1/", dir / "sub"}}) {
+    SCOPED_TRACE(argument);
+    fs::remove(where / "car1.tex");
+    const RunResult r = run_tool(kSkinweld, {argument}, argument == "car1/" ? where : dir.path());
+    EXPECT_EQ(r.out, transcript("car1", 16, 8, false) + kPrompt);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(where / "car1.tex"), expected_tex(levels));
+    EXPECT_FALSE(fs::exists(dir / "car1.tex"));
+    EXPECT_FALSE(fs::exists(where / "car1" / "car1.tex"));
+  }
+
+  // An image directory that is a link: the TEX file goes beside the link,
+  // not beside the directory it points to.
+  fs::create_directories(dir / "elsewhere" / "deeper");
+  fs::rename(dir / "sub" / "car1", dir / "elsewhere" / "deeper" / "car1");
+  fs::create_directory_symlink(dir / "elsewhere" / "deeper" / "car1", dir / "sub" / "car1");
+  fs::remove(dir / "sub" / "car1.tex");
+  const RunResult linked = weld(dir, {"sub/car1"});
+  EXPECT_EQ(linked.exit_code, 0) << linked.err;
+  EXPECT_EQ(read_file(dir / "sub" / "car1.tex"), expected_tex(levels));
+  EXPECT_FALSE(fs::exists(dir / "elsewhere" / "deeper" / "car1.tex"));
+}
+
+TEST(Skinweld, ALostWayBackToTheTexFileWritesNothing) {
+  if (!can_test_permissions()) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  TempDir dir;
+  make_image_dir(dir.path(), "car1", sample_levels(8, 8));
+  // The tool starts in a directory it may not search, so it cannot come back
+  // there; the image directory itself is reached by its absolute path.
+  fs::create_directory(dir / "start");
+  fs::permissions(dir / "start", fs::perms::owner_all);
+  RunOptions options;
+  options.unprivileged = true;
+  const RunResult r = run_tool(kSkinweld, {(dir / "car1").string()}, dir / "start", options);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "ERROR! Could not change to texture directory! : Permission denied\n");
+  EXPECT_EQ(tail_of(r.out, 40 + kPrompt.size()),
+            tail_of(reading("car1_l.tga", 2, 2, "low"), 40) + kPrompt);
+  EXPECT_FALSE(fs::exists(dir / "car1.tex"));
+  EXPECT_FALSE(fs::exists(dir / "car1" / "car1.tex"));
+}
+
 TEST(Skinweld, AFailedWriteLeavesTheOldTexFileExactlyAsItWas) {
   TempDir dir;
-  make_image_dir(dir, "t", sample_levels(64, 64));  // a TEX file of 6414 bytes
+  make_image_dir(dir.path(), "t", sample_levels(64, 64));  // a TEX file of 6414 bytes
   const Bytes old = make_tex(TexSubtype::indexed, 64, 64);
   write_file(dir / "t.tex", old);
   // Writes fail when the stream's buffer goes to disk: within the high level,
@@ -280,22 +334,34 @@ TEST(Skinweld, AFailedWriteLeavesTheOldTexFileExactlyAsItWas) {
   }
 }
 
-TEST(Skinweld, AReadOnlyTexFileIsRefusedWithItsOwnErrorText) {
+TEST(Skinweld, ATexFileThatCannotBeReadOrWrittenIsRefusedAndKept) {
   if (!can_test_permissions()) GTEST_SKIP() << "cannot run as an unprivileged user here";
   TempDir dir;
-  make_image_dir(dir, "t", sample_levels(8, 8));
-  const Bytes old = make_tex(TexSubtype::indexed, 8, 8);
-  write_file(dir / "t.tex", old);
-  fs::permissions(dir / "t.tex",
-                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  RunOptions options;
-  options.unprivileged = true;
-  const RunResult r = weld(dir, {"t"}, options);
-  EXPECT_EQ(r.exit_code, 1);
-  const std::string refused = "Checking t.tex...failed.\n";
-  EXPECT_EQ(tail_of(r.out, refused.size() + kPrompt.size()), refused + kPrompt);
-  EXPECT_EQ(r.err, "ERROR!  Could not create TEX file : Permission denied\n");
-  EXPECT_EQ(read_file(dir / "t.tex"), old);
+  make_image_dir(dir.path(), "t", sample_levels(8, 8));
+  const Bytes old = make_tex(TexSubtype::indexed_expanded, 8, 8);
+  const struct {
+    fs::perms mode;
+    std::string out_end;
+    std::string err;
+  } cases[] = {
+      {fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+       "Checking t.tex...failed.\n", "ERROR!  Could not create TEX file : Permission denied\n"},
+      // Not "not found": its sub-type and header bytes are not to be lost.
+      {fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+       "Checking t.tex...", "\nERROR! Could not open TEX file! : Permission denied\n"},
+  };
+  for (const auto& c : cases) {
+    write_file(dir / "t.tex", old);
+    fs::permissions(dir / "t.tex", c.mode);
+    RunOptions options;
+    options.unprivileged = true;
+    const RunResult r = weld(dir, {"t"}, options);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(tail_of(r.out, c.out_end.size() + kPrompt.size()), c.out_end + kPrompt);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(read_file(dir / "t.tex"), old);
+    fs::remove(dir / "t.tex");
+  }
 }
 
 TEST(Skinweld, SplitThenWeldGivesBackTheSameTexture) {

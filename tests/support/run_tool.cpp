@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -104,7 +105,11 @@ RunResult run_tool(const std::string& exe, const std::vector<std::string>& args,
     if (pid == 0) run_child(exe, args, cwd, options, fileno(input), out_pipe[1], err_pipe[1]);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    // Joined before the child is reaped, so its process id cannot be reused meanwhile.
+    std::thread watcher;
+    if (options.while_running) watcher = std::thread(options.while_running, pid);
     drain(out_pipe[0], err_pipe[0], result.out, result.err);
+    if (watcher.joinable()) watcher.join();
   }
   std::fclose(input);
   int status = 0;

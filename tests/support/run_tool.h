@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,9 @@ struct RunOptions {
   long file_size_limit = -1;  ///< RLIMIT_FSIZE in bytes, SIGXFSZ ignored; -1 for none
   bool unprivileged = false;  ///< as root, run as the user "nobody"
   bool terminal = false;      ///< both output streams go to one terminal, collected in out
+  /// Called on a thread of its own with the process id while the tool runs
+  /// (output to pipes only), to stop, signal or watch it.
+  std::function<void(pid_t)> while_running = nullptr;
 };
 
 /// Runs a program in cwd with the given arguments, feeding stdin_text to its

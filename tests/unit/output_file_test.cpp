@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "formats/output_file.h"
@@ -80,4 +81,38 @@ TEST(OutputFile, TargetsThatCannotBeWrittenAreRefusedWithTheirOwnErrorNumber) {
   ASSERT_TRUE(out.open((dir / longest).string()));
   ASSERT_TRUE(out.commit());
   EXPECT_TRUE(fs::exists(dir / longest));
+}
+
+TEST(OutputFile, ALinkStaysALinkAndTheFileItNamesIsReplaced) {
+  TempDir dir;
+  fs::create_directories(dir / "game" / "textures");
+  fs::create_directory(dir / "work");
+  write_file(dir / "game" / "textures" / "car1.tex", {'o', 'l', 'd'});
+  fs::permissions(dir / "game" / "textures" / "car1.tex",
+                  fs::perms::owner_read | fs::perms::owner_write);
+  // Absolute, relative, a link to a link, and a dangling one whose file is made.
+  fs::create_symlink(dir / "game" / "textures" / "car1.tex", dir / "work" / "absolute.tex");
+  fs::create_symlink("../game/textures/car1.tex", dir / "work" / "relative.tex");
+  fs::create_symlink("relative.tex", dir / "work" / "chained.tex");
+  fs::create_symlink("../game/textures/new.tex", dir / "work" / "dangling.tex");
+  for (const char* link : {"absolute.tex", "relative.tex", "chained.tex", "dangling.tex"}) {
+    SCOPED_TRACE(link);
+    OutputFile out;
+    ASSERT_TRUE(out.open((dir / "work" / link).string()));
+    put(out, link);
+    ASSERT_TRUE(out.commit());
+    EXPECT_TRUE(fs::is_symlink(dir / "work" / link));
+    EXPECT_EQ(read_file(dir / "work" / link), Bytes(link, link + std::strlen(link)));
+  }
+  EXPECT_EQ(fs::status(dir / "game" / "textures" / "car1.tex").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(entries_in(dir / "game" / "textures"), 2u);
+  EXPECT_EQ(entries_in(dir / "work"), 4u);
+
+  // A circle of links is refused as the system refuses it.
+  fs::create_symlink("loop_b.tex", dir / "work" / "loop_a.tex");
+  fs::create_symlink("loop_a.tex", dir / "work" / "loop_b.tex");
+  OutputFile out;
+  EXPECT_FALSE(out.open((dir / "work" / "loop_a.tex").string()));
+  EXPECT_EQ(errno, ELOOP);
 }

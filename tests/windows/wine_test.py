@@ -97,6 +97,28 @@ class Wine(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.d_drive, "tga", "b.tga")))
         self.assertTrue(os.path.exists(os.path.join(self.d_drive, "tga", "c.tga")))
 
+    def test_weld_takes_the_image_directory_by_any_path(self):
+        self.texture("car1", 1, 8, 4)
+        self.assertEqual(self.tool("skinsplit", ["car1"]).returncode, 0)
+        sets = {"skins": os.path.join(self.dir, "skins"), "here": self.dir, "d": self.d_drive}
+        for where in sets.values():
+            images = os.path.join(where, "car1")
+            os.makedirs(images, exist_ok=True)
+            shutil.copy(os.path.join(self.dir, "tga", "car1.pal"), images)
+            shutil.copy(os.path.join(self.dir, "tga", "car1.tga"), os.path.join(images, "car1_h.tga"))
+            for suffix, divisor in (("_m", "2"), ("_l", "4")):
+                subprocess.run([TEXGEN, "shrink", os.path.join(self.dir, "tga", "car1.tga"), divisor,
+                                os.path.join(images, "car1" + suffix + ".tga")], check=True)
+        # The full path a folder dropped on the program gets, a trailing
+        # backslash, and a drive-relative name.
+        full = "Z:" + os.path.join(sets["skins"], "car1").replace("/", "\\")
+        result = self.tool("skinweld", [full, "car1\\", "D:car1"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"Opening car1.pal...", result.stdout)
+        for where in sets.values():
+            self.assertEqual(self.read(where, "car1.tex"), self.read(self.dir, "car1.tex"), where)
+            self.assertFalse(os.path.exists(os.path.join(where, "car1", "car1.tex")))
+
     def test_error_texts_are_the_c_runtimes(self):
         with open(os.path.join(self.dir, "short.tex"), "wb") as f:
             f.write(b"\x01")
