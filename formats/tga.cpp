@@ -57,10 +57,11 @@ TgaHeader decode_tga_header(const TgaBytes& b) {
 
 /// Reads the run-length packets of one row's worth of pixels (or any other
 /// count) into out; a packet may run on into the next call, as packets may
-/// cross the end of a row.
+/// cross the end of a row. Pixels are pixel_bytes bytes each.
 class RunLengthDecoder {
  public:
-  explicit RunLengthDecoder(std::FILE* stream) : stream_(stream) {}
+  RunLengthDecoder(std::FILE* stream, unsigned pixel_bytes)
+      : stream_(stream), pixel_bytes_(pixel_bytes) {}
 
   ReadResult read(unsigned char* out, std::size_t count) {
     while (count > 0) {
@@ -72,18 +73,21 @@ class RunLengthDecoder {
         left_in_packet_ = (packet & 0x7FU) + 1;
         is_run_ = (packet & 0x80U) != 0;
         if (is_run_) {
-          result = read_byte(stream_, run_value_);
+          result = read_bytes(stream_, std::span(run_value_).first(pixel_bytes_));
           if (result != ReadResult::ok) return result;
         }
       }
       const std::size_t take = std::min<std::size_t>(count, left_in_packet_);
-      if (is_run_) {
-        std::fill(out, out + take, run_value_);
+      if (is_run_ && pixel_bytes_ == 1) {
+        std::fill(out, out + take, run_value_[0]);
+      } else if (is_run_) {
+        for (std::size_t n = 0; n < take; ++n)
+          std::copy_n(run_value_.begin(), pixel_bytes_, out + n * pixel_bytes_);
       } else {
-        const ReadResult result = read_bytes(stream_, std::span(out, take));
+        const ReadResult result = read_bytes(stream_, std::span(out, take * pixel_bytes_));
         if (result != ReadResult::ok) return result;
       }
-      out += take;
+      out += take * pixel_bytes_;
       count -= take;
       left_in_packet_ -= static_cast<unsigned>(take);
     }
@@ -92,10 +96,45 @@ class RunLengthDecoder {
 
  private:
   std::FILE* stream_;
+  unsigned pixel_bytes_;
   unsigned left_in_packet_ = 0;
   bool is_run_ = false;
-  unsigned char run_value_ = 0;
+  std::array<unsigned char, 4> run_value_{};
 };
+
+/// Turns a row stored right to left round, pixel by pixel.
+void reverse_row(std::span<unsigned char> row, unsigned pixel_bytes) {
+  std::reverse(row.begin(), row.end());
+  if (pixel_bytes == 1) return;
+  for (std::size_t at = 0; at + pixel_bytes <= row.size(); at += pixel_bytes)
+    std::reverse(row.begin() + static_cast<long>(at),
+                 row.begin() + static_cast<long>(at + pixel_bytes));
+}
+
+/// Widens a five-bit channel to eight bits, so that 31 becomes 255.
+unsigned char widen_5_bits(unsigned value) {
+  return static_cast<unsigned char>((value << 3) | (value >> 2));
+}
+
+/// The colour of one stored pixel or colour map entry of the given depth.
+TgaColour decode_colour(const unsigned char* bytes, unsigned depth) {
+  switch (depth) {
+    case 8:
+      return {bytes[0], bytes[0], bytes[0], 255};
+    case 15:
+    case 16: {
+      // Five bits each of red, green and blue; the top bit is seldom a real
+      // alpha, so these images count as opaque.
+      const unsigned value = get_u16le(bytes);
+      return {widen_5_bits((value >> 10) & 31), widen_5_bits((value >> 5) & 31),
+              widen_5_bits(value & 31), 255};
+    }
+    case 24:
+      return {bytes[2], bytes[1], bytes[0], 255};
+    default:
+      return {bytes[2], bytes[1], bytes[0], bytes[3]};
+  }
+}
 
 }  // namespace
 
@@ -218,27 +257,86 @@ bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> 
   return false;
 }
 
-ReadResult read_tga_indices(std::FILE* stream, const TgaHeader& header,
-                            std::span<unsigned char> level) {
+ReadResult read_tga_pixel_bytes(std::FILE* stream, const TgaHeader& header,
+                                std::span<unsigned char> pixels, unsigned pixel_bytes) {
   const std::size_t width = header.width;
   const std::size_t height = header.height;
-  const bool run_length =
-      header.image_type == kTgaColourMappedRle || header.image_type == kTgaGreyRle;
+  const std::size_t row_bytes = width * pixel_bytes;
+  const bool run_length = header.image_type == kTgaColourMappedRle ||
+                          header.image_type == kTgaTrueColourRle ||
+                          header.image_type == kTgaGreyRle;
   const bool top_first = (header.image_descriptor & kTgaTopToBottom) != 0;
   const bool right_first = (header.image_descriptor & kTgaRightToLeft) != 0;
   if (!run_length && !top_first && !right_first)
-    return read_bytes(stream, level.first(width * height));  // the splitter's own layout
+    return read_bytes(stream, pixels.first(row_bytes * height));  // the splitter's own layout
 
   // Row by row into the row's place counted from the bottom, turned round
   // afterwards if it was stored right to left.
-  RunLengthDecoder decoder(stream);
+  RunLengthDecoder decoder(stream, pixel_bytes);
   for (std::size_t row = 0; row < height; ++row) {
     const std::span<unsigned char> out =
-        level.subspan((top_first ? height - 1 - row : row) * width, width);
+        pixels.subspan((top_first ? height - 1 - row : row) * row_bytes, row_bytes);
     const ReadResult result =
         run_length ? decoder.read(out.data(), width) : read_bytes(stream, out);
     if (result != ReadResult::ok) return result;
-    if (right_first) std::reverse(out.begin(), out.end());
+    if (right_first) reverse_row(out, pixel_bytes);
   }
   return ReadResult::ok;
+}
+
+ReadResult read_tga_indices(std::FILE* stream, const TgaHeader& header,
+                            std::span<unsigned char> level) {
+  return read_tga_pixel_bytes(stream, header, level, 1);
+}
+
+unsigned tga_colour_pixel_bytes(const TgaHeader& header) {
+  const unsigned depth = header.pixel_depth;
+  switch (header.image_type) {
+    case kTgaColourMapped:
+    case kTgaColourMappedRle: {
+      const unsigned entry = header.colour_map_entry_size;
+      const bool map_taken = header.colour_map_length > 0 &&
+                             (entry == 15 || entry == 16 || entry == 24 || entry == 32);
+      return depth == 8 && map_taken ? 1 : 0;
+    }
+    case kTgaGrey:
+    case kTgaGreyRle:
+      return depth == 8 ? 1 : 0;
+    case kTgaTrueColour:
+    case kTgaTrueColourRle:
+      return depth == 15 || depth == 16 ? 2 : depth == 24 || depth == 32 ? depth / 8 : 0;
+    default:
+      return 0;
+  }
+}
+
+ReadResult read_tga_colour_table(std::FILE* stream, const TgaHeader& header,
+                                 TgaColourTable& table) {
+  table = {};
+  if (std::fseek(stream, header.id_length, SEEK_CUR) != 0) return ReadResult::read_error;
+  const bool mapped =
+      header.image_type == kTgaColourMapped || header.image_type == kTgaColourMappedRle;
+  const unsigned entry_bytes = (header.colour_map_entry_size + 7U) / 8U;
+  std::array<unsigned char, 4> entry{};
+  for (unsigned n = 0; n < header.colour_map_length; ++n) {
+    const ReadResult result = read_bytes(stream, std::span(entry).first(std::min(entry_bytes, 4U)));
+    if (result != ReadResult::ok) return result;
+    // Entries past four bytes, or past what an 8-bit pixel can reach, take no place.
+    for (unsigned extra = 4; extra < entry_bytes; ++extra) {
+      const ReadResult skipped = read_byte(stream, entry[0]);
+      if (skipped != ReadResult::ok) return skipped;
+    }
+    const unsigned index = header.colour_map_first_entry + n;
+    if (!mapped || index > 255) continue;
+    table.colour[index] = decode_colour(entry.data(), header.colour_map_entry_size);
+    table.present[index] = true;
+  }
+  return ReadResult::ok;
+}
+
+TgaColour tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header,
+                           const TgaColourTable& table) {
+  if (header.image_type == kTgaColourMapped || header.image_type == kTgaColourMappedRle)
+    return table.colour[pixel[0]];
+  return decode_colour(pixel, header.pixel_depth);
 }

@@ -20,6 +20,7 @@ inline constexpr std::uint8_t kTgaColourMapped = 1;
 inline constexpr std::uint8_t kTgaTrueColour = 2;
 inline constexpr std::uint8_t kTgaGrey = 3;
 inline constexpr std::uint8_t kTgaColourMappedRle = 9;
+inline constexpr std::uint8_t kTgaTrueColourRle = 10;
 inline constexpr std::uint8_t kTgaGreyRle = 11;
 
 /// Image descriptor bits that say where the first stored pixel stands.
@@ -45,6 +46,16 @@ struct TgaHeader {
 /// blue, green, red; present is false where the map has no entry for an index.
 struct TgaColourMap {
   std::array<std::array<unsigned char, 3>, 256> colour{};
+  std::array<bool, 256> present{};
+};
+
+/// A colour as red, green, blue and alpha.
+using TgaColour = std::array<unsigned char, 4>;
+
+/// The colours of an image's colour map by pixel value (0 to 255); present is
+/// false where the map has no entry for a value.
+struct TgaColourTable {
+  std::array<TgaColour, 256> colour{};
   std::array<bool, 256> present{};
 };
 
@@ -83,3 +94,24 @@ bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> 
 /// their first width × height data bytes. level must hold width × height bytes.
 ReadResult read_tga_indices(std::FILE* stream, const TgaHeader& header,
                             std::span<unsigned char> level);
+
+/// Like read_tga_indices for pixels of pixel_bytes bytes each (1 to 4), as
+/// they are stored.
+ReadResult read_tga_pixel_bytes(std::FILE* stream, const TgaHeader& header,
+                                std::span<unsigned char> pixels, unsigned pixel_bytes);
+
+/// Bytes per stored pixel of an image that tga_pixel_colour can read: 8-bit
+/// colour-mapped (map entries of 15, 16, 24 or 32 bits) or grey, true colour
+/// of 15, 16, 24 or 32 bits, plain or run-length encoded. 0 for any other.
+unsigned tga_colour_pixel_bytes(const TgaHeader& header);
+
+/// Reads the image ID and the colour map after the header, keeping the colours
+/// of the map entries that pixel values 0 to 255 reach. A map cut short ends
+/// with end of file.
+ReadResult read_tga_colour_table(std::FILE* stream, const TgaHeader& header, TgaColourTable& table);
+
+/// The colour of one stored pixel: looked up in the colour map for a
+/// colour-mapped image, decoded from its bytes for the others. Images of 15
+/// or 16 bits count as opaque.
+TgaColour tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header,
+                           const TgaColourTable& table);

@@ -1,0 +1,357 @@
+#include "prep/colour_match.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+using Palette = std::array<TgaColour, 256>;
+
+std::uint32_t pack(const TgaColour& c) {
+  return static_cast<std::uint32_t>(c[0]) | (static_cast<std::uint32_t>(c[1]) << 8) |
+         (static_cast<std::uint32_t>(c[2]) << 16) | (static_cast<std::uint32_t>(c[3]) << 24);
+}
+
+/// The key of a colour by red, green and blue alone.
+std::uint32_t pack_rgb(const TgaColour& c) {
+  return pack(c) & 0x00ffffffU;
+}
+
+TexPaletteEntry entry_for(const TgaColour& c, bool expanded) {
+  return expanded ? TexPaletteEntry{c[0], c[1], c[2], c[3]}
+                  : TexPaletteEntry{c[2], c[1], c[0], c[3]};
+}
+
+Palette colours_of(const TexPalette& palette, bool expanded) {
+  Palette colours;
+  for (std::size_t n = 0; n < 256; ++n)
+    colours[n] = entry_colour(palette[n], expanded);
+  return colours;
+}
+
+/// Palette indices by colour: at most a few hundred colours, found in one or
+/// two probes instead of a search through the palette for every pixel.
+class ColourIndex {
+ public:
+  ColourIndex() { values_.fill(-1); }
+
+  /// Keeps the first index given for a colour, so callers add the lowest first.
+  void add(std::uint32_t key, int index) {
+    std::size_t slot = slot_of(key);
+    while (values_[slot] >= 0) {
+      if (keys_[slot] == key) return;
+      slot = (slot + 1) % kSlots;
+    }
+    keys_[slot] = key;
+    values_[slot] = static_cast<std::int16_t>(index);
+  }
+
+  /// The index of a colour, or -1.
+  [[nodiscard]] int find(std::uint32_t key) const {
+    for (std::size_t slot = slot_of(key); values_[slot] >= 0; slot = (slot + 1) % kSlots) {
+      if (keys_[slot] == key) return values_[slot];
+    }
+    return -1;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 1024;  // never more than a quarter full
+  static std::size_t slot_of(std::uint32_t key) { return (key * 2654435761U) >> 22U; }
+  std::array<std::uint32_t, kSlots> keys_{};
+  std::array<std::int16_t, kSlots> values_{};
+};
+
+/// Whether every entry the colour map holds has the palette's red, green and
+/// blue at the same index: then the image's indices mean the palette's entries.
+bool map_is_palette(const TgaColourTable& map, const Palette& palette) {
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (map.present[n] && pack_rgb(map.colour[n]) != pack_rgb(palette[n])) return false;
+  }
+  return true;
+}
+
+/// The colour a pixel asks for. An image without alpha of its own takes the
+/// alpha of the texture's entry at the same place, or is opaque.
+TgaColour wanted_colour(const EditedImage& image, const OldTexture& old, const Palette& colours,
+                        std::size_t k) {
+  TgaColour c = image.colours[k];
+  if (!image.has_alpha) c[3] = old.usable ? colours[old.levels->high[k]][3] : 255;
+  return c;
+}
+
+/// Takes every pixel by its own index: the image's colour map is the palette.
+void take_indices(const EditedImage& image, Levels& result, MatchCounts& counts,
+                  MatchScratch& scratch) {
+  std::copy(image.indices.begin(), image.indices.end(), result.high.begin());
+  std::fill_n(scratch.fresh.begin(), image.indices.size(), false);
+  counts.kept = image.indices.size();
+}
+
+/// Takes every pixel by its colour: the texture's own index where that entry
+/// has it, else the lowest entry that has it, else it is a new colour. Returns
+/// how many pixels have new colours; their colours are gathered in the scratch.
+std::size_t take_colours(const EditedImage& image, const OldTexture& old,
+                         const PaletteSetting& setting, Levels& result, MatchCounts& counts,
+                         MatchScratch& scratch) {
+  const Palette colours = colours_of(setting.palette, setting.expanded);
+  // Without alpha of the image's own or the texture's, only red, green and blue can be compared.
+  const bool rgb_only = !image.has_alpha && !old.usable;
+  ColourIndex lowest;
+  if (!setting.from_image) {
+    for (int n = 0; n < 256; ++n)
+      lowest.add(rgb_only ? pack_rgb(colours[n]) : pack(colours[n]), n);
+  }
+  std::size_t fresh = 0;
+  for (std::size_t k = 0; k < image.colours.size(); ++k) {
+    const TgaColour c = wanted_colour(image, old, colours, k);
+    scratch.fresh[k] = false;
+    if (old.usable && colours[old.levels->high[k]] == c) {
+      result.high[k] = old.levels->high[k];
+      ++counts.kept;
+      continue;
+    }
+    const int found = lowest.find(rgb_only ? pack_rgb(c) : pack(c));
+    if (found >= 0) {
+      result.high[k] = static_cast<unsigned char>(found);
+      ++counts.matched;
+      continue;
+    }
+    scratch.fresh[k] = true;
+    scratch.wanted[k] = c;
+    scratch.keys[fresh++] = pack(c);
+  }
+  counts.fresh_pixels = fresh;
+  return fresh;
+}
+
+/// A block of the high level, size × size pixels from (x0, y0), counted in
+/// the TEX file's order: x from the left, y from the bottom row.
+struct Block {
+  std::size_t x0;
+  std::size_t y0;
+  std::size_t size;
+};
+
+/// Whether a block has the texture's indices and no new colour: then the
+/// texture's lower-level pixel for it still stands.
+bool block_unchanged(const EditedImage& image, const OldTexture& old, const Levels& result,
+                     const MatchScratch& scratch, const Block& block) {
+  if (!old.usable) return false;
+  for (std::size_t y = block.y0; y < block.y0 + block.size; ++y) {
+    for (std::size_t x = block.x0; x < block.x0 + block.size; ++x) {
+      const std::size_t k = y * image.width + x;
+      if (scratch.fresh[k] || result.high[k] != old.levels->high[k]) return false;
+    }
+  }
+  return true;
+}
+
+/// One lower level: its block size (2 for the medium level, 4 for the low),
+/// where it is made, the texture's own, and its counts for the summary.
+struct LowerLevel {
+  std::size_t size;
+  std::span<unsigned char> made;
+  std::span<const unsigned char> old;
+  std::size_t* reused;
+  std::size_t* made_count;
+};
+
+/// Marks the entries that the texture's reused lower-level pixels hold.
+void mark_reused_entries(const EditedImage& image, const OldTexture& old, const Levels& result,
+                         const MatchScratch& scratch, const LowerLevel& level,
+                         std::array<bool, 256>& used) {
+  const std::size_t width = image.width / level.size;
+  const std::size_t height = image.height / level.size;
+  for (std::size_t y = 0; y < height; ++y) {
+    for (std::size_t x = 0; x < width; ++x) {
+      if (block_unchanged(image, old, result, scratch, {x * level.size, y * level.size, level.size}))
+        used[level.old[y * width + x]] = true;
+    }
+  }
+}
+
+/// How far apart two colours look, alpha included: each channel is compared
+/// as it would show over black and over white, the larger difference counts,
+/// and green weighs most, blue least, as the eye sees them.
+std::int64_t colour_distance(const TgaColour& a, const TgaColour& b) {
+  constexpr std::array<std::int64_t, 3> kWeights = {3, 4, 2};
+  const std::int64_t alphas = (std::int64_t{b[3]} - a[3]) * 255;
+  std::int64_t sum = 0;
+  for (std::size_t ch = 0; ch < 3; ++ch) {
+    const std::int64_t black = std::int64_t{b[ch]} * b[3] - std::int64_t{a[ch]} * a[3];
+    const std::int64_t white = black + alphas;
+    sum += kWeights[ch] * std::max(black * black, white * white);
+  }
+  return sum;
+}
+
+/// The palette entry nearest to a colour, remembered: averages repeat, and a
+/// search through 256 entries for every pixel of a large image adds up.
+class NearestEntry {
+ public:
+  explicit NearestEntry(const Palette& palette) : palette_(palette) { valid_.fill(false); }
+
+  unsigned char find(const TgaColour& c) {
+    const std::uint32_t key = pack(c);
+    const std::size_t slot = (key * 2654435761U) >> 20U;
+    if (valid_[slot] && keys_[slot] == key) return values_[slot];
+    unsigned char best = 0;
+    std::int64_t best_distance = colour_distance(c, palette_[0]);
+    for (std::size_t n = 1; n < 256 && best_distance > 0; ++n) {
+      const std::int64_t distance = colour_distance(c, palette_[n]);
+      if (distance < best_distance) {
+        best_distance = distance;
+        best = static_cast<unsigned char>(n);
+      }
+    }
+    valid_[slot] = true;
+    keys_[slot] = key;
+    values_[slot] = best;
+    return best;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 4096;
+  const Palette& palette_;
+  std::array<bool, kSlots> valid_{};
+  std::array<std::uint32_t, kSlots> keys_{};
+  std::array<unsigned char, kSlots> values_{};
+};
+
+/// The index for a block that changed: its one index, or else the entry
+/// nearest to its colours averaged. The average weighs each colour by its
+/// alpha, so transparent pixels do not darken the edge of what shows.
+unsigned char make_block_index(const EditedImage& image, const Levels& result,
+                               const Palette& colours, NearestEntry& nearest, const Block& block) {
+  const unsigned char first = result.high[block.y0 * image.width + block.x0];
+  bool one_index = true;
+  std::array<std::uint64_t, 3> weighted{};
+  std::array<std::uint64_t, 3> plain{};
+  std::uint64_t alpha = 0;
+  for (std::size_t y = block.y0; y < block.y0 + block.size; ++y) {
+    for (std::size_t x = block.x0; x < block.x0 + block.size; ++x) {
+      const unsigned char index = result.high[y * image.width + x];
+      one_index = one_index && index == first;
+      const TgaColour& c = colours[index];
+      for (std::size_t ch = 0; ch < 3; ++ch) {
+        weighted[ch] += std::uint64_t{c[ch]} * c[3];
+        plain[ch] += c[ch];
+      }
+      alpha += c[3];
+    }
+  }
+  if (one_index) return first;
+  const std::uint64_t count = block.size * block.size;
+  TgaColour average{};
+  for (std::size_t ch = 0; ch < 3; ++ch) {
+    average[ch] = static_cast<unsigned char>(
+        alpha > 0 ? (weighted[ch] + alpha / 2) / alpha : (plain[ch] + count / 2) / count);
+  }
+  average[3] = static_cast<unsigned char>((alpha + count / 2) / count);
+  return nearest.find(average);
+}
+
+void make_level(const EditedImage& image, const OldTexture& old, const Levels& result,
+                const MatchScratch& scratch, const Palette& colours, NearestEntry& nearest,
+                const LowerLevel& level) {
+  const std::size_t width = image.width / level.size;
+  const std::size_t height = image.height / level.size;
+  for (std::size_t y = 0; y < height; ++y) {
+    for (std::size_t x = 0; x < width; ++x) {
+      const Block block = {x * level.size, y * level.size, level.size};
+      const std::size_t at = y * width + x;
+      if (block_unchanged(image, old, result, scratch, block)) {
+        level.made[at] = level.old[at];
+        ++*level.reused;
+      } else {
+        level.made[at] = make_block_index(image, result, colours, nearest, block);
+        ++*level.made_count;
+      }
+    }
+  }
+}
+
+/// The distinct new colours among the first count keys (which it sorts).
+std::size_t count_distinct(std::span<std::uint32_t> keys) {
+  std::sort(keys.begin(), keys.end());
+  return static_cast<std::size_t>(std::unique(keys.begin(), keys.end()) - keys.begin());
+}
+
+/// Gives each new colour a free entry, in the order the colours first appear
+/// in the pixels, lowest free entry first.
+void place_new_colours(const EditedImage& image, const std::vector<unsigned char>& free,
+                       PaletteSetting& setting, Levels& result, MatchCounts& counts,
+                       const MatchScratch& scratch) {
+  ColourIndex placed;
+  std::size_t next = 0;
+  for (std::size_t k = 0; k < image.colours.size(); ++k) {
+    if (!scratch.fresh[k]) continue;
+    const TgaColour& c = scratch.wanted[k];
+    int index = placed.find(pack(c));
+    if (index < 0) {
+      index = free[next++];
+      placed.add(pack(c), index);
+      setting.palette[static_cast<std::size_t>(index)] = entry_for(c, setting.expanded);
+      counts.entries_taken[static_cast<std::size_t>(index)] = true;
+    }
+    result.high[k] = static_cast<unsigned char>(index);
+  }
+}
+
+}  // namespace
+
+TgaColour entry_colour(const TexPaletteEntry& entry, bool expanded) {
+  return expanded ? TgaColour{entry[0], entry[1], entry[2], entry[3]}
+                  : TgaColour{entry[2], entry[1], entry[0], entry[3]};
+}
+
+FreshFit match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
+                       Levels& result, MatchCounts& counts, MatchScratch& scratch) {
+  if (setting.from_image) setting.palette.fill({0, 0, 0, 0});
+  const bool by_index =
+      image.map != nullptr &&
+      ((!setting.from_image &&
+        map_is_palette(*image.map, colours_of(setting.palette, setting.expanded))) ||
+       (old.usable && map_is_palette(*image.map, colours_of(*old.palette, setting.expanded))));
+  std::size_t fresh = 0;
+  if (by_index) {
+    take_indices(image, result, counts, scratch);
+  } else {
+    fresh = take_colours(image, old, setting, result, counts, scratch);
+  }
+
+  // Free entries: held by no pixel that keeps its colour, high or reused below.
+  const LowerLevel medium = {2, result.medium,
+                             old.usable ? std::span<const unsigned char>(old.levels->medium)
+                                        : std::span<const unsigned char>(),
+                             &counts.medium_reused, &counts.medium_made};
+  const LowerLevel low = {4, result.low,
+                          old.usable ? std::span<const unsigned char>(old.levels->low)
+                                     : std::span<const unsigned char>(),
+                          &counts.low_reused, &counts.low_made};
+  std::array<bool, 256> used{};
+  for (std::size_t k = 0; k < image.colours.size(); ++k) {
+    if (!scratch.fresh[k]) used[result.high[k]] = true;
+  }
+  mark_reused_entries(image, old, result, scratch, medium, used);
+  mark_reused_entries(image, old, result, scratch, low, used);
+  std::vector<unsigned char> free;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (!used[n]) free.push_back(static_cast<unsigned char>(n));
+  }
+
+  FreshFit fit;
+  fit.fresh_colours = fresh > 0 ? count_distinct(std::span(scratch.keys).first(fresh)) : 0;
+  fit.free_entries = free.size();
+  fit.fits = fit.fresh_colours <= fit.free_entries;
+  if (!fit.fits) return fit;
+  counts.fresh_colours = fit.fresh_colours;
+  place_new_colours(image, free, setting, result, counts, scratch);
+
+  const Palette colours = colours_of(setting.palette, setting.expanded);
+  NearestEntry nearest(colours);
+  make_level(image, old, result, scratch, colours, nearest, medium);
+  make_level(image, old, result, scratch, colours, nearest, low);
+  return fit;
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "formats/tex.h"
+#include "formats/tga.h"
+
+// How skinprep turns an edited image into the three levels of a texture:
+// indices follow colours, the palette and every unchanged index are kept,
+// and the lower levels are made again only where the picture changed.
+
+inline constexpr std::size_t kPrepMaxPixels = 512 * 512;
+
+/// The three levels of a texture, one palette index a pixel, each in the TEX
+/// file's pixel order (bottom row first).
+struct Levels {
+  std::array<unsigned char, kPrepMaxPixels> high;
+  std::array<unsigned char, kPrepMaxPixels / 4> medium;
+  std::array<unsigned char, kPrepMaxPixels / 16> low;
+};
+
+/// The edited image, in the TEX file's pixel order.
+struct EditedImage {
+  std::size_t width = 0;
+  std::size_t height = 0;
+  std::span<const TgaColour> colours;
+  std::span<const unsigned char> indices;  ///< an 8-bit colour-mapped image's; else empty
+  const TgaColourTable* map = nullptr;     ///< its colour map; else null
+  bool has_alpha = false;                  ///< some pixel brings an alpha of its own
+};
+
+/// The texture being replaced, when it can serve as reference.
+struct OldTexture {
+  bool usable = false;
+  const TexPalette* palette = nullptr;
+  const Levels* levels = nullptr;
+};
+
+/// The palette the result uses. Entries hold their bytes as the TEX file
+/// does; expanded says they show as sub-type 14 shows them (bytes 0, 1, 2, 3
+/// are red, green, blue, alpha) rather than as sub-type 1 (2, 1, 0, 3).
+struct PaletteSetting {
+  TexPalette palette{};     ///< the palette to keep; new colours are added to it
+  bool from_image = false;  ///< no palette to keep: it is made from the image
+  bool expanded = false;
+};
+
+/// What the summary tells the user.
+struct MatchCounts {
+  std::size_t kept = 0;     ///< high-level pixels that kept their index
+  std::size_t matched = 0;  ///< found by colour in the palette
+  std::size_t fresh_pixels = 0;
+  std::size_t fresh_colours = 0;
+  std::array<bool, 256> entries_taken{};  ///< by new colours
+  std::size_t medium_reused = 0;
+  std::size_t medium_made = 0;
+  std::size_t low_reused = 0;
+  std::size_t low_made = 0;
+};
+
+/// Whether the new colours found room in the palette, and the numbers if not.
+struct FreshFit {
+  bool fits = true;
+  std::size_t fresh_colours = 0;
+  std::size_t free_entries = 0;
+};
+
+/// Per-pixel storage the matching needs, kept by the caller with the rest of
+/// its fixed work area.
+struct MatchScratch {
+  std::array<bool, kPrepMaxPixels> fresh;            ///< the pixel has a new colour
+  std::array<std::uint32_t, kPrepMaxPixels> keys;    ///< new colours, to count them
+  std::array<TgaColour, kPrepMaxPixels> wanted;      ///< each pixel's colour with its alpha
+};
+
+/// Makes the three levels of result from the edited image: the high level's
+/// indices by the image's own indices or by colour, new colours into free
+/// entries of setting.palette, and the lower levels reused from the old
+/// texture where the picture did not change, made from their blocks elsewhere.
+/// When the new colours do not fit, nothing is decided and fits is false.
+FreshFit match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
+                       Levels& result, MatchCounts& counts, MatchScratch& scratch);
+
+/// The colour a palette entry shows: red, green, blue, alpha.
+TgaColour entry_colour(const TexPaletteEntry& entry, bool expanded);
