@@ -165,7 +165,8 @@ void mark_reused_entries(const EditedImage& image, const OldTexture& old, const 
   const std::size_t height = image.height / level.size;
   for (std::size_t y = 0; y < height; ++y) {
     for (std::size_t x = 0; x < width; ++x) {
-      if (block_unchanged(image, old, result, scratch, {x * level.size, y * level.size, level.size}))
+      if (block_unchanged(image, old, result, scratch,
+                          {x * level.size, y * level.size, level.size}))
         used[level.old[y * width + x]] = true;
     }
   }
@@ -245,8 +246,8 @@ unsigned char make_block_index(const EditedImage& image, const Levels& result,
   const std::uint64_t count = block.size * block.size;
   TgaColour average{};
   for (std::size_t ch = 0; ch < 3; ++ch) {
-    average[ch] = static_cast<unsigned char>(
-        alpha > 0 ? (weighted[ch] + alpha / 2) / alpha : (plain[ch] + count / 2) / count);
+    average[ch] = static_cast<unsigned char>(alpha > 0 ? (weighted[ch] + alpha / 2) / alpha
+                                                       : (plain[ch] + count / 2) / count);
   }
   average[3] = static_cast<unsigned char>((alpha + count / 2) / count);
   return nearest.find(average);

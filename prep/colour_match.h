@@ -71,9 +71,9 @@ struct FreshFit {
 /// Per-pixel storage the matching needs, kept by the caller with the rest of
 /// its fixed work area.
 struct MatchScratch {
-  std::array<bool, kPrepMaxPixels> fresh;            ///< the pixel has a new colour
-  std::array<std::uint32_t, kPrepMaxPixels> keys;    ///< new colours, to count them
-  std::array<TgaColour, kPrepMaxPixels> wanted;      ///< each pixel's colour with its alpha
+  std::array<bool, kPrepMaxPixels> fresh;          ///< the pixel has a new colour
+  std::array<std::uint32_t, kPrepMaxPixels> keys;  ///< new colours, to count them
+  std::array<TgaColour, kPrepMaxPixels> wanted;    ///< each pixel's colour with its alpha
 };
 
 /// Makes the three levels of result from the edited image: the high level's

@@ -85,13 +85,13 @@ bool report_read(ReadResult result, const char* read_error_message, const char* 
 /// Whether the image has an alpha channel of its own: 32-bit pixels or map
 /// entries, some below 255. All of them 0 is a program that left the byte unused.
 bool has_real_alpha(const Image& image, std::span<const TgaColour> colours) {
-  const bool deep = image.indexed ? image.header.colour_map_entry_size == 32
-                                  : image.header.pixel_depth == 32;
+  const bool deep =
+      image.indexed ? image.header.colour_map_entry_size == 32 : image.header.pixel_depth == 32;
   if (!deep) return false;
-  const bool below_opaque = std::any_of(colours.begin(), colours.end(),
-                                        [](const TgaColour& c) { return c[3] != 255; });
-  const bool all_clear = std::all_of(colours.begin(), colours.end(),
-                                     [](const TgaColour& c) { return c[3] == 0; });
+  const bool below_opaque =
+      std::any_of(colours.begin(), colours.end(), [](const TgaColour& c) { return c[3] != 255; });
+  const bool all_clear =
+      std::all_of(colours.begin(), colours.end(), [](const TgaColour& c) { return c[3] == 0; });
   return below_opaque && !all_clear;
 }
 
@@ -136,8 +136,9 @@ bool read_image(const std::string& base, Image& image, EditedImage& edited) {
   }
   const unsigned pixel_bytes = tga_colour_pixel_bytes(h);
   if (pixel_bytes == 0) {
-    print_error("ERROR! Image of type %d with %d bits per pixel is not a TGA image skinprep takes!\n",
-                h.image_type, h.pixel_depth);
+    print_error(
+        "ERROR! Image of type %d with %d bits per pixel is not a TGA image skinprep takes!\n",
+        h.image_type, h.pixel_depth);
     return false;
   }
   image.indexed = h.image_type == kTgaColourMapped || h.image_type == kTgaColourMappedRle;
@@ -301,9 +302,8 @@ bool save_level(const std::string& name, std::size_t width, std::size_t height,
     print_system_error(("ERROR! Could not create " + name + " ").c_str());
     return false;
   }
-  const TgaHeader header =
-      tga_header_for_subtype(TexSubtype::indexed, static_cast<std::uint16_t>(width),
-                             static_cast<std::uint16_t>(height));
+  const TgaHeader header = tga_header_for_subtype(
+      TexSubtype::indexed, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height));
   if (!write_tga_header(out.stream(), header) || !write_tga_colour_map(out.stream(), palette) ||
       !write_tga_pixels(out.stream(), TexSubtype::indexed, level.first(width * height), palette) ||
       !out.commit()) {
@@ -345,11 +345,9 @@ std::string list_entries(const std::array<bool, 256>& taken) {
 void print_summary(const std::string& base, PaletteSource source, const Reference& ref,
                    bool texture_found, const MatchCounts& counts) {
   if (ref.usable) {
-    print_progress("Reference: %s.tex, sub-type %d\n", base.c_str(),
-                   static_cast<int>(ref.subtype));
+    print_progress("Reference: %s.tex, sub-type %d\n", base.c_str(), static_cast<int>(ref.subtype));
   } else if (texture_found) {
-    print_progress("Reference: none (%s.tex not used: %s)\n", base.c_str(),
-                   ref.left_aside.c_str());
+    print_progress("Reference: none (%s.tex not used: %s)\n", base.c_str(), ref.left_aside.c_str());
   } else {
     print_progress("Reference: none (no %s.tex)\n", base.c_str());
   }

@@ -21,7 +21,8 @@ TEST(Tools, WithoutNamesEachPrintsItsOwnUsageLineAndExitsWithTwo) {
     const std::string& exe;
     const char* usage;
   } tools[] = {{kSkinsplit, "USAGE: skinsplit file1 [, file2 [, ...]]\n"},
-               {kSkinweld, "USAGE: skinweld file1 [, file2 [, ...]]\n"}};
+               {kSkinweld, "USAGE: skinweld file1 [, file2 [, ...]]\n"},
+               {kSkinprep, "USAGE: skinprep file1 [, file2 [, ...]]\n"}};
   for (const auto& tool : tools) {
     const RunResult r = run_tool(tool.exe, {}, dir.path(), {"unread input\n"});
     EXPECT_EQ(r.exit_code, 2);
@@ -32,7 +33,7 @@ TEST(Tools, WithoutNamesEachPrintsItsOwnUsageLineAndExitsWithTwo) {
 
 TEST(Tools, FailuresStillReachThePromptAndTheExitStatus) {
   TempDir dir;
-  for (const std::string& exe : {kSkinsplit, kSkinweld}) {
+  for (const std::string& exe : {kSkinsplit, kSkinweld, kSkinprep}) {
     // Standard input holds a line: the tool reads a character and ends.
     const RunResult r = run_tool(exe, {"missing", "-x", ""}, dir.path(), {"\n"});
     EXPECT_EQ(r.exit_code, 1) << exe;

@@ -133,8 +133,50 @@ void check_weld_prefixes(Bytes WeldInputs::*cut, const fs::path& name) {
   }
 }
 
+struct PrepInputs {
+  Bytes image, pal, tex;
+};
+
+/// Cuts skinprep's image or palette file at every length; a complete palette
+/// file needs its 1048 bytes, an image every byte.
+void check_prep_prefixes(Bytes PrepInputs::*cut) {
+  TempDir dir;
+  const TexPalette palette = sample_palette();
+  const PrepInputs whole = {
+      make_tga_colours(4, 4, colours_of_level(sample_level(4, 4, 1)), 32, {10, 0x20, "id", false}),
+      make_pal(palette), make_tex(TexSubtype::indexed, 4, 4)};
+  const Bytes& input = whole.*cut;
+  for (std::size_t length = 0; length <= input.size(); ++length) {
+    if (!tried(length, input.size(), {18, 24, 1048})) continue;
+    SCOPED_TRACE(length);
+    PrepInputs in = whole;
+    in.*cut = Bytes(input.begin(), input.begin() + static_cast<long>(length));
+    fs::remove_all(dir / "t");
+    fs::create_directories(dir / "tga");
+    write_file(dir / "tga" / "t.tga", in.image);
+    write_file(dir / "tga" / "t.pal", in.pal);
+    write_file(dir / "t.tex", in.tex);
+    const RunResult r = run_tool(kSkinprep, {"t"}, dir.path());
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
+    if (length == input.size() || (cut == &PrepInputs::pal && length >= 1048)) {
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      ASSERT_EQ(read_file(dir / "t" / "t_h.tga").size(), 786u + 16);
+    } else {
+      ASSERT_EQ(r.exit_code, 1);
+      ASSERT_EQ(count_of(r.err, "ERROR!"), 1u) << r.err;
+      ASSERT_FALSE(fs::exists(dir / "t"));
+    }
+  }
+}
+
 }  // namespace
 
+TEST(Truncation, EveryPrefixOfTheImageToPrepare) {
+  check_prep_prefixes(&PrepInputs::image);
+}
+TEST(Truncation, EveryPrefixOfThePaletteFileToPrepare) {
+  check_prep_prefixes(&PrepInputs::pal);
+}
 TEST(Truncation, EveryPrefixOfAnIndexedTexture) {
   check_split_prefixes(TexSubtype::indexed);
 }

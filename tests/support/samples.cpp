@@ -50,36 +50,71 @@ Bytes stored_level(TexSubtype subtype, unsigned width, unsigned height, unsigned
   return out;
 }
 
-/// Run-length packets of at most 128 pixels over the whole pixel sequence, so
-/// packets run across row ends; runs of 3 or more repeated pixels become run packets.
-Bytes encode_rle(const Bytes& pixels) {
+/// Run-length packets of at most 128 pixels of size bytes over the whole pixel
+/// sequence, so packets run across row ends; runs of 3 or more repeated
+/// pixels become run packets.
+Bytes encode_rle(const Bytes& bytes, std::size_t size) {
+  const std::size_t count = bytes.size() / size;
+  const auto same = [&](std::size_t a, std::size_t b) {
+    return std::equal(bytes.begin() + static_cast<long>(a * size),
+                      bytes.begin() + static_cast<long>((a + 1) * size),
+                      bytes.begin() + static_cast<long>(b * size));
+  };
+  const auto copy = [&](Bytes& out, std::size_t from, std::size_t pixels) {
+    out.insert(out.end(), bytes.begin() + static_cast<long>(from * size),
+               bytes.begin() + static_cast<long>((from + pixels) * size));
+  };
   Bytes out;
   std::size_t at = 0;
-  while (at < pixels.size()) {
+  while (at < count) {
     std::size_t run = 1;
-    while (at + run < pixels.size() && run < 128 && pixels[at + run] == pixels[at])
+    while (at + run < count && run < 128 && same(at + run, at))
       ++run;
     if (run >= 3) {
       out.push_back(static_cast<unsigned char>(0x80 | (run - 1)));
-      out.push_back(pixels[at]);
+      copy(out, at, 1);
       at += run;
       continue;
     }
     std::size_t raw = 0;
-    while (at + raw < pixels.size() && raw < 128) {
+    while (at + raw < count && raw < 128) {
       std::size_t ahead = 1;
-      while (at + raw + ahead < pixels.size() && ahead < 3 &&
-             pixels[at + raw + ahead] == pixels[at + raw])
+      while (at + raw + ahead < count && ahead < 3 && same(at + raw + ahead, at + raw))
         ++ahead;
       if (ahead >= 3) break;
       ++raw;
     }
     out.push_back(static_cast<unsigned char>(raw - 1));
-    out.insert(out.end(), pixels.begin() + static_cast<long>(at),
-               pixels.begin() + static_cast<long>(at + raw));
+    copy(out, at, raw);
     at += raw;
   }
   return out;
+}
+
+/// Pixels of size bytes given bottom row first, in the order the descriptor
+/// asks for, run-length encoded for the image types that are (9 to 11).
+Bytes store_pixels(unsigned width, unsigned height, const Bytes& bottom_up, std::size_t size,
+                   const TgaOptions& options) {
+  const bool top_first = (options.descriptor & 0x20) != 0;
+  const bool right_first = (options.descriptor & 0x10) != 0;
+  Bytes stored;
+  for (unsigned r = 0; r < height; ++r) {
+    const unsigned row = top_first ? height - 1 - r : r;
+    for (unsigned c = 0; c < width; ++c) {
+      const unsigned column = right_first ? width - 1 - c : c;
+      const std::size_t at = (std::size_t{row} * width + column) * size;
+      stored.insert(stored.end(), bottom_up.begin() + static_cast<long>(at),
+                    bottom_up.begin() + static_cast<long>(at + size));
+    }
+  }
+  return options.image_type >= 9 ? encode_rle(stored, size) : stored;
+}
+
+void append_footer(Bytes& out, const TgaOptions& options) {
+  if (!options.footer) return;
+  const Bytes footer = {0,   0,   0,   0,   0,   0,   0,   0,   'T', 'R', 'U', 'E', 'V',
+                        'I', 'S', 'I', 'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', 0};
+  append(out, footer);
 }
 
 }  // namespace
@@ -117,24 +152,45 @@ Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
   for (const TexPaletteEntry& entry : palette)
     out.insert(out.end(), entry.begin(), entry.begin() + 3);
 
-  const bool top_first = (options.descriptor & 0x20) != 0;
-  const bool right_first = (options.descriptor & 0x10) != 0;
-  Bytes stored;
-  for (unsigned r = 0; r < height; ++r) {
-    const unsigned row = top_first ? height - 1 - r : r;
-    for (unsigned c = 0; c < width; ++c) {
-      const unsigned column = right_first ? width - 1 - c : c;
-      stored.push_back(bottom_up_pixels[std::size_t{row} * width + column]);
+  append(out, store_pixels(width, height, bottom_up_pixels, 1, options));
+  append_footer(out, options);
+  return out;
+}
+
+Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up,
+                       unsigned depth, const TgaOptions& options) {
+  Bytes out(18, 0);
+  out[0] = static_cast<unsigned char>(options.image_id.size());
+  out[2] = options.image_type;
+  put_u16le(&out[12], static_cast<std::uint16_t>(width));
+  put_u16le(&out[14], static_cast<std::uint16_t>(height));
+  out[16] = static_cast<unsigned char>(depth);
+  out[17] = options.descriptor;
+  out.insert(out.end(), options.image_id.begin(), options.image_id.end());
+  Bytes pixels;
+  for (const TgaColour& c : bottom_up) {
+    if (depth == 8) {
+      pixels.push_back(c[0]);
+    } else if (depth == 15 || depth == 16) {
+      const unsigned value = ((c[0] >> 3U) << 10U) | ((c[1] >> 3U) << 5U) | (c[2] >> 3U);
+      append(pixels,
+             {static_cast<unsigned char>(value & 0xff), static_cast<unsigned char>(value >> 8)});
+    } else {
+      append(pixels, {c[2], c[1], c[0]});
+      if (depth == 32) pixels.push_back(c[3]);
     }
   }
-  const bool run_length = options.image_type == 9 || options.image_type == 11;
-  append(out, run_length ? encode_rle(stored) : stored);
-  if (options.footer) {
-    const Bytes footer = {0,   0,   0,   0,   0,   0,   0,   0,   'T', 'R', 'U', 'E', 'V',
-                          'I', 'S', 'I', 'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', 0};
-    append(out, footer);
-  }
+  append(out, store_pixels(width, height, pixels, (depth + 7) / 8, options));
+  append_footer(out, options);
   return out;
+}
+
+std::vector<TgaColour> colours_of_level(const Bytes& indices) {
+  const TexPalette palette = sample_palette();
+  std::vector<TgaColour> colours;
+  for (const unsigned char index : indices)
+    colours.push_back({palette[index][2], palette[index][1], palette[index][0], palette[index][3]});
+  return colours;
 }
 
 Bytes make_pal(const TexPalette& palette) {
@@ -194,7 +250,7 @@ std::vector<std::optional<Bytes>> unframe_parts(const Bytes& data, std::size_t c
 
 void write_fuzz_seeds(const std::filesystem::path& dir) {
   namespace fs = std::filesystem;
-  for (const char* target : {"tex", "tga", "pal", "split", "weld"})
+  for (const char* target : {"tex", "tga", "pal", "split", "weld", "prep"})
     fs::create_directories(dir / target);
   const TexPalette palette = sample_palette();
   for (const auto subtype : {TexSubtype::indexed, TexSubtype::indexed_expanded,
@@ -209,7 +265,19 @@ void write_fuzz_seeds(const std::filesystem::path& dir) {
              make_tga8(6, 4, pixels, palette, {9, 0x20, "", true}));
   write_file(dir / "tga" / "grey_rle_right_to_left_id.tga",
              make_tga8(6, 4, pixels, palette, {11, 0x10, "id", false}));
+  const std::vector<TgaColour> colours = colours_of_level(pixels);
+  write_file(dir / "tga" / "truecolour_rle_top_left.tga",
+             make_tga_colours(6, 4, colours, 32, {10, 0x20, "", false}));
+  write_file(dir / "tga" / "truecolour16.tga",
+             make_tga_colours(6, 4, colours, 16, {2, 0, "", false}));
   write_file(dir / "pal" / "palette.pal", make_pal(palette));
+  write_file(dir / "prep" / "with_tex_and_palette",
+             frame_parts({make_tga_colours(8, 4, colours_of_level(sample_level(8, 4, 1)), 24,
+                                           {2, 0, "", false}),
+                          make_pal(palette), make_tex(TexSubtype::indexed, 8, 4)}));
+  write_file(dir / "prep" / "image_alone",
+             frame_parts({make_tga8(8, 4, sample_level(8, 4, 1), palette, {9, 0x20, "", false}),
+                          std::nullopt, std::nullopt}));
   const Bytes tex = make_tex(TexSubtype::indexed, 8, 4);
   write_file(
       dir / "weld" / "with_tex",

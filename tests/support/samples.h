@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/tex.h"
+#include "formats/tga.h"
 
 // Generated textures, images and palettes with asymmetric contents: every
 // palette entry has distinct blue, green, red and alpha, and no picture is
@@ -41,6 +42,17 @@ struct TgaOptions {
 /// encoded for type 9 or 11, top row first or right to left by the descriptor.
 Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
                 const TexPalette& palette, const TgaOptions& options = {});
+
+/// A true-colour image of 15, 16, 24 or 32 bits (image type 2, or 10 for
+/// run-length encoding) or an 8-bit grey one (type 3 or 11, the red channel
+/// taken as grey), from colours given bottom row first; the options as for
+/// make_tga8. No colour map.
+Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up,
+                       unsigned depth, const TgaOptions& options);
+
+/// The colours (red, green, blue, alpha) of sample palette indices, as a
+/// sub-type 1 texture shows them.
+std::vector<TgaColour> colours_of_level(const Bytes& indices);
 
 /// A 1052-byte palette file as the splitter writes it.
 Bytes make_pal(const TexPalette& palette);

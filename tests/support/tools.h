@@ -11,6 +11,7 @@
 
 inline const std::string kSkinsplit = SKINSPLIT_EXE;
 inline const std::string kSkinweld = SKINWELD_EXE;
+inline const std::string kSkinprep = SKINPREP_EXE;
 inline const std::string kPrompt = "\n**** Press ENTER to continue ****\n";
 
 /// Whether an exhaustive loop over 0..last tries n. Every n is tried unless

@@ -1,0 +1,405 @@
+// skinprep end to end: what it guarantees, not how it gets there.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "support/samples.h"
+#include "support/streams.h"
+#include "support/tools.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+RunResult run(const std::string& exe, const TempDir& dir, const std::vector<std::string>& args) {
+  return run_tool(exe, args, dir.path());
+}
+
+/// Byte offsets of the parts of a TEX file written by skinweld.
+constexpr std::size_t kPixels = 1038;
+
+/// A sample texture whose palette repeats colours: entries 200 to 209 are
+/// entries 10 to 19 exactly, entries 220 to 229 have the colours of 30 to 39
+/// with other alphas. Pixels use all of them.
+Bytes texture_with_duplicates(TexSubtype subtype, unsigned x, unsigned y) {
+  Bytes tex = make_tex(subtype, x, y);
+  for (std::size_t n = 0; n < 10; ++n) {
+    std::copy_n(tex.begin() + static_cast<long>(14 + 4 * (10 + n)), 4,
+                tex.begin() + static_cast<long>(14 + 4 * (200 + n)));
+    std::copy_n(tex.begin() + static_cast<long>(14 + 4 * (30 + n)), 3,
+                tex.begin() + static_cast<long>(14 + 4 * (220 + n)));
+  }
+  return tex;
+}
+
+/// The colour of palette entry n of a TEX file as its split image shows it.
+TgaColour shown_colour(const Bytes& tex, std::size_t n) {
+  const unsigned char* e = &tex[14 + 4 * n];
+  return tex[4] == 14 ? TgaColour{e[0], e[1], e[2], e[3]} : TgaColour{e[2], e[1], e[0], e[3]};
+}
+
+/// The high level of a TEX file as colours, bottom row first.
+std::vector<TgaColour> high_colours(const Bytes& tex, bool keep_alpha) {
+  const std::size_t count = std::size_t{get_u16le(&tex[0])} * get_u16le(&tex[2]);
+  std::vector<TgaColour> colours;
+  for (std::size_t k = 0; k < count; ++k) {
+    TgaColour c = shown_colour(tex, tex[kPixels + k]);
+    if (!keep_alpha) c[3] = 255;
+    colours.push_back(c);
+  }
+  return colours;
+}
+
+/// An 8-bit image of the texture's high level whose colour map is the
+/// palette's colours moved to other places: reversed, or packed in order of
+/// first use (pruned), as paint programs save it.
+Bytes remapped_image(const Bytes& tex, bool pruned, const TgaOptions& options) {
+  const unsigned x = get_u16le(&tex[0]);
+  const unsigned y = get_u16le(&tex[2]);
+  std::vector<int> place(256, -1);
+  TexPalette map{};
+  Bytes pixels;
+  int next = 0;
+  for (std::size_t k = 0; k < std::size_t{x} * y; ++k) {
+    const unsigned char index = tex[kPixels + k];
+    if (place[index] < 0) place[index] = pruned ? next++ : 255 - index;
+    const TgaColour c = shown_colour(tex, index);
+    map[static_cast<std::size_t>(place[index])] = {c[2], c[1], c[0], 0};
+    pixels.push_back(static_cast<unsigned char>(place[index]));
+  }
+  Bytes image = make_tga8(x, y, pixels, map, options);
+  if (pruned) put_u16le(&image[5], static_cast<std::uint16_t>(next));  // only the entries used
+  if (pruned)
+    image.erase(image.begin() + 18 + static_cast<long>(options.image_id.size()) + 3 * next,
+                image.begin() + 18 + static_cast<long>(options.image_id.size()) + 768);
+  return image;
+}
+
+std::size_t entries_in(const fs::path& dir) {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+}  // namespace
+
+TEST(Skinprep, NothingEditedNothingChangedThroughEveryWayOfSavingTheImage) {
+  const struct {
+    const char* name;
+    std::function<Bytes(const Bytes& tex, const Bytes& split)> image;
+  } resaves[] = {
+      {"as split", [](const Bytes&, const Bytes& split) { return split; }},
+      {"24-bit",
+       [](const Bytes& t, const Bytes&) {
+         return make_tga_colours(64, 32, high_colours(t, false), 24, {2, 0, "", false});
+       }},
+      {"32-bit, run-length, top-left, image ID",
+       [](const Bytes& t, const Bytes&) {
+         return make_tga_colours(64, 32, high_colours(t, t[4] == 14), 32, {10, 0x20, "id", true});
+       }},
+      {"map reversed", [](const Bytes& t, const Bytes&) { return remapped_image(t, false, {}); }},
+      {"map pruned, run-length",
+       [](const Bytes& t, const Bytes&) {
+         return remapped_image(t, true, {9, 0x20, "", false});
+       }},
+  };
+  for (const TexSubtype subtype : {TexSubtype::indexed, TexSubtype::indexed_expanded}) {
+    for (const auto& resave : resaves) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(subtype)) + ", " + resave.name);
+      TempDir dir;
+      const Bytes original = texture_with_duplicates(subtype, 64, 32);
+      write_file(dir / "car1.tex", original);
+      ASSERT_EQ(run(kSkinsplit, dir, {"car1.tex"}).exit_code, 0);
+      write_file(dir / "tga" / "car1.tga",
+                 resave.image(original, read_file(dir / "tga" / "car1.tga")));
+      const RunResult prep = run(kSkinprep, dir, {"car1.tex"});
+      ASSERT_EQ(prep.exit_code, 0) << prep.err;
+      EXPECT_EQ(prep.err, "");
+      EXPECT_NE(prep.out.find("no new colour\nMedium level: 512 pixels reused, 0 made\n"
+                              "Low level: 128 pixels reused, 0 made\n"),
+                std::string::npos)
+          << prep.out;
+      // For sub-type 14 the palette file written is read back the same way.
+      if (subtype == TexSubtype::indexed_expanded)
+        fs::copy_file(dir / "car1" / "car1.pal", dir / "tga" / "car1.pal");
+      ASSERT_EQ(run(kSkinprep, dir, {"car1"}).exit_code, 0);
+      const RunResult weld = run(kSkinweld, dir, {"car1"});
+      EXPECT_EQ(weld.err, "");  // no colour-map warning
+      EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), original), -1);
+    }
+  }
+}
+
+TEST(Skinprep, ARecolouredPaletteFileRecoloursAnImageLeftAsItWasSplit) {
+  TempDir dir;
+  const Bytes original = make_tex(TexSubtype::indexed, 16, 8);
+  write_file(dir / "t.tex", original);
+  ASSERT_EQ(run(kSkinsplit, dir, {"t"}).exit_code, 0);
+  Bytes pal = read_file(dir / "tga" / "t.pal");
+  for (std::size_t n = 0; n < 256; ++n)
+    pal[24 + 4 * n] = static_cast<unsigned char>(255 - pal[24 + 4 * n]);  // every red changed
+  write_file(dir / "tga" / "t.pal", pal);
+  const RunResult r = run(kSkinprep, dir, {"t"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("High level: 128 pixels kept their index, 0 matched by colour"),
+            std::string::npos);
+  EXPECT_EQ(read_file(dir / "t" / "t.pal"), pal);
+  ASSERT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
+  const Bytes welded = read_file(dir / "t.tex");
+  EXPECT_EQ(Bytes(welded.begin() + kPixels, welded.end()),
+            Bytes(original.begin() + kPixels, original.end()));
+  EXPECT_EQ(welded[14 + 2], 255 - original[14 + 2]);
+}
+
+TEST(Skinprep, AnEditGetsExactlyItsColourAndTheRestKeepsItsIndices) {
+  TempDir dir;
+  Bytes original = make_tex(TexSubtype::indexed, 32, 16);
+  for (std::size_t n = 0; n < 256; ++n)
+    original[14 + 4 * n + 3] = 255;  // opaque, as most skins are
+  write_file(dir / "t.tex", original);
+  ASSERT_EQ(run(kSkinsplit, dir, {"t"}).exit_code, 0);
+  // A rectangle in a colour the palette lacks, on 4 × 4 block boundaries.
+  const TgaColour paint = {1, 2, 3, 255};
+  std::vector<TgaColour> colours = high_colours(original, false);
+  const auto in_rectangle = [](std::size_t k) {
+    return k % 32 >= 8 && k % 32 < 16 && k / 32 >= 4 && k / 32 < 12;
+  };
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    if (in_rectangle(k)) colours[k] = paint;
+  }
+  write_file(dir / "tga" / "t.tga", make_tga_colours(32, 16, colours, 24, {2, 0, "", false}));
+  const RunResult r = run(kSkinprep, dir, {"t"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  ASSERT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
+  const Bytes welded = read_file(dir / "t.tex");
+
+  // The entry the colour takes is the lowest one no kept pixel holds.
+  std::set<unsigned char> held;
+  for (std::size_t k = 0; k < 512; ++k) {
+    if (!in_rectangle(k)) held.insert(original[kPixels + k]);
+  }
+  for (std::size_t m = 0; m < 128; ++m) {
+    if (!in_rectangle((m / 16) * 64 + (m % 16) * 2)) held.insert(original[kPixels + 512 + m]);
+  }
+  for (std::size_t l = 0; l < 32; ++l) {
+    if (!in_rectangle((l / 8) * 128 + (l % 8) * 4)) held.insert(original[kPixels + 640 + l]);
+  }
+  unsigned char entry = 0;
+  while (held.count(entry) != 0)
+    ++entry;
+  EXPECT_EQ(shown_colour(welded, entry), paint);
+  for (std::size_t k = 0; k < 512; ++k)
+    ASSERT_EQ(welded[kPixels + k], in_rectangle(k) ? entry : original[kPixels + k]) << k;
+  for (std::size_t m = 0; m < 128; ++m) {
+    const bool painted = in_rectangle((m / 16) * 64 + (m % 16) * 2);
+    ASSERT_EQ(welded[kPixels + 512 + m], painted ? entry : original[kPixels + 512 + m]) << m;
+  }
+  for (std::size_t l = 0; l < 32; ++l) {
+    const bool painted = in_rectangle((l / 8) * 128 + (l % 8) * 4);
+    ASSERT_EQ(welded[kPixels + 640 + l], painted ? entry : original[kPixels + 640 + l]) << l;
+  }
+  // Every other entry keeps its colour.
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (n != entry) {
+      EXPECT_EQ(shown_colour(welded, n), shown_colour(original, n)) << n;
+    }
+  }
+  EXPECT_NE(
+      r.out.find(
+          "High level: 448 pixels kept their index, 0 matched by colour, 64 took 1 new "
+          "colours (entries " +
+          std::to_string(entry) +
+          ")\nMedium level: 112 pixels reused, 16 made\nLow level: 28 pixels reused, 4 made\n"),
+      std::string::npos)
+      << r.out;
+}
+
+TEST(Skinprep, EveryImageFormGivesThePaletteMadeFromItsColours) {
+  // Colours that 5 bits a channel hold exactly, and a block of mixed colours.
+  const TgaColour red = {255, 0, 0, 255}, green = {0, 132, 8, 255}, blue = {16, 24, 255, 255};
+  const std::vector<TgaColour> picture = {red,   red,   green, green, blue, blue, red,  red,
+                                          blue,  green, green, green, blue, blue, red,  red,
+                                          green, green, blue,  blue,  red,  red,  blue, blue,
+                                          green, green, blue,  blue,  red,  red,  blue, blue};
+  TexPalette map{};
+  Bytes indices;
+  for (const TgaColour& c : picture) {
+    const unsigned char index = c == red ? 7 : c == green ? 3 : 250;
+    map[index] = {c[2], c[1], c[0], 0};
+    indices.push_back(index);
+  }
+  const struct {
+    const char* name;
+    Bytes image;
+  } forms[] = {
+      {"24-bit", make_tga_colours(8, 4, picture, 24, {2, 0, "", false})},
+      {"32-bit run-length", make_tga_colours(8, 4, picture, 32, {10, 0x30, "", false})},
+      {"16-bit", make_tga_colours(8, 4, picture, 16, {2, 0, "", false})},
+      {"15-bit top-left", make_tga_colours(8, 4, picture, 15, {2, 0x20, "x", false})},
+      {"colour-mapped", make_tga8(8, 4, indices, map, {1, 0x00, "id", false})},
+  };
+  Bytes first_medium;
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.name);
+    TempDir dir;
+    fs::create_directory(dir / "tga");
+    write_file(dir / "tga" / "t.tga", form.image);
+    const RunResult r = run(kSkinprep, dir, {"t.tex"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("Reference: none (no t.tex)\n"
+                         "Palette: made from the image (no palette file and no texture)\n"
+                         "High level: 0 pixels kept their index, 0 matched by colour, 32 took 3 "
+                         "new colours (entries 0-2)\n"),
+              std::string::npos)
+        << r.out;
+    const Bytes pal = read_file(dir / "t" / "t.pal");
+    // In order of first appearance, bottom row first: red, green, blue.
+    EXPECT_EQ(Bytes(pal.begin() + 24, pal.begin() + 36),
+              (Bytes{255, 0, 0, 255, 0, 132, 8, 255, 16, 24, 255, 255}));
+    const Bytes high = read_file(dir / "t" / "t_h.tga");
+    EXPECT_EQ(Bytes(high.end() - 32, high.end()),
+              (Bytes{0, 0, 1, 1, 2, 2, 0, 0, 2, 1, 1, 1, 2, 2, 0, 0,
+                     1, 1, 2, 2, 0, 0, 2, 2, 1, 1, 2, 2, 0, 0, 2, 2}));
+    if (first_medium.empty()) first_medium = read_file(dir / "t" / "t_m.tga");
+    EXPECT_EQ(read_file(dir / "t" / "t_m.tga"), first_medium);
+  }
+}
+
+TEST(Skinprep, LowerLevelsAverageByAlphaSoTransparencyDoesNotDarken) {
+  TempDir dir;
+  fs::create_directory(dir / "tga");
+  const TgaColour red = {255, 0, 0, 255}, clear = {0, 0, 0, 0};
+  const TgaColour half_red = {255, 0, 0, 128}, half_dark = {128, 0, 0, 128};
+  // Medium blocks: red over clear (mixed), half red, half dark red, red.
+  std::vector<TgaColour> picture = {red,       red,       half_red, half_red, half_dark, half_dark,
+                                    red,       red,       clear,    clear,    half_red,  half_red,
+                                    half_dark, half_dark, red,      red};
+  picture.resize(32, clear);
+  write_file(dir / "tga" / "t.tga", make_tga_colours(8, 4, picture, 32, {2, 0, "", false}));
+  ASSERT_EQ(run(kSkinprep, dir, {"t"}).exit_code, 0);
+  const Bytes medium = read_file(dir / "t" / "t_m.tga");
+  // Entries by first appearance: red 0, half red 1, half dark 2, clear 3. The
+  // mixed block averages to red at half alpha: half red, not half dark.
+  EXPECT_EQ(Bytes(medium.end() - 8, medium.end()), (Bytes{1, 1, 2, 0, 3, 3, 3, 3}));
+}
+
+TEST(Skinprep, ATextureThatCannotServeIsLeftAsideWithAWord) {
+  const Bytes image = make_tga8(8, 8, sample_level(8, 8, 1), sample_palette(), {});
+  Bytes cut = make_tex(TexSubtype::indexed, 8, 8);
+  cut.resize(1038 + 64 + 16);
+  Bytes sub15 = make_tex(TexSubtype::indexed, 8, 8);
+  sub15[4] = 15;
+  const struct {
+    Bytes tex;
+    std::string word;
+  } cases[] = {
+      {make_tex(TexSubtype::indexed, 16, 8), "another size, 16x8"},
+      {cut, "cut short"},
+      {sub15, "sub-type 15"},
+      {Bytes{8, 0}, "cut short"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    TempDir dir;
+    fs::create_directory(dir / "tga");
+    write_file(dir / "tga" / "t.tga", image);
+    write_file(dir / "t.tex", c.tex);
+    const RunResult r = run(kSkinprep, dir, {"t"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("Checking t.tex..." + c.word + ", not used.\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Reference: none (t.tex not used: " + c.word +
+                         ")\n"
+                         "Palette: made from the image"),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
+  const TexPalette palette = sample_palette();
+  const Bytes good = make_tga8(8, 4, sample_level(8, 4, 1), palette);
+  Bytes outside_map = good;
+  put_u16le(&outside_map[5], 10);  // ten entries: indices 10 and up have no colour
+  outside_map.erase(outside_map.begin() + 18 + 30, outside_map.begin() + 18 + 768);
+  Bytes depth8_truecolour = good;
+  depth8_truecolour[2] = 2;
+  std::vector<TgaColour> many;
+  for (unsigned k = 0; k < 300; ++k)
+    many.push_back({static_cast<unsigned char>(k), static_cast<unsigned char>(k >> 8), 9, 255});
+  const Bytes pal = make_pal(palette);
+  const struct {
+    const char* name;
+    std::optional<Bytes> image;
+    std::optional<Bytes> pal;
+    std::optional<Bytes> tex;
+    std::string err;
+  } cases[] = {
+      {"no image",
+       std::nullopt,
+       {},
+       {},
+       "\nERROR! Could not open image! : No such file or directory\n"},
+      {"8-bit true colour",
+       depth8_truecolour,
+       {},
+       {},
+       "ERROR! Image of type 2 with 8 bits per pixel is not a TGA image skinprep takes!\n"},
+      {"513 wide",
+       make_tga8(513, 1, Bytes(513, 0), palette),
+       {},
+       {},
+       "ERROR! Image exceeds maximum size!\n"},
+      {"cut short",
+       Bytes(good.begin(), good.end() - 1),
+       {},
+       {},
+       "\nERROR! Tried to read past end-of-file!\n"},
+      {"header cut short",
+       Bytes(good.begin(), good.begin() + 17),
+       {},
+       {},
+       "\nERROR! Could not read tga header : Success\n"},
+      {"index outside the map",
+       outside_map,
+       {},
+       {},
+       "\nERROR! A pixel has index 12, which the image's colour map does not hold!\n"},
+      {"palette file cut short",
+       good,
+       Bytes(pal.begin(), pal.begin() + 1000),
+       {},
+       "\nERROR! Tried to read past EOF!\n"},
+      {"true-colour texture",
+       good,
+       {},
+       make_tex(TexSubtype::truecolour32, 8, 4),
+       "\nERROR! Texture has true-colour sub-type 18, which skinweld does not replace!\n"},
+      {"too many new colours",
+       make_tga_colours(20, 15, many, 24, {2, 0, "", false}),
+       {},
+       {},
+       "\nERROR! Too many new colours: 300 new, 256 palette entries free!\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    fs::create_directory(dir / "tga");
+    if (c.image) write_file(dir / "tga" / "t.tga", *c.image);
+    if (c.pal) write_file(dir / "tga" / "t.pal", *c.pal);
+    if (c.tex) write_file(dir / "t.tex", *c.tex);
+    const std::size_t before = entries_in(dir.path());
+    const RunResult r = run(kSkinprep, dir, {"t"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(entries_in(dir.path()), before);  // no directory t either
+  }
+  // A 0 x 0 image is no refusal: skinweld takes it.
+  TempDir dir;
+  fs::create_directory(dir / "tga");
+  write_file(dir / "tga" / "t.tga", make_tga8(0, 0, {}, palette));
+  EXPECT_EQ(run(kSkinprep, dir, {"t"}).exit_code, 0);
+  EXPECT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
+  EXPECT_EQ(read_file(dir / "t.tex").size(), 1038u);
+}
