@@ -153,8 +153,8 @@ struct LowerLevel {
   std::size_t size;
   std::span<unsigned char> made;
   std::span<const unsigned char> old;
-  std::size_t* reused;
-  std::size_t* made_count;
+  unsigned long* reused;
+  unsigned long* made_count;
 };
 
 /// Marks the entries that the texture's reused lower-level pixels hold.
@@ -236,7 +236,7 @@ unsigned char make_block_index(const EditedImage& image, const Levels& result,
       one_index = one_index && index == first;
       const TgaColour& c = colours[index];
       for (std::size_t ch = 0; ch < 3; ++ch) {
-        weighted[ch] += std::uint64_t{c[ch]} * c[3];
+        weighted[ch] += static_cast<std::uint64_t>(c[ch]) * c[3];
         plain[ch] += c[ch];
       }
       alpha += c[3];

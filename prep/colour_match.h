@@ -48,24 +48,24 @@ struct PaletteSetting {
   bool expanded = false;
 };
 
-/// What the summary tells the user.
+/// What the summary tells the user (as unsigned long, which every printf prints).
 struct MatchCounts {
-  std::size_t kept = 0;     ///< high-level pixels that kept their index
-  std::size_t matched = 0;  ///< found by colour in the palette
-  std::size_t fresh_pixels = 0;
-  std::size_t fresh_colours = 0;
+  unsigned long kept = 0;     ///< high-level pixels that kept their index
+  unsigned long matched = 0;  ///< found by colour in the palette
+  unsigned long fresh_pixels = 0;
+  unsigned long fresh_colours = 0;
   std::array<bool, 256> entries_taken{};  ///< by new colours
-  std::size_t medium_reused = 0;
-  std::size_t medium_made = 0;
-  std::size_t low_reused = 0;
-  std::size_t low_made = 0;
+  unsigned long medium_reused = 0;
+  unsigned long medium_made = 0;
+  unsigned long low_reused = 0;
+  unsigned long low_made = 0;
 };
 
 /// Whether the new colours found room in the palette, and the numbers if not.
 struct FreshFit {
   bool fits = true;
-  std::size_t fresh_colours = 0;
-  std::size_t free_entries = 0;
+  unsigned long fresh_colours = 0;
+  unsigned long free_entries = 0;
 };
 
 /// Per-pixel storage the matching needs, kept by the caller with the rest of

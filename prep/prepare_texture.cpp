@@ -362,22 +362,23 @@ void print_summary(const std::string& base, PaletteSource source, const Referenc
       print_progress("Palette: made from the image (no palette file and no texture)\n");
       break;
   }
-  print_progress("High level: %zu pixels kept their index, %zu matched by colour, ", counts.kept,
+  print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,
                  counts.matched);
   if (counts.fresh_colours == 0) {
     print_progress("no new colour");
   } else {
-    print_progress("%zu took %zu new colours (entries %s)", counts.fresh_pixels,
+    print_progress("%lu took %lu new colours (entries %s)", counts.fresh_pixels,
                    counts.fresh_colours, list_entries(counts.entries_taken).c_str());
   }
-  print_progress("\nMedium level: %zu pixels reused, %zu made\n", counts.medium_reused,
+  print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.medium_reused,
                  counts.medium_made);
-  print_progress("Low level: %zu pixels reused, %zu made\n", counts.low_reused, counts.low_made);
+  print_progress("Low level: %lu pixels reused, %lu made\n", counts.low_reused, counts.low_made);
 }
 
 }  // namespace
 
-bool prepare_texture(char* argument) {
+// The driver hands every tool's procedure the writable argument; this one only reads it.
+bool prepare_texture(char* argument) {  // NOLINT(readability-non-const-parameter)
   const TexturePath path = split_texture_path(argument);
   if (!enter_texture_directory(path)) return false;
   // From here on every file is named relative to the texture's directory.
@@ -408,7 +409,7 @@ bool prepare_texture(char* argument) {
   print_progress("Matching colours...");
   const FreshFit fit = match_colours(edited, old, setting, work.result, counts, work.scratch);
   if (!fit.fits) {
-    print_error("\nERROR! Too many new colours: %zu new, %zu palette entries free!\n",
+    print_error("\nERROR! Too many new colours: %lu new, %lu palette entries free!\n",
                 fit.fresh_colours, fit.free_entries);
     return false;
   }

@@ -14,6 +14,7 @@ rm -rf "$demo"
 mkdir -p "$demo"
 texgen="$PWD/$bin/tests/texgen"
 skinsplit="$PWD/$bin/skinsplit"
+skinprep="$PWD/$bin/skinprep"
 skinweld="$PWD/$bin/skinweld"
 cd "$demo"
 
@@ -32,23 +33,21 @@ echo "== What skinsplit wrote into $demo/tga"
 ls -l tga
 
 echo
-echo "== Preparing the image directory 'paletted' as a user would:"
-echo "   the palette file, the image as the high level, and half and quarter size copies"
-mkdir -p paletted
-cp tga/paletted.pal paletted/paletted.pal
-cp tga/paletted.tga paletted/paletted_h.tga
-"$texgen" shrink tga/paletted.tga 2 paletted/paletted_m.tga
-"$texgen" shrink tga/paletted.tga 4 paletted/paletted_l.tga
+echo "== skinprep paletted.tex expanded.tex: the image directories skinweld reads"
 cp paletted.tex paletted.original.tex
-ls -l paletted
+cp expanded.tex expanded.original.tex
+"$skinprep" paletted.tex expanded.tex </dev/null
+ls -l paletted expanded
 
 echo
-echo "== skinweld paletted"
-"$skinweld" paletted </dev/null
+echo "== skinweld paletted expanded"
+"$skinweld" paletted expanded </dev/null
 echo
-if cmp paletted.tex paletted.original.tex; then
-  echo "The welded paletted.tex is byte for byte the texture that was split."
-else
-  echo "The welded paletted.tex differs from the texture that was split!" >&2
-  exit 1
-fi
+for name in paletted expanded; do
+  if cmp "$name.tex" "$name.original.tex"; then
+    echo "The welded $name.tex is byte for byte the texture that was split."
+  else
+    echo "The welded $name.tex differs from the texture that was split!" >&2
+    exit 1
+  fi
+done

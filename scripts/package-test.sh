@@ -17,22 +17,19 @@ trap 'rm -rf "$scratch"' EXIT
 tar -tzf "$tarball" >"$scratch/contents"
 grep -q '/bin/skinsplit$' "$scratch/contents"
 grep -q '/share/man/man1/skinweld.1$' "$scratch/contents"
+grep -q '/bin/skinprep$' "$scratch/contents"
 dpkg -x "$deb" "$scratch/root"
 bin=$scratch/root/usr/bin
 cd "$scratch"
 "$root/build/default/tests/texgen" tex 1 64 32 car1.tex
 cp car1.tex original.tex
 "$bin/skinsplit" car1.tex </dev/null >split.out
-mkdir car1
-cp tga/car1.pal car1/car1.pal
-cp tga/car1.tga car1/car1_h.tga
-"$root/build/default/tests/texgen" shrink tga/car1.tga 2 car1/car1_m.tga
-"$root/build/default/tests/texgen" shrink tga/car1.tga 4 car1/car1_l.tga
+"$bin/skinprep" car1.tex </dev/null >prep.out
 "$bin/skinweld" car1 </dev/null >weld.out
 cmp car1.tex original.tex
-echo "installed skinsplit and skinweld took car1.tex apart and back"
+echo "installed skinsplit, skinprep and skinweld took car1.tex apart and back"
 
-for page in skinsplit skinweld; do
+for page in skinsplit skinprep skinweld; do
   file=$scratch/root/usr/share/man/man1/$page.1
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
   if [ -n "$warnings" ]; then

@@ -25,6 +25,7 @@ except ImportError:
 
 SKINSPLIT = os.environ.get("SKINSPLIT", "skinsplit")
 SKINWELD = os.environ.get("SKINWELD", "skinweld")
+SKINPREP = os.environ.get("SKINPREP", "skinprep")
 CONVERT = "/usr/bin/convert"  # ImageMagick itself, whatever else is on the PATH
 GIMP = "/usr/bin/gimp"
 XVFB_RUN = "/usr/bin/xvfb-run"
@@ -226,6 +227,41 @@ class Trip(unittest.TestCase):
             self.assertEqual(f.read(), bytes(old))
 
 
+    def prep_and_weld(self, name, image):
+        """skinprep and skinweld on a copy of the sub-type 1 texture whose split
+        image was replaced by image; gives the welded texture."""
+        path = os.path.join(self.dir, name)
+        os.makedirs(os.path.join(path, "tga"))
+        shutil.copy(os.path.join(self.dir, "tga", "s1.pal"), os.path.join(path, "tga"))
+        shutil.copy(image, os.path.join(path, "tga", "s1.tga"))
+        with open(os.path.join(path, "s1.tex"), "wb") as f:
+            f.write(self.tex[1])
+        for tool in (SKINPREP, SKINWELD):
+            result = run([tool, "s1"], path)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            self.assertEqual(result.stderr, "")
+        with open(os.path.join(path, "s1.tex"), "rb") as f:
+            return f.read()
+
+    def check_prep(self, name, image):
+        """An unedited image however re-saved gives back the very texture."""
+        self.assertIsNone(first_difference(self.prep_and_weld(name, image), self.tex[1]),
+                          "prepared texture differs from the split one")
+
+    def check_painted(self, name, image, box, colour):
+        """box (left, top, right, bottom, exclusive, counted from the top) was
+        painted in colour: exactly that colour there, the old indices elsewhere."""
+        welded = self.prep_and_weld(name, image)
+        for py in range(H):
+            for px in range(W):
+                k = 1038 + (H - 1 - py) * W + px
+                if box[0] <= px < box[2] and box[1] <= py < box[3]:
+                    entry = welded[14 + 4 * welded[k]: 14 + 4 * welded[k] + 3]
+                    self.assertEqual((entry[2], entry[1], entry[0]), colour, (px, py))
+                else:
+                    self.assertEqual(welded[k], self.tex[1][k], (px, py))
+
+
 class Pillow(Trip):
     program = "/usr/bin/python3"
 
@@ -284,6 +320,20 @@ class Pillow(Trip):
         Image.open(self.split_output(1)).convert("RGB").save(rgb)
         self.check_refused("pil_rgb", rgb)
 
+    def test_prep_takes_rgb_and_rgba_saves(self):
+        for mode in ("RGB", "RGBA"):
+            saved = os.path.join(self.dir, "pil_%s.tga" % mode)
+            Image.open(self.split_output(1)).convert(mode).save(saved)
+            self.check_prep("pil_prep_" + mode, saved)
+
+    def test_prep_takes_a_painted_rectangle(self):
+        from PIL import ImageDraw
+        image = Image.open(self.split_output(1)).convert("RGB")
+        ImageDraw.Draw(image).rectangle([4, 4, 11, 7], fill=(1, 2, 3))
+        saved = os.path.join(self.dir, "pil_painted.tga")
+        image.save(saved)
+        self.check_painted("pil_painted", saved, (4, 4, 12, 8), (1, 2, 3))
+
 
 class ImageMagick(Trip):
     program = CONVERT
@@ -333,6 +383,13 @@ class ImageMagick(Trip):
         subprocess.run([CONVERT, self.split_output(1), "-type", "TrueColor", rgb], check=True)
         self.check_refused("im_rgb", rgb)
 
+    def test_prep_takes_true_colour_saves(self):
+        for kind in ("TrueColor", "TrueColorAlpha"):
+            saved = os.path.join(self.dir, "im_%s.tga" % kind)
+            subprocess.run([CONVERT, self.split_output(1), "-type", kind, saved], check=True)
+            self.assertEqual(read_tga(saved)["depth"], 24 if kind == "TrueColor" else 32)
+            self.check_prep("im_prep_" + kind, saved)
+
 
 class Gimp(Trip):
     program = GIMP
@@ -364,7 +421,17 @@ class Gimp(Trip):
             ' (gimp-procedural-db-set-data "file-tga-save" 8 (vector rle 0 0 0 origin 0 0 0))'
             ' (file-tga-save RUN-WITH-LAST-VALS img (layer img) out out rle origin)'
             ' (gimp-image-delete img)))',
+            # RGB mode, or back to indexed with a palette made anew and the
+            # unused colours removed: what a user does who edits in RGB.
+            '(define (save-converted in out indexed) (let ((img (load in)))'
+            ' (gimp-image-convert-rgb img)'
+            ' (if indexed (gimp-image-convert-indexed img 0 0 256 FALSE TRUE ""))'
+            ' (gimp-procedural-db-set-data "file-tga-save" 8 (vector 1 0 0 0 1 0 0 0))'
+            ' (file-tga-save RUN-WITH-LAST-VALS img (layer img) out out 1 1)'
+            ' (gimp-image-delete img)))',
         ]
+        script.append('(save-converted "%s" "%s" #f)' % (cls.split_output_of(1), cls.converted("rgb")))
+        script.append('(save-converted "%s" "%s" #t)' % (cls.split_output_of(1), cls.converted("pruned")))
         for subtype in (1, 14, 17, 18):
             script.append('(to-png "%s" "%s")' % (cls.split_output_of(subtype), cls.png(subtype)))
         for name, (rle, origin, _) in cls.SAVES.items():
@@ -389,6 +456,10 @@ class Gimp(Trip):
     @classmethod
     def split_output_of(cls, subtype):
         return os.path.join(cls.dir, "tga", "s%d.tga" % subtype)
+
+    @classmethod
+    def converted(cls, kind):
+        return os.path.join(cls.dir, "gimp_%s.tga" % kind)
 
     @classmethod
     def png(cls, subtype):
@@ -423,6 +494,14 @@ class Gimp(Trip):
 
     def test_top_left_export(self):
         self.check_weld("gimp_top", self.SAVES["gimp_top"][2])
+
+    def test_prep_takes_rgb_and_pruned_indexed_exports(self):
+        self.assertEqual(read_tga(self.converted("rgb"))["depth"], 24)
+        pruned = read_tga(self.converted("pruned"))
+        self.assertEqual(pruned["depth"], 8)
+        self.assertLess(len(pruned["colour_map"]), 256)  # the unused colours are gone
+        self.check_prep("gimp_prep_rgb", self.converted("rgb"))
+        self.check_prep("gimp_prep_pruned", self.converted("pruned"))
 
 
 if __name__ == "__main__":

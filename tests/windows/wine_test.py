@@ -83,6 +83,18 @@ class Wine(unittest.TestCase):
         self.assertTrue(result.stdout.endswith(b"Saving low LOD...done!\r\n" + PROMPT.encode()))
         self.assertEqual(self.read(self.dir, "car1.tex"), original)
 
+    def test_prep_and_weld_give_back_the_split_texture(self):
+        for subtype in (1, 14):
+            self.texture("p%d" % subtype, subtype, 16, 8)
+        names = ["p1.tex", "p14"]
+        for tool in ("skinsplit", "skinprep", "skinweld"):
+            result = self.tool(tool, names)
+            self.assertEqual(result.returncode, 0, (tool, result.stderr))
+        for subtype in (1, 14):
+            expected = os.path.join(self.top, "expected%d.tex" % subtype)
+            subprocess.run([TEXGEN, "tex", str(subtype), "16", "8", expected], check=True)
+            self.assertEqual(self.read(self.dir, "p%d.tex" % subtype), self.read(expected))
+
     def test_drive_letters_and_backslashes(self):
         os.makedirs(os.path.join(self.dir, "skins", "set"))
         self.texture("a", where=os.path.join(self.dir, "skins", "set"))
