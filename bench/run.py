@@ -8,6 +8,10 @@ the table gives the median and the spread (fastest to slowest) of the wall
 times, the ratios to the floor and to ImageMagick, and the peak resident memory
 of each tool run.
 
+skinprep runs over the split images of the paletted textures (kept as they
+were split, so every pixel keeps its index) and over 100 of them re-saved in
+24-bit true colour by ImageMagick (every pixel matched by its colour).
+
 The floor copies the same input bytes to the same number of output files with
 one cat (or tee, where one input makes two outputs) per texture. ImageMagick's
 convert turns each TGA image that skinsplit wrote into a TGA image, one process
@@ -25,10 +29,12 @@ BIN = os.path.join(ROOT, "build", "default")
 WORK = os.path.join(ROOT, "build", "bench")
 SKINSPLIT = os.path.join(BIN, "skinsplit")
 SKINWELD = os.path.join(BIN, "skinweld")
+SKINPREP = os.path.join(BIN, "skinprep")
 TEXGEN = os.path.join(BIN, "tests", "texgen")
 CONVERT = "/usr/bin/convert"
 GNU_TIME = "/usr/bin/time"
 BATCH = {1: 500, 14: 100, 17: 100, 18: 100}
+PREP_RGB = 100  # sub-type 1 textures whose images skinprep gets as 24-bit re-saves
 
 
 def generate():
@@ -57,6 +63,15 @@ def generate():
             subprocess.run([TEXGEN, "shrink", os.path.join(tga, name + ".tga"), divisor,
                             os.path.join(d, name + suffix + ".tga")], check=True)
         shutil.copy(os.path.join(split_dir, name + ".tex"), os.path.join(weld_dir, name + ".tex"))
+    # skinprep on images re-saved in true colour, so that every pixel is
+    # matched by its colour rather than taken by its index.
+    rgb_dir = os.path.join(WORK, "prep_rgb")
+    os.makedirs(os.path.join(rgb_dir, "tga"))
+    for subtype, name in names[:PREP_RGB]:
+        shutil.copy(os.path.join(split_dir, name + ".tex"), rgb_dir)
+        shutil.copy(os.path.join(tga, name + ".pal"), os.path.join(rgb_dir, "tga"))
+        subprocess.run([CONVERT, os.path.join(tga, name + ".tga"), "-type", "TrueColor",
+                        os.path.join(rgb_dir, "tga", name + ".tga")], check=True)
     return names
 
 
@@ -92,6 +107,9 @@ def main():
     os.makedirs(os.path.join(floor_dir, "tex"))
     os.makedirs(im_dir)
     welded = [n for s, n in names if s == 1]
+    prepared = [n for s, n in names if s in (1, 14)]
+    prepared_rgb = [n for _, n in names[:PREP_RGB]]
+    rgb_dir = os.path.join(WORK, "prep_rgb")
     split_floor = "\n".join(
         ("tee tga/%s.pal <%s/%s.tex >tga/%s.tga" if s == 1 else "cat %s/%s.tex >tga/%s.tga")
         % ((n, split_dir, n, n) if s == 1 else (split_dir, n, n)) for s, n in names)
@@ -104,7 +122,10 @@ def main():
     memory = {}
     for _ in range(runs):
         for job, (args, cwd) in {"skinsplit": ([SKINSPLIT] + [n for _, n in names], split_dir),
-                                 "skinweld": ([SKINWELD] + welded, weld_dir)}.items():
+                                 "skinweld": ([SKINWELD] + welded, weld_dir),
+                                 "skinprep": ([SKINPREP] + prepared, split_dir),
+                                 "skinprep, 24-bit images": ([SKINPREP] + prepared_rgb, rgb_dir),
+                                 }.items():
             seconds, rss = run_measured(args, cwd)
             results.setdefault(job, []).append(seconds)
             memory[job] = max(memory.get(job, 0), rss)
@@ -114,13 +135,16 @@ def main():
             results.setdefault("imagemagick", []).append(shell_seconds(imagemagick, im_dir))
 
     median = {job: statistics.median(times) for job, times in results.items()}
-    print("\n%d textures to split (%s), %d to weld; %d runs each\n" % (
-        len(names), ", ".join("%d of sub-type %d" % (c, s) for s, c in BATCH.items()),
-        len(welded), runs))
+    print("\n%d textures to split (%s), %d to weld, %d to prepare from their split images and "
+          "%d from 24-bit re-saves; %d runs each\n" % (
+              len(names), ", ".join("%d of sub-type %d" % (c, s) for s, c in BATCH.items()),
+              len(welded), len(prepared), len(prepared_rgb), runs))
     print("| job | median s | fastest s | slowest s | per texture ms | peak memory KiB |")
     print("|---|---|---|---|---|---|")
+    counts = {"skinweld": len(welded), "floor for skinweld": len(welded),
+              "skinprep": len(prepared), "skinprep, 24-bit images": len(prepared_rgb)}
     for job, times in results.items():
-        count = len(welded) if "weld" in job else len(names)
+        count = counts.get(job, len(names))
         print("| %s | %.3f | %.3f | %.3f | %.3f | %s |" % (
             job, median[job], min(times), max(times), 1000 * median[job] / count,
             memory.get(job, "")))

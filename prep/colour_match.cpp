@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -174,15 +175,18 @@ void mark_reused_entries(const EditedImage& image, const OldTexture& old, const 
 
 /// How far apart two colours look, alpha included: each channel is compared
 /// as it would show over black and over white, the larger difference counts,
-/// and green weighs most, blue least, as the eye sees them.
-std::int64_t colour_distance(const TgaColour& a, const TgaColour& b) {
+/// and green weighs most, blue least, as the eye sees them. Counting stops
+/// once the sum reaches limit: the entry has lost already.
+std::int64_t colour_distance(const TgaColour& a, const TgaColour& b, std::int64_t limit) {
+  constexpr std::array<std::size_t, 3> kOrder = {1, 0, 2};  // the heaviest first
   constexpr std::array<std::int64_t, 3> kWeights = {3, 4, 2};
   const std::int64_t alphas = (std::int64_t{b[3]} - a[3]) * 255;
   std::int64_t sum = 0;
-  for (std::size_t ch = 0; ch < 3; ++ch) {
+  for (const std::size_t ch : kOrder) {
     const std::int64_t black = std::int64_t{b[ch]} * b[3] - std::int64_t{a[ch]} * a[3];
     const std::int64_t white = black + alphas;
     sum += kWeights[ch] * std::max(black * black, white * white);
+    if (sum >= limit) break;
   }
   return sum;
 }
@@ -198,9 +202,9 @@ class NearestEntry {
     const std::size_t slot = (key * 2654435761U) >> 20U;
     if (valid_[slot] && keys_[slot] == key) return values_[slot];
     unsigned char best = 0;
-    std::int64_t best_distance = colour_distance(c, palette_[0]);
+    std::int64_t best_distance = colour_distance(c, palette_[0], std::numeric_limits<std::int64_t>::max());
     for (std::size_t n = 1; n < 256 && best_distance > 0; ++n) {
-      const std::int64_t distance = colour_distance(c, palette_[n]);
+      const std::int64_t distance = colour_distance(c, palette_[n], best_distance);
       if (distance < best_distance) {
         best_distance = distance;
         best = static_cast<unsigned char>(n);
