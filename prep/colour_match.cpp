@@ -1,5 +1,7 @@
 #include "prep/colour_match.h"
 
+#include "prep/palette_colours.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -9,19 +11,9 @@ namespace {
 
 using Palette = std::array<TgaColour, 256>;
 
-std::uint32_t pack(const TgaColour& c) {
-  return static_cast<std::uint32_t>(c[0]) | (static_cast<std::uint32_t>(c[1]) << 8) |
-         (static_cast<std::uint32_t>(c[2]) << 16) | (static_cast<std::uint32_t>(c[3]) << 24);
-}
-
 /// The key of a colour by red, green and blue alone.
 std::uint32_t pack_rgb(const TgaColour& c) {
-  return pack(c) & 0x00ffffffU;
-}
-
-TexPaletteEntry entry_for(const TgaColour& c, bool expanded) {
-  return expanded ? TexPaletteEntry{c[0], c[1], c[2], c[3]}
-                  : TexPaletteEntry{c[2], c[1], c[0], c[3]};
+  return pack_colour(c) & 0x00ffffffU;
 }
 
 Palette colours_of(const TexPalette& palette, bool expanded) {
@@ -101,26 +93,27 @@ std::size_t take_colours(const EditedImage& image, const OldTexture& old,
   ColourIndex lowest;
   if (!setting.from_image) {
     for (int n = 0; n < 256; ++n)
-      lowest.add(rgb_only ? pack_rgb(colours[n]) : pack(colours[n]), n);
+      lowest.add(rgb_only ? pack_rgb(colours[n]) : pack_colour(colours[n]), n);
   }
   std::size_t fresh = 0;
   for (std::size_t k = 0; k < image.colours.size(); ++k) {
     const TgaColour c = wanted_colour(image, old, colours, k);
     scratch.fresh[k] = false;
+    scratch.wanted[k] = c;
     if (old.usable && colours[old.levels->high[k]] == c) {
       result.high[k] = old.levels->high[k];
       ++counts.kept;
       continue;
     }
-    const int found = lowest.find(rgb_only ? pack_rgb(c) : pack(c));
+    const int found = lowest.find(rgb_only ? pack_rgb(c) : pack_colour(c));
     if (found >= 0) {
       result.high[k] = static_cast<unsigned char>(found);
+      scratch.wanted[k] = colours[static_cast<std::size_t>(found)];  // its alpha, matched without
       ++counts.matched;
       continue;
     }
     scratch.fresh[k] = true;
-    scratch.wanted[k] = c;
-    scratch.keys[fresh++] = pack(c);
+    scratch.keys[fresh++] = pack_colour(c);
   }
   counts.fresh_pixels = fresh;
   return fresh;
@@ -134,15 +127,28 @@ struct Block {
   std::size_t size;
 };
 
-/// Whether a block has the texture's indices and no new colour: then the
-/// texture's lower-level pixel for it still stands.
+/// The palette before it was made anew, when it was: a reused pixel must
+/// then also still mean the colour it meant.
+struct Remade {
+  const TexPalette* before = nullptr;
+  const TexPalette* after = nullptr;
+  [[nodiscard]] bool same_colour(unsigned char index) const {
+    return before == nullptr || (*before)[index] == (*after)[index];
+  }
+};
+
+/// Whether a block has the texture's indices and no new colour (after a
+/// reduction: indices that still mean the same colours); then the texture's
+/// lower-level pixel for it still stands.
 bool block_unchanged(const EditedImage& image, const OldTexture& old, const Levels& result,
-                     const MatchScratch& scratch, const Block& block) {
+                     const MatchScratch& scratch, const Block& block, const Remade& remade) {
   if (!old.usable) return false;
   for (std::size_t y = block.y0; y < block.y0 + block.size; ++y) {
     for (std::size_t x = block.x0; x < block.x0 + block.size; ++x) {
       const std::size_t k = y * image.width + x;
-      if (scratch.fresh[k] || result.high[k] != old.levels->high[k]) return false;
+      const bool new_colour =
+          remade.before == nullptr ? scratch.fresh[k] : !remade.same_colour(result.high[k]);
+      if (new_colour || result.high[k] != old.levels->high[k]) return false;
     }
   }
   return true;
@@ -166,8 +172,8 @@ void mark_reused_entries(const EditedImage& image, const OldTexture& old, const 
   const std::size_t height = image.height / level.size;
   for (std::size_t y = 0; y < height; ++y) {
     for (std::size_t x = 0; x < width; ++x) {
-      if (block_unchanged(image, old, result, scratch,
-                          {x * level.size, y * level.size, level.size}))
+      const Block block = {x * level.size, y * level.size, level.size};
+      if (block_unchanged(image, old, result, scratch, block, Remade{}))
         used[level.old[y * width + x]] = true;
     }
   }
@@ -198,11 +204,12 @@ class NearestEntry {
   explicit NearestEntry(const Palette& palette) : palette_(palette) { valid_.fill(false); }
 
   unsigned char find(const TgaColour& c) {
-    const std::uint32_t key = pack(c);
+    const std::uint32_t key = pack_colour(c);
     const std::size_t slot = (key * 2654435761U) >> 20U;
     if (valid_[slot] && keys_[slot] == key) return values_[slot];
     unsigned char best = 0;
-    std::int64_t best_distance = colour_distance(c, palette_[0], std::numeric_limits<std::int64_t>::max());
+    std::int64_t best_distance =
+        colour_distance(c, palette_[0], std::numeric_limits<std::int64_t>::max());
     for (std::size_t n = 1; n < 256 && best_distance > 0; ++n) {
       const std::int64_t distance = colour_distance(c, palette_[n], best_distance);
       if (distance < best_distance) {
@@ -259,14 +266,15 @@ unsigned char make_block_index(const EditedImage& image, const Levels& result,
 
 void make_level(const EditedImage& image, const OldTexture& old, const Levels& result,
                 const MatchScratch& scratch, const Palette& colours, NearestEntry& nearest,
-                const LowerLevel& level) {
+                const LowerLevel& level, const Remade& remade) {
   const std::size_t width = image.width / level.size;
   const std::size_t height = image.height / level.size;
   for (std::size_t y = 0; y < height; ++y) {
     for (std::size_t x = 0; x < width; ++x) {
       const Block block = {x * level.size, y * level.size, level.size};
       const std::size_t at = y * width + x;
-      if (block_unchanged(image, old, result, scratch, block)) {
+      if (block_unchanged(image, old, result, scratch, block, remade) &&
+          remade.same_colour(level.old[at])) {
         level.made[at] = level.old[at];
         ++*level.reused;
       } else {
@@ -275,6 +283,28 @@ void make_level(const EditedImage& image, const OldTexture& old, const Levels& r
       }
     }
   }
+}
+
+/// The entries that pixels keeping their colour use, to be kept through a
+/// reduction. At most kMaxFixed of them, those most pixels use, so that
+/// libimagequant keeps room for the new colours: with the whole palette fixed
+/// they would all be dithered from the old colours.
+std::array<bool, 256> choose_fixed_entries(const Levels& result, const MatchScratch& scratch,
+                                           std::size_t count) {
+  constexpr std::size_t kMaxFixed = 192;
+  std::array<std::size_t, 256> users{};
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!scratch.fresh[k]) ++users[result.high[k]];
+  }
+  std::array<unsigned char, 256> by_use{};
+  for (std::size_t n = 0; n < 256; ++n)
+    by_use[n] = static_cast<unsigned char>(n);
+  std::stable_sort(by_use.begin(), by_use.end(),
+                   [&](unsigned char a, unsigned char b) { return users[a] > users[b]; });
+  std::array<bool, 256> fixed{};
+  for (std::size_t rank = 0; rank < kMaxFixed && users[by_use[rank]] > 0; ++rank)
+    fixed[by_use[rank]] = true;
+  return fixed;
 }
 
 /// The distinct new colours among the first count keys (which it sorts).
@@ -293,11 +323,11 @@ void place_new_colours(const EditedImage& image, const std::vector<unsigned char
   for (std::size_t k = 0; k < image.colours.size(); ++k) {
     if (!scratch.fresh[k]) continue;
     const TgaColour& c = scratch.wanted[k];
-    int index = placed.find(pack(c));
+    int index = placed.find(pack_colour(c));
     if (index < 0) {
       index = free[next++];
-      placed.add(pack(c), index);
-      setting.palette[static_cast<std::size_t>(index)] = entry_for(c, setting.expanded);
+      placed.add(pack_colour(c), index);
+      setting.palette[static_cast<std::size_t>(index)] = colour_entry(c, setting.expanded);
       counts.entries_taken[static_cast<std::size_t>(index)] = true;
     }
     result.high[k] = static_cast<unsigned char>(index);
@@ -306,13 +336,8 @@ void place_new_colours(const EditedImage& image, const std::vector<unsigned char
 
 }  // namespace
 
-TgaColour entry_colour(const TexPaletteEntry& entry, bool expanded) {
-  return expanded ? TgaColour{entry[0], entry[1], entry[2], entry[3]}
-                  : TgaColour{entry[2], entry[1], entry[0], entry[3]};
-}
-
-FreshFit match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
-                       Levels& result, MatchCounts& counts, MatchScratch& scratch) {
+MatchResult match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
+                          Levels& result, MatchCounts& counts, MatchScratch& scratch) {
   if (setting.from_image) setting.palette.fill({0, 0, 0, 0});
   const bool by_index =
       image.map != nullptr &&
@@ -346,17 +371,30 @@ FreshFit match_colours(const EditedImage& image, const OldTexture& old, PaletteS
     if (!used[n]) free.push_back(static_cast<unsigned char>(n));
   }
 
-  FreshFit fit;
-  fit.fresh_colours = fresh > 0 ? count_distinct(std::span(scratch.keys).first(fresh)) : 0;
-  fit.free_entries = free.size();
-  fit.fits = fit.fresh_colours <= fit.free_entries;
-  if (!fit.fits) return fit;
-  counts.fresh_colours = fit.fresh_colours;
-  place_new_colours(image, free, setting, result, counts, scratch);
+  counts.fresh_colours = fresh > 0 ? count_distinct(std::span(scratch.keys).first(fresh)) : 0;
+  counts.free_entries = free.size();
+  Remade remade;
+  const TexPalette before = setting.palette;
+  if (counts.fresh_colours <= counts.free_entries) {
+    place_new_colours(image, free, setting, result, counts, scratch);
+  } else {
+    // No room: the palette is made anew, keeping the entries of kept pixels
+    // where it can.
+    ReductionInput input;
+    input.colours = std::span(scratch.wanted).first(image.colours.size());
+    input.width = image.width;
+    input.height = image.height;
+    input.expanded = setting.expanded;
+    input.fixed = choose_fixed_entries(result, scratch, image.colours.size());
+    if (!reduce_colours(input, setting.palette, result.high, scratch.keys, counts.reduction))
+      return MatchResult::reduction_failed;
+    counts.reduced = true;
+    remade = {&before, &setting.palette};
+  }
 
   const Palette colours = colours_of(setting.palette, setting.expanded);
   NearestEntry nearest(colours);
-  make_level(image, old, result, scratch, colours, nearest, medium);
-  make_level(image, old, result, scratch, colours, nearest, low);
-  return fit;
+  make_level(image, old, result, scratch, colours, nearest, medium, remade);
+  make_level(image, old, result, scratch, colours, nearest, low, remade);
+  return counts.reduced ? MatchResult::reduced : MatchResult::exact;
 }

@@ -7,6 +7,7 @@
 
 #include "formats/tex.h"
 #include "formats/tga.h"
+#include "prep/reduce_colours.h"
 
 // How skinprep turns an edited image into the three levels of a texture:
 // indices follow colours, the palette and every unchanged index are kept,
@@ -59,13 +60,16 @@ struct MatchCounts {
   unsigned long medium_made = 0;
   unsigned long low_reused = 0;
   unsigned long low_made = 0;
+  unsigned long free_entries = 0;  ///< for the new colours
+  bool reduced = false;            ///< the new colours did not fit: the palette was made anew
+  Reduction reduction;
 };
 
-/// Whether the new colours found room in the palette, and the numbers if not.
-struct FreshFit {
-  bool fits = true;
-  unsigned long fresh_colours = 0;
-  unsigned long free_entries = 0;
+/// How the high level's colours were found room for.
+enum class MatchResult {
+  exact,             ///< every pixel has exactly its colour
+  reduced,           ///< too many new colours: the palette was made anew
+  reduction_failed,  ///< libimagequant could not make one
 };
 
 /// Per-pixel storage the matching needs, kept by the caller with the rest of
@@ -78,11 +82,8 @@ struct MatchScratch {
 
 /// Makes the three levels of result from the edited image: the high level's
 /// indices by the image's own indices or by colour, new colours into free
-/// entries of setting.palette, and the lower levels reused from the old
-/// texture where the picture did not change, made from their blocks elsewhere.
-/// When the new colours do not fit, nothing is decided and fits is false.
-FreshFit match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
-                       Levels& result, MatchCounts& counts, MatchScratch& scratch);
-
-/// The colour a palette entry shows: red, green, blue, alpha.
-TgaColour entry_colour(const TexPaletteEntry& entry, bool expanded);
+/// entries of setting.palette (or, when they do not fit, a palette made anew
+/// for the whole picture), and the lower levels reused from the old texture
+/// where the picture did not change, made from their blocks elsewhere.
+MatchResult match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
+                          Levels& result, MatchCounts& counts, MatchScratch& scratch);

@@ -30,6 +30,10 @@ namespace {
 constexpr std::size_t kMaxDimension = 512;
 constexpr std::size_t kMaxPixels = kMaxDimension * kMaxDimension;
 
+/// Below this quality (libimagequant's 0 to 100) a reduction of the colours
+/// is worth a warning: from about here a user sees banding and noise.
+constexpr int kPoorQuality = 70;
+
 /// The fixed work area, sized for a 512 × 512 image: its stored pixel bytes,
 /// every pixel's colour, and the three levels of the result and of the
 /// texture they replace, each in the TEX file's pixel order.
@@ -342,6 +346,28 @@ std::string list_entries(const std::array<bool, 256>& taken) {
   return text;
 }
 
+void print_high_level(const MatchCounts& counts) {
+  if (counts.reduced) {
+    const Reduction& r = counts.reduction;
+    print_progress(
+        "High level: %lu colours, %lu of them new, more than the %lu free entries hold: "
+        "palette made anew by libimagequant, %lu entries kept their place; %lu pixels "
+        "have exactly their colour, %lu dithered; mean square error %.2f, quality %d "
+        "of 100",
+        r.image_colours, counts.fresh_colours, counts.free_entries, r.kept_places, r.exact_pixels,
+        r.dithered_pixels, r.mean_square_error, r.quality);
+    return;
+  }
+  print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,
+                 counts.matched);
+  if (counts.fresh_colours == 0) {
+    print_progress("no new colour");
+  } else {
+    print_progress("%lu took %lu new colours (entries %s)", counts.fresh_pixels,
+                   counts.fresh_colours, list_entries(counts.entries_taken).c_str());
+  }
+}
+
 void print_summary(const std::string& base, PaletteSource source, const Reference& ref,
                    bool texture_found, const MatchCounts& counts) {
   if (ref.usable) {
@@ -362,14 +388,7 @@ void print_summary(const std::string& base, PaletteSource source, const Referenc
       print_progress("Palette: made from the image (no palette file and no texture)\n");
       break;
   }
-  print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,
-                 counts.matched);
-  if (counts.fresh_colours == 0) {
-    print_progress("no new colour");
-  } else {
-    print_progress("%lu took %lu new colours (entries %s)", counts.fresh_pixels,
-                   counts.fresh_colours, list_entries(counts.entries_taken).c_str());
-  }
+  print_high_level(counts);
   print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.medium_reused,
                  counts.medium_made);
   print_progress("Low level: %lu pixels reused, %lu made\n", counts.low_reused, counts.low_made);
@@ -407,14 +426,20 @@ bool prepare_texture(char* argument) {  // NOLINT(readability-non-const-paramete
 
   MatchCounts counts;
   print_progress("Matching colours...");
-  const FreshFit fit = match_colours(edited, old, setting, work.result, counts, work.scratch);
-  if (!fit.fits) {
-    print_error("\nERROR! Too many new colours: %lu new, %lu palette entries free!\n",
-                fit.fresh_colours, fit.free_entries);
+  if (match_colours(edited, old, setting, work.result, counts, work.scratch) ==
+      MatchResult::reduction_failed) {
+    print_error("\nERROR! Could not reduce the colours: %lu new, %lu palette entries free!\n",
+                counts.fresh_colours, counts.free_entries);
     return false;
   }
   print_progress("done!\n");
   if (!save_outputs(base, edited, setting.palette)) return false;
   print_summary(base, source, ref, texture_found, counts);
+  if (counts.reduced && counts.reduction.quality < kPoorQuality) {
+    print_error(
+        "WARNING! The colours of tga/%s.tga were reduced with quality %d of 100; the "
+        "texture will look visibly different from the image.\n",
+        base.c_str(), counts.reduction.quality);
+  }
   return true;
 }

@@ -1,6 +1,7 @@
 // skinprep end to end: what it guarantees, not how it gets there.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -325,9 +326,6 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
   outside_map.erase(outside_map.begin() + 18 + 30, outside_map.begin() + 18 + 768);
   Bytes depth8_truecolour = good;
   depth8_truecolour[2] = 2;
-  std::vector<TgaColour> many;
-  for (unsigned k = 0; k < 300; ++k)
-    many.push_back({static_cast<unsigned char>(k), static_cast<unsigned char>(k >> 8), 9, 255});
   const Bytes pal = make_pal(palette);
   const struct {
     const char* name;
@@ -376,11 +374,6 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
        {},
        make_tex(TexSubtype::truecolour32, 8, 4),
        "\nERROR! Texture has true-colour sub-type 18, which skinweld does not replace!\n"},
-      {"too many new colours",
-       make_tga_colours(20, 15, many, 24, {2, 0, "", false}),
-       {},
-       {},
-       "\nERROR! Too many new colours: 300 new, 256 palette entries free!\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -402,4 +395,68 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
   EXPECT_EQ(run(kSkinprep, dir, {"t"}).exit_code, 0);
   EXPECT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
   EXPECT_EQ(read_file(dir / "t.tex").size(), 1038u);
+}
+
+TEST(Skinprep, ARepaintWithMoreColoursThanThePaletteHoldsIsReducedKeepingWhatWasKept) {
+  TempDir dir;
+  // A texture in 8 x 8 squares of 32 opaque colours; its right half repainted
+  // with a gradient of 1,024 colours, a translucent part among them. The left
+  // half keeps 16 of the squares.
+  const unsigned w = 64, h = 32;
+  Bytes tex = make_tex(TexSubtype::indexed, w, h);
+  for (std::size_t n = 0; n < 256; ++n)
+    tex[14 + 4 * n + 3] = 255;
+  const auto square = [](unsigned x, unsigned y) {
+    return static_cast<unsigned char>((x / 8 + (y / 8) * 8) % 32);
+  };
+  std::size_t at = kPixels;
+  for (const unsigned step : {1U, 2U, 4U}) {
+    for (unsigned y = 0; y < h / step; ++y) {
+      for (unsigned x = 0; x < w / step; ++x)
+        tex[at++] = square(x * step, y * step);
+    }
+  }
+  write_file(dir / "t.tex", tex);
+  ASSERT_EQ(run(kSkinsplit, dir, {"t"}).exit_code, 0);
+  std::vector<TgaColour> image = high_colours(tex, false);
+  const std::vector<TgaColour> repaint = repaint_colours(w, h);
+  for (std::size_t k = 0; k < image.size(); ++k) {
+    if (k % w >= w / 2) image[k] = repaint[k];
+  }
+  write_file(dir / "tga" / "t.tga", make_tga_colours(w, h, image, 32, {2, 0, "", false}));
+  const RunResult r = run(kSkinprep, dir, {"t"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // good enough to need no warning
+  EXPECT_NE(r.out.find("High level: 1040 colours, 1024 of them new, more than the 240 free entries "
+                       "hold: palette made anew by libimagequant, 16 entries kept their place; "),
+            std::string::npos)
+      << r.out;
+  ASSERT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
+  const Bytes welded = read_file(dir / "t.tex");
+
+  double error = 0;
+  for (std::size_t k = 0; k < image.size(); ++k) {
+    const TgaColour got = shown_colour(welded, welded[kPixels + k]);
+    if (k % w < w / 2) {
+      ASSERT_EQ(welded[kPixels + k], tex[kPixels + k]) << k;  // kept: same index, same colour
+      ASSERT_EQ(got, image[k]) << k;
+      continue;
+    }
+    for (std::size_t ch = 0; ch < 3; ++ch)
+      error += std::abs(got[ch] - image[k][ch]);
+    // The alpha stays where the image had it.
+    const bool translucent = in_translucent_part(k % w, k / w, w, h);
+    EXPECT_EQ(got[3] < 255, translucent) << k;
+    if (translucent) {
+      EXPECT_NEAR(got[3], 96, 8) << k;
+    }
+  }
+  error /= 3.0 * image.size() / 2;
+  EXPECT_LT(error, 4.0);
+  // Medium pixels of unchanged blocks whose entries kept their colours are reused.
+  for (std::size_t m = 0; m < (w / 2) * (h / 2); ++m) {
+    if (m % (w / 2) < w / 4) {
+      ASSERT_EQ(welded[kPixels + w * h + m], tex[kPixels + w * h + m]) << m;
+    }
+  }
 }

@@ -193,6 +193,25 @@ std::vector<TgaColour> colours_of_level(const Bytes& indices) {
   return colours;
 }
 
+bool in_translucent_part(unsigned x, unsigned y, unsigned width, unsigned height) {
+  return x >= width / 4 && x < 3 * width / 4 && y >= height / 4 && y < 3 * height / 4;
+}
+
+std::vector<TgaColour> repaint_colours(unsigned width, unsigned height) {
+  std::vector<TgaColour> colours;
+  for (unsigned y = 0; y < height; ++y) {
+    for (unsigned x = 0; x < width; ++x) {
+      const unsigned u = width > 1 ? 255 * x / (width - 1) : 0;
+      const unsigned v = height > 1 ? 255 * y / (height - 1) : 0;
+      colours.push_back(
+          {static_cast<unsigned char>(u), static_cast<unsigned char>((u + v) / 2),
+           static_cast<unsigned char>(255 - v),
+           static_cast<unsigned char>(in_translucent_part(x, y, width, height) ? 96 : 255)});
+    }
+  }
+  return colours;
+}
+
 Bytes make_pal(const TexPalette& palette) {
   Bytes out = {'R', 'I', 'F', 'F', 0x14, 0x04, 0, 0, 'P',  'A',  'L',  ' ',
                'd', 'a', 't', 'a', 0x08, 0x04, 0, 0, 0x00, 0x03, 0x00, 0x01};

@@ -54,6 +54,15 @@ Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaCol
 /// sub-type 1 texture shows them.
 std::vector<TgaColour> colours_of_level(const Bytes& indices);
 
+/// A repaint as soft brushes leave it, bottom row first: a smooth gradient of
+/// a different colour at every pixel across the whole picture, opaque but for
+/// a translucent rectangle (alpha 96) in the middle half.
+std::vector<TgaColour> repaint_colours(unsigned width, unsigned height);
+
+/// Whether (x, y), counted from the bottom left, lies in the translucent
+/// rectangle of repaint_colours.
+bool in_translucent_part(unsigned x, unsigned y, unsigned width, unsigned height);
+
 /// A 1052-byte palette file as the splitter writes it.
 Bytes make_pal(const TexPalette& palette);
 

@@ -1,6 +1,7 @@
 // Makes sample files for the demo and the benchmarks:
 //   texgen tex SUBTYPE X Y OUT.tex      a test-pattern TEX texture
 //   texgen shrink IN.tga DIVISOR OUT.tga  a half or quarter size copy of an 8-bit image
+//   texgen repaint X Y OUT.tga          a 32-bit gradient with a translucent part
 //   texgen seeds DIR                    the seed inputs of the fuzz targets
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,12 @@ int main(int argc, char** argv) {
       write_file(argv[4], shrink_tga8(read_file(argv[2]), std::stoul(argv[3])));
       return 0;
     }
+    if (command == "repaint" && argc == 5) {
+      const unsigned x = std::stoul(argv[2]);
+      const unsigned y = std::stoul(argv[3]);
+      write_file(argv[4], make_tga_colours(x, y, repaint_colours(x, y), 32, {2, 0, "", false}));
+      return 0;
+    }
     if (command == "seeds" && argc == 3) {
       write_fuzz_seeds(argv[2]);
       return 0;
@@ -28,6 +35,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: texgen tex SUBTYPE X Y OUT.tex\n"
                  "       texgen shrink IN.tga DIVISOR OUT.tga\n"
+                 "       texgen repaint X Y OUT.tga\n"
                  "       texgen seeds DIR\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "texgen: %s\n", e.what());

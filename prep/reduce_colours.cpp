@@ -1,0 +1,124 @@
+#include "prep/reduce_colours.h"
+
+#include "prep/palette_colours.h"
+
+#include <libimagequant.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+namespace {
+
+// libimagequant's objects, each destroyed by its own function.
+struct AttrDeleter {
+  void operator()(liq_attr* p) const { liq_attr_destroy(p); }
+};
+struct ImageDeleter {
+  void operator()(liq_image* p) const { liq_image_destroy(p); }
+};
+struct ResultDeleter {
+  void operator()(liq_result* p) const { liq_result_destroy(p); }
+};
+
+unsigned long count_colours(std::span<const TgaColour> colours, std::span<std::uint32_t> keys) {
+  for (std::size_t k = 0; k < colours.size(); ++k)
+    keys[k] = pack_colour(colours[k]);
+  const auto used = keys.first(colours.size());
+  std::sort(used.begin(), used.end());
+  return static_cast<unsigned long>(std::unique(used.begin(), used.end()) - used.begin());
+}
+
+/// Where each colour of the new palette goes: a colour that a fixed entry
+/// had stays at that entry's index (the lowest, if several had it); the
+/// others take the indices left, lowest first.
+std::array<int, 256> place_colours(const liq_palette& made, const ReductionInput& input,
+                                   const TexPalette& old, Reduction& reduction) {
+  std::array<int, 256> place{};
+  place.fill(-1);
+  std::array<bool, 256> taken{};
+  for (unsigned j = 0; j < made.count; ++j) {
+    const liq_color& c = made.entries[j];
+    const TgaColour colour = {c.r, c.g, c.b, c.a};
+    for (std::size_t n = 0; n < 256; ++n) {
+      if (input.fixed[n] && !taken[n] && entry_colour(old[n], input.expanded) == colour) {
+        place[j] = static_cast<int>(n);
+        taken[n] = true;
+        ++reduction.kept_places;
+        break;
+      }
+    }
+  }
+  std::size_t next = 0;
+  for (unsigned j = 0; j < made.count; ++j) {
+    if (place[j] >= 0) continue;
+    while (taken[next])
+      ++next;
+    place[j] = static_cast<int>(next);
+    taken[next] = true;
+  }
+  return place;
+}
+
+}  // namespace
+
+bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<unsigned char> high,
+                    std::span<std::uint32_t> sort_space, Reduction& reduction) {
+  reduction = {};
+  reduction.image_colours = count_colours(input.colours, sort_space);
+  const std::unique_ptr<liq_attr, AttrDeleter> attr(liq_attr_create());
+  if (!attr || liq_set_max_colors(attr.get(), 256) != LIQ_OK ||
+      liq_set_quality(attr.get(), 0, 100) != LIQ_OK || liq_set_speed(attr.get(), 1) != LIQ_OK)
+    return false;
+  const std::unique_ptr<liq_image, ImageDeleter> image(
+      liq_image_create_rgba(attr.get(), input.colours.data(), static_cast<int>(input.width),
+                            static_cast<int>(input.height), 0));
+  if (!image) return false;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (!input.fixed[n]) continue;
+    const TgaColour c = entry_colour(palette[n], input.expanded);
+    if (liq_image_add_fixed_color(image.get(), liq_color{c[0], c[1], c[2], c[3]}) != LIQ_OK)
+      return false;
+  }
+  liq_result* made = nullptr;
+  if (liq_image_quantize(image.get(), attr.get(), &made) != LIQ_OK) return false;
+  const std::unique_ptr<liq_result, ResultDeleter> result(made);
+  // Dithering at libimagequant's default level, as pngquant uses it.
+  const std::size_t count = input.width * input.height;
+  if (liq_set_dithering_level(result.get(), 1.0F) != LIQ_OK ||
+      liq_write_remapped_image(result.get(), image.get(), high.data(), count) != LIQ_OK)
+    return false;
+  reduction.mean_square_error = liq_get_remapping_error(result.get());
+  reduction.quality = liq_get_remapping_quality(result.get());
+
+  const liq_palette& colours = *liq_get_palette(result.get());
+  const std::array<int, 256> place = place_colours(colours, input, palette, reduction);
+  palette.fill({0, 0, 0, 0});
+  // The new palette's colours sorted, each with its index, to look pixels up in.
+  std::array<std::pair<std::uint32_t, unsigned char>, 256> sorted{};
+  for (unsigned j = 0; j < colours.count; ++j) {
+    const liq_color& c = colours.entries[j];
+    const TgaColour colour = {c.r, c.g, c.b, c.a};
+    const auto index = static_cast<std::size_t>(place[j]);
+    palette[index] = colour_entry(colour, input.expanded);
+    sorted[j] = {pack_colour(colour), static_cast<unsigned char>(index)};
+  }
+  const auto held = std::span(sorted).first(colours.count);
+  std::sort(held.begin(), held.end());
+  // A colour the new palette holds exactly is taken as it is: no dithering
+  // noise on flat areas that the edit did not touch.
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint32_t wanted = pack_colour(input.colours[k]);
+    const auto exact = std::lower_bound(held.begin(), held.end(),
+                                        std::pair<std::uint32_t, unsigned char>{wanted, 0});
+    if (exact != held.end() && exact->first == wanted) {
+      high[k] = exact->second;
+      ++reduction.exact_pixels;
+    } else {
+      high[k] = static_cast<unsigned char>(place[high[k]]);
+      ++reduction.dithered_pixels;
+    }
+  }
+  return true;
+}
