@@ -33,6 +33,19 @@ WEAPON_OF_CHOICE = None
 
 W, H = 32, 16  # not square, so that a swap of width and height shows
 REFUSAL = "ERROR! Image is not an 8-bit colour-mapped or grey-scale image!\n"
+REPAINT_ERROR = 4.0  # mean difference per colour channel, 0 to 255, of a repaint after skinprep
+
+
+def repaint(alpha):
+    """A gradient of a different colour at every pixel; with alpha, a
+    translucent middle."""
+    image = Image.new("RGBA" if alpha else "RGB", (W, H))
+    for y in range(H):
+        for x in range(W):
+            colour = (x * 255 // (W - 1), (x * 8 + y * 5) & 255, 255 - y * 255 // (H - 1))
+            inside = W // 4 <= x < 3 * W // 4 and H // 4 <= y < 3 * H // 4
+            image.putpixel((x, y), colour + ((96 if inside else 255),) if alpha else colour)
+    return image
 
 
 def palette_entry(n):
@@ -262,6 +275,34 @@ class Trip(unittest.TestCase):
                     self.assertEqual(welded[k], self.tex[1][k], (px, py))
 
 
+    def check_repaint(self, name, image):
+        """A true-colour repaint with far more colours than the palette holds,
+        prepared, welded and split again, shows the painted colours within
+        REPAINT_ERROR on average, and the image's alpha where it has one (an
+        image without takes the texture's)."""
+        painted = Image.open(image)
+        has_alpha = painted.mode == "RGBA"
+        painted = painted.convert("RGBA")
+        self.prep_and_weld(name, image)
+        path = os.path.join(self.dir, name)
+        result = run([SKINSPLIT, "s1"], path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        split = Image.open(os.path.join(path, "tga", "s1.tga"))
+        with open(os.path.join(path, "tga", "s1.pal"), "rb") as f:
+            alphas = f.read()[27:1048:4]
+        error = 0
+        for py in range(H):
+            for px in range(W):
+                want = painted.getpixel((px, py))
+                index = split.getpixel((px, py))
+                got = split.convert("RGB").getpixel((px, py)) + (alphas[index],)
+                error += sum(abs(a - b) for a, b in zip(want[:3], got[:3]))
+                if has_alpha:
+                    self.assertEqual(got[3] < 255, want[3] < 255, (px, py))
+        print("\n%s: mean error per channel %.2f" % (name, error / (3 * W * H)), file=sys.stderr)
+        self.assertLess(error / (3 * W * H), REPAINT_ERROR)
+
+
 class Pillow(Trip):
     program = "/usr/bin/python3"
 
@@ -326,6 +367,11 @@ class Pillow(Trip):
             Image.open(self.split_output(1)).convert(mode).save(saved)
             self.check_prep("pil_prep_" + mode, saved)
 
+    def test_prep_reduces_a_repaint(self):
+        saved = os.path.join(self.dir, "pil_repaint.tga")
+        repaint(True).save(saved)
+        self.check_repaint("pil_repaint", saved)
+
     def test_prep_takes_a_painted_rectangle(self):
         from PIL import ImageDraw
         image = Image.open(self.split_output(1)).convert("RGB")
@@ -383,6 +429,13 @@ class ImageMagick(Trip):
         subprocess.run([CONVERT, self.split_output(1), "-type", "TrueColor", rgb], check=True)
         self.check_refused("im_rgb", rgb)
 
+    def test_prep_reduces_a_repaint(self):
+        saved = os.path.join(self.dir, "im_repaint.tga")
+        subprocess.run([CONVERT, "-size", "%dx%d" % (W, H), "xc:", "-sparse-color", "Bilinear",
+                        "0,0 red %d,0 yellow 0,%d blue %d,%d lime" % (W - 1, H - 1, W - 1, H - 1),
+                        "-type", "TrueColor", saved], check=True)
+        self.check_repaint("im_repaint", saved)
+
     def test_prep_takes_true_colour_saves(self):
         for kind in ("TrueColor", "TrueColorAlpha"):
             saved = os.path.join(self.dir, "im_%s.tga" % kind)
@@ -424,13 +477,17 @@ class Gimp(Trip):
             # RGB mode, or back to indexed with a palette made anew and the
             # unused colours removed: what a user does who edits in RGB.
             '(define (save-converted in out indexed) (let ((img (load in)))'
-            ' (gimp-image-convert-rgb img)'
+            ' (if (not (= (car (gimp-image-base-type img)) RGB)) (gimp-image-convert-rgb img))'
             ' (if indexed (gimp-image-convert-indexed img 0 0 256 FALSE TRUE ""))'
             ' (gimp-procedural-db-set-data "file-tga-save" 8 (vector 1 0 0 0 1 0 0 0))'
             ' (file-tga-save RUN-WITH-LAST-VALS img (layer img) out out 1 1)'
             ' (gimp-image-delete img)))',
         ]
         script.append('(save-converted "%s" "%s" #f)' % (cls.split_output_of(1), cls.converted("rgb")))
+        # A repaint that GIMP opens and exports as TGA.
+        repaint(False).save(os.path.join(cls.dir, "gimp_repaint.png"))
+        script.append('(save-converted "%s" "%s" #f)' % (os.path.join(cls.dir, "gimp_repaint.png"),
+                                                         cls.converted("repaint")))
         script.append('(save-converted "%s" "%s" #t)' % (cls.split_output_of(1), cls.converted("pruned")))
         for subtype in (1, 14, 17, 18):
             script.append('(to-png "%s" "%s")' % (cls.split_output_of(subtype), cls.png(subtype)))
@@ -494,6 +551,9 @@ class Gimp(Trip):
 
     def test_top_left_export(self):
         self.check_weld("gimp_top", self.SAVES["gimp_top"][2])
+
+    def test_prep_reduces_a_repaint(self):
+        self.check_repaint("gimp_repaint", self.converted("repaint"))
 
     def test_prep_takes_rgb_and_pruned_indexed_exports(self):
         self.assertEqual(read_tga(self.converted("rgb"))["depth"], 24)

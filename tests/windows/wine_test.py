@@ -95,6 +95,17 @@ class Wine(unittest.TestCase):
             subprocess.run([TEXGEN, "tex", str(subtype), "16", "8", expected], check=True)
             self.assertEqual(self.read(self.dir, "p%d.tex" % subtype), self.read(expected))
 
+    def test_prep_reduces_a_repaint_with_libimagequant(self):
+        self.texture("q", 1, 32, 32)
+        self.assertEqual(self.tool("skinsplit", ["q"]).returncode, 0)
+        subprocess.run([TEXGEN, "repaint", "32", "32", os.path.join(self.dir, "tga", "q.tga")],
+                       check=True)
+        prep = self.tool("skinprep", ["q"])
+        self.assertEqual(prep.returncode, 0, prep.stderr)
+        self.assertIn(b"palette made anew by libimagequant", prep.stdout)
+        self.assertEqual(self.tool("skinweld", ["q"]).returncode, 0)
+        self.assertEqual(len(self.read(self.dir, "q.tex")), 1038 + 32 * 32 + 16 * 16 + 8 * 8)
+
     def test_drive_letters_and_backslashes(self):
         os.makedirs(os.path.join(self.dir, "skins", "set"))
         self.texture("a", where=os.path.join(self.dir, "skins", "set"))
