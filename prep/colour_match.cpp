@@ -132,10 +132,12 @@ struct Block {
 struct Remade {
   const TexPalette* before = nullptr;
   const TexPalette* after = nullptr;
-  [[nodiscard]] bool same_colour(unsigned char index) const {
-    return before == nullptr || (*before)[index] == (*after)[index];
-  }
 };
+
+/// Whether an index means the colour it meant before the palette was made anew.
+bool same_colour(const Remade& remade, unsigned char index) {
+  return remade.before == nullptr || (*remade.before)[index] == (*remade.after)[index];
+}
 
 /// Whether a block has the texture's indices and no new colour (after a
 /// reduction: indices that still mean the same colours); then the texture's
@@ -147,7 +149,7 @@ bool block_unchanged(const EditedImage& image, const OldTexture& old, const Leve
     for (std::size_t x = block.x0; x < block.x0 + block.size; ++x) {
       const std::size_t k = y * image.width + x;
       const bool new_colour =
-          remade.before == nullptr ? scratch.fresh[k] : !remade.same_colour(result.high[k]);
+          remade.before == nullptr ? scratch.fresh[k] : !same_colour(remade, result.high[k]);
       if (new_colour || result.high[k] != old.levels->high[k]) return false;
     }
   }
@@ -274,7 +276,7 @@ void make_level(const EditedImage& image, const OldTexture& old, const Levels& r
       const Block block = {x * level.size, y * level.size, level.size};
       const std::size_t at = y * width + x;
       if (block_unchanged(image, old, result, scratch, block, remade) &&
-          remade.same_colour(level.old[at])) {
+          same_colour(remade, level.old[at])) {
         level.made[at] = level.old[at];
         ++*level.reused;
       } else {
