@@ -75,6 +75,71 @@ def generate():
     return names
 
 
+QUANTIZE = {256: 20, 512: 5}  # repaints of each size that must be reduced to 256 colours
+
+
+def generate_repaints():
+    """Smooth 32-bit gradients with a translucent part (texgen repaint), with
+    neither palette file nor texture: skinprep reduces each to 256 colours."""
+    dirs = {}
+    for size, count in QUANTIZE.items():
+        d = os.path.join(WORK, "quantize%d" % size)
+        os.makedirs(os.path.join(d, "tga"))
+        for i in range(count):
+            subprocess.run([TEXGEN, "repaint", str(size), str(size),
+                            os.path.join(d, "tga", "r%02d.tga" % i)], check=True)
+        dirs[size] = d
+    return dirs
+
+
+def mean_errors(reference, result):
+    """Mean difference per colour channel and of alpha, 0 to 255."""
+    colour = alpha = 0
+    for want, got in zip(reference.getdata(), result.getdata()):
+        colour += abs(want[0] - got[0]) + abs(want[1] - got[1]) + abs(want[2] - got[2])
+        alpha += abs(want[3] - got[3])
+    pixels = reference.size[0] * reference.size[1]
+    return colour / (3 * pixels), alpha / pixels
+
+
+def skinprep_result(d, name):
+    """The high level skinprep wrote, as RGBA: the colour map's colours and the
+    palette file's alphas."""
+    from PIL import Image
+    high = Image.open(os.path.join(d, name, name + "_h.tga"))
+    with open(os.path.join(d, name, name + ".pal"), "rb") as f:
+        entries = f.read()[24:1048]
+    rgba = [tuple(entries[4 * i: 4 * i + 4]) for i in range(256)]
+    out = Image.new("RGBA", high.size)
+    out.putdata([rgba[i] for i in high.getdata()])
+    return out
+
+
+def quantize_table(dirs, runs):
+    """Time per repaint of skinprep and of ImageMagick's -colors 256, and the
+    colour error of skinprep, ImageMagick and Pillow's quantize(256)."""
+    from PIL import Image
+    print("\nReducing repaints to 256 colours (gradient with a translucent part), %d runs:\n" % runs)
+    print("| size | repaints | skinprep ms | convert -colors 256 ms | error skinprep | "
+          "error ImageMagick | error Pillow | alpha error skinprep / ImageMagick / Pillow |")
+    print("|---|---|---|---|---|---|---|---|")
+    for size, d in dirs.items():
+        names = ["r%02d" % i for i in range(QUANTIZE[size])]
+        prep, im = [], []
+        for _ in range(runs):
+            prep.append(run_measured([SKINPREP] + names, d)[0])
+            im.append(shell_seconds("\n".join("%s tga/%s.tga -colors 256 im_%s.tga" % (CONVERT, n, n)
+                                              for n in names), d))
+        image = Image.open(os.path.join(d, "tga", "r00.tga")).convert("RGBA")
+        ours = mean_errors(image, skinprep_result(d, "r00"))
+        theirs = mean_errors(image, Image.open(os.path.join(d, "im_r00.tga")).convert("RGBA"))
+        pillow = mean_errors(image, image.quantize(256).convert("RGBA"))
+        print("| %dx%d | %d | %.1f | %.1f | %.2f | %.2f | %.2f | %.2f / %.2f / %.2f |" % (
+            size, size, len(names), 1000 * statistics.median(prep) / len(names),
+            1000 * statistics.median(im) / len(names), ours[0], theirs[0], pillow[0],
+            ours[1], theirs[1], pillow[1]))
+
+
 def run_measured(args, cwd):
     """Wall seconds and peak resident memory (KiB) of one process. GNU time
     starts it, since a child of this Python process would count Python's own
@@ -99,6 +164,7 @@ def main():
     with_imagemagick = os.access(CONVERT, os.X_OK)
     print("Generating the batch in %s ..." % WORK, flush=True)
     names = generate()
+    repaints = generate_repaints()
     split_dir = os.path.join(WORK, "split")
     weld_dir = os.path.join(WORK, "weld")
     floor_dir = os.path.join(WORK, "floor")
@@ -155,6 +221,7 @@ def main():
         per_im = median["imagemagick"] / len(names)
         print("ImageMagick / skinsplit, per texture: %.1f" % (per_im / (median["skinsplit"] / len(names))))
         print("ImageMagick / skinweld, per texture: %.1f" % (per_im / (median["skinweld"] / len(welded))))
+        quantize_table(repaints, runs)
 
 
 if __name__ == "__main__":
