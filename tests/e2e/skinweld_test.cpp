@@ -292,6 +292,14 @@ TEST(Skinweld, AnyPathToTheImageDirectoryWritesTheTexFileBesideIt) {
   EXPECT_EQ(linked.exit_code, 0) << linked.err;
   EXPECT_EQ(read_file(dir / "sub" / "car1.tex"), expected_tex(levels));
   EXPECT_FALSE(fs::exists(dir / "elsewhere" / "deeper" / "car1.tex"));
+
+  // A TEX file that is a link into a game folder: the file there is replaced.
+  fs::rename(dir / "sub" / "car1.tex", dir / "elsewhere" / "game.tex");
+  fs::create_symlink("../elsewhere/game.tex", dir / "sub" / "car1.tex");
+  write_file(dir / "elsewhere" / "game.tex", make_tex(TexSubtype::indexed, 16, 8));
+  EXPECT_EQ(weld(dir, {"sub/car1"}).exit_code, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "sub" / "car1.tex"));
+  EXPECT_EQ(read_file(dir / "elsewhere" / "game.tex"), expected_tex(levels));
 }
 
 TEST(Skinweld, ALostWayBackToTheTexFileWritesNothing) {
