@@ -278,14 +278,18 @@ bool enter_image_directory(const std::string& base) {
   return true;
 }
 
+/// Opens an output after its "Saving ..." line, reporting a failure.
+bool open_output(OutputFile& out, const std::string& name) {
+  if (out.open(name)) return true;
+  print_progress("failed.\n");
+  print_system_error(("ERROR! Could not create " + name + " ").c_str());
+  return false;
+}
+
 bool save_palette_file(const std::string& name, const TexPalette& palette) {
   print_progress("Saving palette %s...", name.c_str());
   OutputFile out;
-  if (!out.open(name)) {
-    print_progress("failed.\n");
-    print_system_error(("ERROR! Could not create " + name + " ").c_str());
-    return false;
-  }
+  if (!open_output(out, name)) return false;
   if (!write_pal_header(out.stream()) || !write_pal_entries(out.stream(), palette) ||
       !write_pal_terminator(out.stream()) || !out.commit()) {
     print_system_error("\nERROR! Could not write palette! ");
@@ -301,11 +305,7 @@ bool save_level(const std::string& name, std::size_t width, std::size_t height,
                 std::span<const unsigned char> level, const TexPalette& palette) {
   print_progress("Saving image %s...", name.c_str());
   OutputFile out;
-  if (!out.open(name)) {
-    print_progress("failed.\n");
-    print_system_error(("ERROR! Could not create " + name + " ").c_str());
-    return false;
-  }
+  if (!open_output(out, name)) return false;
   const TgaHeader header = tga_header_for_subtype(
       TexSubtype::indexed, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height));
   if (!write_tga_header(out.stream(), header) || !write_tga_colour_map(out.stream(), palette) ||

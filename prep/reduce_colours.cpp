@@ -11,6 +11,9 @@
 
 namespace {
 
+// libimagequant reads the colours in place as rows of red, green, blue, alpha bytes.
+static_assert(sizeof(TgaColour) == 4);
+
 // libimagequant's objects, each destroyed by its own function.
 struct AttrDeleter {
   void operator()(liq_attr* p) const { liq_attr_destroy(p); }

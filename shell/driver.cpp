@@ -15,6 +15,15 @@
 #include <unistd.h>
 #endif
 
+#ifdef __MINGW32__
+// Windows' command prompt hands "*.tex" over unexpanded; this asks the C
+// runtime to expand wildcard arguments before main, as a Unix shell does.
+// Every tool links this file for run_driver, so every tool gets it.
+extern "C" {
+int _dowildcard = -1;  // NOLINT: the C runtime's own name
+}
+#endif
+
 namespace {
 
 /// Remembers where the tool started, so that every argument is resolved from

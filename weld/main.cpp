@@ -1,14 +1,6 @@
 #include "shell/driver.h"
 #include "weld/build_texture.h"
 
-#ifdef __MINGW32__
-// Windows' command prompt hands "*.tex" over unexpanded; this asks the C
-// runtime to expand wildcard arguments before main, as a Unix shell does.
-extern "C" {
-int _dowildcard = -1;
-}
-#endif
-
 int main(int argc, char** argv) {
   return run_driver(argc, argv, "USAGE: skinweld file1 [, file2 [, ...]]\n", build_texture);
 }
