@@ -251,8 +251,7 @@ bool OutputFile::open(const std::string& target) {
     temporary_.assign(name.data());
     if (!add_pending(temporary_.c_str(), fd)) {
       close(fd);
-      unlink(temporary_.c_str());
-      temporary_.clear();
+      forget_temporary();
       errno = EMFILE;
       return false;
     }
@@ -284,10 +283,7 @@ bool OutputFile::commit() {
   {
     const InterruptsHeld held;
     if (!replace_file(temporary_, target_)) {
-      ErrnoGuard keep_errno;
-      unlink(temporary_.c_str());
-      remove_pending(temporary_.c_str());
-      temporary_.clear();
+      forget_temporary();
       return false;
     }
     remove_pending(temporary_.c_str());

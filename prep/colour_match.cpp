@@ -23,38 +23,6 @@ Palette colours_of(const TexPalette& palette, bool expanded) {
   return colours;
 }
 
-/// Palette indices by colour: at most a few hundred colours, found in one or
-/// two probes instead of a search through the palette for every pixel.
-class ColourIndex {
- public:
-  ColourIndex() { values_.fill(-1); }
-
-  /// Keeps the first index given for a colour, so callers add the lowest first.
-  void add(std::uint32_t key, int index) {
-    std::size_t slot = slot_of(key);
-    while (values_[slot] >= 0) {
-      if (keys_[slot] == key) return;
-      slot = (slot + 1) % kSlots;
-    }
-    keys_[slot] = key;
-    values_[slot] = static_cast<std::int16_t>(index);
-  }
-
-  /// The index of a colour, or -1.
-  [[nodiscard]] int find(std::uint32_t key) const {
-    for (std::size_t slot = slot_of(key); values_[slot] >= 0; slot = (slot + 1) % kSlots) {
-      if (keys_[slot] == key) return values_[slot];
-    }
-    return -1;
-  }
-
- private:
-  static constexpr std::size_t kSlots = 1024;  // never more than a quarter full
-  static std::size_t slot_of(std::uint32_t key) { return (key * 2654435761U) >> 22U; }
-  std::array<std::uint32_t, kSlots> keys_{};
-  std::array<std::int16_t, kSlots> values_{};
-};
-
 /// Whether every entry the colour map holds has the palette's red, green and
 /// blue at the same index: then the image's indices mean the palette's entries.
 bool map_is_palette(const TgaColourTable& map, const Palette& palette) {
@@ -307,12 +275,6 @@ std::array<bool, 256> choose_fixed_entries(const Levels& result, const MatchScra
   for (std::size_t rank = 0; rank < kMaxFixed && users[by_use[rank]] > 0; ++rank)
     fixed[by_use[rank]] = true;
   return fixed;
-}
-
-/// The distinct new colours among the first count keys (which it sorts).
-std::size_t count_distinct(std::span<std::uint32_t> keys) {
-  std::sort(keys.begin(), keys.end());
-  return static_cast<std::size_t>(std::unique(keys.begin(), keys.end()) - keys.begin());
 }
 
 /// Gives each new colour a free entry, in the order the colours first appear

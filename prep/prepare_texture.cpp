@@ -55,6 +55,7 @@ struct Image {
 
 /// What the texture being replaced can give, and if nothing, why.
 struct Reference {
+  bool found = false;  ///< there is a TEX file of that name
   bool usable = false;
   TexSubtype subtype = TexSubtype::indexed;
   std::string left_aside;  ///< why a texture that exists is not used
@@ -230,9 +231,8 @@ bool read_reference(const std::string& base, const EditedImage& edited, Referenc
   const std::string name = base + ".tex";
   print_progress("Checking %s...", name.c_str());
   InputFile file;
-  bool found = false;
-  if (!open_optional(name, file, found, "\nERROR! Could not open TEX file! ")) return false;
-  if (!found) {
+  if (!open_optional(name, file, ref.found, "\nERROR! Could not open TEX file! ")) return false;
+  if (!ref.found) {
     print_progress("not found.\n");
     return true;
   }
@@ -369,10 +369,10 @@ void print_high_level(const MatchCounts& counts) {
 }
 
 void print_summary(const std::string& base, PaletteSource source, const Reference& ref,
-                   bool texture_found, const MatchCounts& counts) {
+                   const MatchCounts& counts) {
   if (ref.usable) {
     print_progress("Reference: %s.tex, sub-type %d\n", base.c_str(), static_cast<int>(ref.subtype));
-  } else if (texture_found) {
+  } else if (ref.found) {
     print_progress("Reference: none (%s.tex not used: %s)\n", base.c_str(), ref.left_aside.c_str());
   } else {
     print_progress("Reference: none (no %s.tex)\n", base.c_str());
@@ -408,11 +408,9 @@ bool prepare_texture(char* argument) {  // NOLINT(readability-non-const-paramete
   Reference ref;
   TexPalette texture_palette{};
   TexPalette file_palette{};
-  bool texture_found = false;
   bool palette_found = false;
   if (!read_image(base, image, edited)) return false;
   if (!read_reference(base, edited, ref, texture_palette)) return false;
-  texture_found = ref.usable || !ref.left_aside.empty();
   if (!read_palette_file(base, palette_found, file_palette)) return false;
 
   const PaletteSource source = palette_found ? PaletteSource::palette_file
@@ -434,7 +432,7 @@ bool prepare_texture(char* argument) {  // NOLINT(readability-non-const-paramete
   }
   print_progress("done!\n");
   if (!save_outputs(base, edited, setting.palette)) return false;
-  print_summary(base, source, ref, texture_found, counts);
+  print_summary(base, source, ref, counts);
   if (counts.reduced && counts.reduction.quality < kPoorQuality) {
     print_error(
         "WARNING! The colours of tga/%s.tga were reduced with quality %d of 100; the "

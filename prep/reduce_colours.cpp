@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <utility>
 
 namespace {
 
@@ -24,14 +23,6 @@ struct ImageDeleter {
 struct ResultDeleter {
   void operator()(liq_result* p) const { liq_result_destroy(p); }
 };
-
-unsigned long count_colours(std::span<const TgaColour> colours, std::span<std::uint32_t> keys) {
-  for (std::size_t k = 0; k < colours.size(); ++k)
-    keys[k] = pack_colour(colours[k]);
-  const auto used = keys.first(colours.size());
-  std::sort(used.begin(), used.end());
-  return static_cast<unsigned long>(std::unique(used.begin(), used.end()) - used.begin());
-}
 
 /// Where each colour of the new palette goes: a colour that a fixed entry
 /// had stays at that entry's index (the lowest, if several had it); the
@@ -69,7 +60,9 @@ std::array<int, 256> place_colours(const liq_palette& made, const ReductionInput
 bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<unsigned char> high,
                     std::span<std::uint32_t> sort_space, Reduction& reduction) {
   reduction = {};
-  reduction.image_colours = count_colours(input.colours, sort_space);
+  for (std::size_t k = 0; k < input.colours.size(); ++k)
+    sort_space[k] = pack_colour(input.colours[k]);
+  reduction.image_colours = count_distinct(sort_space.first(input.colours.size()));
   const std::unique_ptr<liq_attr, AttrDeleter> attr(liq_attr_create());
   if (!attr || liq_set_max_colors(attr.get(), 256) != LIQ_OK ||
       liq_set_quality(attr.get(), 0, 100) != LIQ_OK || liq_set_speed(attr.get(), 1) != LIQ_OK)
@@ -98,25 +91,24 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
   const liq_palette& colours = *liq_get_palette(result.get());
   const std::array<int, 256> place = place_colours(colours, input, palette, reduction);
   palette.fill({0, 0, 0, 0});
-  // The new palette's colours sorted, each with its index, to look pixels up in.
-  std::array<std::pair<std::uint32_t, unsigned char>, 256> sorted{};
+  std::array<bool, 256> filled{};
   for (unsigned j = 0; j < colours.count; ++j) {
     const liq_color& c = colours.entries[j];
-    const TgaColour colour = {c.r, c.g, c.b, c.a};
     const auto index = static_cast<std::size_t>(place[j]);
-    palette[index] = colour_entry(colour, input.expanded);
-    sorted[j] = {pack_colour(colour), static_cast<unsigned char>(index)};
+    palette[index] = colour_entry(TgaColour{c.r, c.g, c.b, c.a}, input.expanded);
+    filled[index] = true;
   }
-  const auto held = std::span(sorted).first(colours.count);
-  std::sort(held.begin(), held.end());
+  ColourIndex lowest;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (filled[n])
+      lowest.add(pack_colour(entry_colour(palette[n], input.expanded)), static_cast<int>(n));
+  }
   // A colour the new palette holds exactly is taken as it is: no dithering
   // noise on flat areas that the edit did not touch.
   for (std::size_t k = 0; k < count; ++k) {
-    const std::uint32_t wanted = pack_colour(input.colours[k]);
-    const auto exact = std::lower_bound(held.begin(), held.end(),
-                                        std::pair<std::uint32_t, unsigned char>{wanted, 0});
-    if (exact != held.end() && exact->first == wanted) {
-      high[k] = exact->second;
+    const int exact = lowest.find(pack_colour(input.colours[k]));
+    if (exact >= 0) {
+      high[k] = static_cast<unsigned char>(exact);
       ++reduction.exact_pixels;
     } else {
       high[k] = static_cast<unsigned char>(place[high[k]]);

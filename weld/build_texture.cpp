@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <span>
