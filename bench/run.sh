@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The batch benchmark: installs what is missing (ImageMagick included), builds,
-# and times both tools against the cat floor and ImageMagick.
+# and times the tools against the cat floor and ImageMagick.
 #   bash bench/run.sh [RUNS]      (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -34,7 +34,7 @@ inline void put_u32le(unsigned char* b, std::uint32_t value) {
     b[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
 }
 
-// Both tools are single-threaded, so the lock that getc and putc take on the
+// The tools are single-threaded, so the lock that getc and putc take on the
 // stream for every byte is pure cost; these take the stream as it is.
 #ifdef _WIN32
 inline int getc_unchecked_lock(std::FILE* stream) {

@@ -32,11 +32,20 @@ std::uint64_t tex_min_length(unsigned x, unsigned y) {
   return kTexPaletteOffset + kTexPaletteSize + pixels + pixels / 4 + pixels / 16;
 }
 
+TexLevelSizes tex_level_sizes(unsigned x, unsigned y) {
+  return {std::size_t{x} * y, std::size_t{x / 2} * (y / 2), std::size_t{x / 4} * (y / 4)};
+}
+
+std::uint64_t tex_written_length(unsigned x, unsigned y) {
+  const TexLevelSizes sizes = tex_level_sizes(x, y);
+  return kTexPixelOffset + sizes.high + sizes.medium + sizes.low;
+}
+
 long tex_pixel_offset(TexSubtype subtype) {
   switch (subtype) {
     case TexSubtype::indexed:
     case TexSubtype::indexed_expanded:
-      return kTexPaletteOffset + static_cast<long>(kTexPaletteSize);
+      return kTexPixelOffset;
     default:
       return kTexPaletteOffset;
   }
@@ -61,6 +70,19 @@ ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette) {
     if (result != ReadResult::ok) return result;
   }
   return ReadResult::ok;
+}
+
+ReadResult read_tex_levels(std::FILE* stream, unsigned x, unsigned y, TexPalette& palette,
+                           TexLevels& levels) {
+  if (std::fseek(stream, kTexPaletteOffset, SEEK_SET) != 0) return ReadResult::read_error;
+  const TexLevelSizes sizes = tex_level_sizes(x, y);
+  ReadResult result = read_tex_palette(stream, palette);
+  if (result == ReadResult::ok)
+    result = read_bytes(stream, std::span(levels.high).first(sizes.high));
+  if (result == ReadResult::ok)
+    result = read_bytes(stream, std::span(levels.medium).first(sizes.medium));
+  if (result == ReadResult::ok) result = read_bytes(stream, std::span(levels.low).first(sizes.low));
+  return result;
 }
 
 bool write_tex_header(std::FILE* stream, const TexHeader& header) {

@@ -28,6 +28,14 @@ inline constexpr std::size_t kTexHeaderSize = 14;
 inline constexpr std::size_t kTexTailSize = 10;
 inline constexpr long kTexPaletteOffset = 14;
 inline constexpr std::size_t kTexPaletteSize = 1024;
+/// Where the pixels of a paletted texture begin: right after its palette.
+inline constexpr long kTexPixelOffset = kTexPaletteOffset + static_cast<long>(kTexPaletteSize);
+
+/// The largest X and Y the splitter reads.
+inline constexpr std::size_t kTexMaxSplitDimension = 256;
+/// The largest X and Y the tools write (and skinprep and skinweld read).
+inline constexpr std::size_t kTexMaxDimension = 512;
+inline constexpr std::size_t kTexMaxPixels = kTexMaxDimension * kTexMaxDimension;
 
 /// Header bytes 4 to 13; byte 0 of the tail is the sub-type.
 using TexTail = std::array<unsigned char, kTexTailSize>;
@@ -42,9 +50,45 @@ struct TexHeader {
   TexTail tail = kTexDefaultTail;
 };
 
-/// One palette entry: blue, green, red, alpha.
+/// One palette entry: blue, green, red, alpha (but see tex_entry_colour).
 using TexPaletteEntry = std::array<unsigned char, 4>;
 using TexPalette = std::array<TexPaletteEntry, 256>;
+
+/// A colour as red, green, blue and alpha.
+using Rgba = std::array<unsigned char, 4>;
+
+/// The colour a palette entry shows. Sub-type 1 (and its palette file and
+/// colour map) keeps blue, green, red, alpha; the split image of sub-type 14
+/// ("expanded") shows entry bytes 0, 1, 2, 3 as red, green, blue, alpha.
+inline Rgba tex_entry_colour(const TexPaletteEntry& e, bool expanded) {
+  return expanded ? Rgba{e[0], e[1], e[2], e[3]} : Rgba{e[2], e[1], e[0], e[3]};
+}
+
+/// The palette entry that shows a colour; the inverse of tex_entry_colour.
+inline TexPaletteEntry tex_colour_entry(const Rgba& c, bool expanded) {
+  return expanded ? TexPaletteEntry{c[0], c[1], c[2], c[3]}
+                  : TexPaletteEntry{c[2], c[1], c[0], c[3]};
+}
+
+/// The pixel counts of the three levels of an X × Y texture: X × Y, then
+/// (X div 2) × (Y div 2), then (X div 4) × (Y div 4).
+struct TexLevelSizes {
+  std::size_t high = 0;
+  std::size_t medium = 0;
+  std::size_t low = 0;
+};
+TexLevelSizes tex_level_sizes(unsigned x, unsigned y);
+
+/// The length of a paletted file with all three levels, as skinweld writes it.
+std::uint64_t tex_written_length(unsigned x, unsigned y);
+
+/// The three levels of a texture, one palette index a pixel, each in the
+/// file's pixel order, with room for the largest texture the tools write.
+struct TexLevels {
+  std::array<unsigned char, kTexMaxPixels> high;
+  std::array<unsigned char, kTexMaxPixels / 4> medium;
+  std::array<unsigned char, kTexMaxPixels / 16> low;
+};
 
 enum class TexDimensionsResult { ok, x_missing, y_missing };
 
@@ -67,6 +111,11 @@ unsigned tex_bytes_per_pixel(TexSubtype subtype);
 
 /// Reads the 1024 palette bytes in file order, one at a time.
 ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette);
+
+/// Reads the palette and the three levels of a paletted X × Y texture from
+/// their places; the caller has checked that X and Y fit in TexLevels.
+ReadResult read_tex_levels(std::FILE* stream, unsigned x, unsigned y, TexPalette& palette,
+                           TexLevels& levels);
 
 /// Writes the 14 header bytes in one write.
 bool write_tex_header(std::FILE* stream, const TexHeader& header);

@@ -172,10 +172,10 @@ bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const uns
       return write_bytes(stream, stored);
     case TexSubtype::indexed_expanded:
       for (const unsigned char index : stored) {
-        // Bytes 0 and 2 change places, as for the stored true-colour pixels.
-        const TexPaletteEntry& e = palette[index];
-        if (!write_byte(stream, e[2]) || !write_byte(stream, e[1]) || !write_byte(stream, e[0]) ||
-            !write_byte(stream, e[3]))
+        // The entry's colour as the pixel's blue, green, red and alpha.
+        const Rgba c = tex_entry_colour(palette[index], true);
+        if (!write_byte(stream, c[2]) || !write_byte(stream, c[1]) || !write_byte(stream, c[0]) ||
+            !write_byte(stream, c[3]))
           return false;
       }
       return true;
@@ -205,44 +205,6 @@ bool read_tga_header(std::FILE* stream, TgaHeader& header) {
   return true;
 }
 
-namespace {
-
-/// Reads the colours of the map entries that pixel indices can reach (indices
-/// 0 to 255) and seeks over the rest. A map cut short keeps what it holds; the
-/// pixel read that follows then meets the end of the file.
-bool keep_colour_map(std::FILE* stream, const TgaHeader& header, long entry_bytes,
-                     TgaColourMap& keep) {
-  keep = {};
-  const long first = header.colour_map_first_entry;
-  const long reachable = std::max(0L, std::min<long>(header.colour_map_length, 256 - first));
-  std::array<unsigned char, 4> entry{};
-  for (long e = 0; e < reachable; ++e) {
-    if (read_bytes(stream, std::span(entry).first(static_cast<std::size_t>(entry_bytes))) !=
-        ReadResult::ok)
-      return true;
-    const auto index = static_cast<std::size_t>(first + e);
-    keep.colour[index] = {entry[0], entry[1], entry[2]};
-    keep.present[index] = true;
-  }
-  return std::fseek(stream, (header.colour_map_length - reachable) * entry_bytes, SEEK_CUR) == 0;
-}
-
-}  // namespace
-
-bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap* keep) {
-  // Entries of 15 bits take two bytes each, so round the entry size up to whole bytes.
-  const long entry_bytes = (header.colour_map_entry_size + 7) / 8;
-  const bool comparable = header.colour_map_length > 0 && (header.colour_map_entry_size == 24 ||
-                                                           header.colour_map_entry_size == 32);
-  if (keep == nullptr || !comparable) {
-    if (keep != nullptr) *keep = {};
-    const long skip = header.id_length + header.colour_map_length * entry_bytes;
-    return std::fseek(stream, skip, SEEK_CUR) == 0;
-  }
-  return std::fseek(stream, header.id_length, SEEK_CUR) == 0 &&
-         keep_colour_map(stream, header, entry_bytes, *keep);
-}
-
 bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> indices,
                         const TexPalette& palette) {
   std::array<bool, 256> used{};
@@ -250,9 +212,8 @@ bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> 
     used[index] = true;
   for (std::size_t index = 0; index < 256; ++index) {
     if (!used[index] || !map.present[index]) continue;
-    const TexPaletteEntry& entry = palette[index];
-    if (map.colour[index] != std::array<unsigned char, 3>{entry[0], entry[1], entry[2]})
-      return true;
+    const TgaColour shown = tex_entry_colour(palette[index], false);
+    if (!std::equal(shown.begin(), shown.begin() + 3, map.colour[index].begin())) return true;
   }
   return false;
 }
@@ -310,12 +271,9 @@ unsigned tga_colour_pixel_bytes(const TgaHeader& header) {
   }
 }
 
-ReadResult read_tga_colour_table(std::FILE* stream, const TgaHeader& header,
-                                 TgaColourTable& table) {
-  table = {};
+ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap& map) {
+  map = {};
   if (std::fseek(stream, header.id_length, SEEK_CUR) != 0) return ReadResult::read_error;
-  const bool mapped =
-      header.image_type == kTgaColourMapped || header.image_type == kTgaColourMappedRle;
   const unsigned entry_bytes = (header.colour_map_entry_size + 7U) / 8U;
   std::array<unsigned char, 4> entry{};
   for (unsigned n = 0; n < header.colour_map_length; ++n) {
@@ -327,16 +285,16 @@ ReadResult read_tga_colour_table(std::FILE* stream, const TgaHeader& header,
       if (skipped != ReadResult::ok) return skipped;
     }
     const unsigned index = header.colour_map_first_entry + n;
-    if (!mapped || index > 255) continue;
-    table.colour[index] = decode_colour(entry.data(), header.colour_map_entry_size);
-    table.present[index] = true;
+    if (index > 255) continue;
+    map.colour[index] = decode_colour(entry.data(), header.colour_map_entry_size);
+    map.present[index] = true;
   }
   return ReadResult::ok;
 }
 
 TgaColour tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header,
-                           const TgaColourTable& table) {
+                           const TgaColourMap& map) {
   if (header.image_type == kTgaColourMapped || header.image_type == kTgaColourMappedRle)
-    return table.colour[pixel[0]];
+    return map.colour[pixel[0]];
   return decode_colour(pixel, header.pixel_depth);
 }

@@ -10,8 +10,9 @@
 #include "formats/tex.h"
 
 // The TGA image file, in the published format's terms. The splitter writes
-// uncompressed images without image ID or footer; the builder reads 8-bit
-// images as paint programs save them (plain or run-length encoded, any origin).
+// uncompressed images without image ID or footer; skinweld reads 8-bit images
+// and skinprep images of every colour mode, as paint programs save them
+// (plain or run-length encoded, any origin, with or without image ID).
 
 inline constexpr std::size_t kTgaHeaderSize = 18;
 
@@ -42,19 +43,12 @@ struct TgaHeader {
   std::uint8_t image_descriptor = 0;
 };
 
-/// The colours an image's colour map gives the pixel indices 0 to 255, as
-/// blue, green, red; present is false where the map has no entry for an index.
-struct TgaColourMap {
-  std::array<std::array<unsigned char, 3>, 256> colour{};
-  std::array<bool, 256> present{};
-};
-
 /// A colour as red, green, blue and alpha.
-using TgaColour = std::array<unsigned char, 4>;
+using TgaColour = Rgba;
 
 /// The colours of an image's colour map by pixel value (0 to 255); present is
 /// false where the map has no entry for a value.
-struct TgaColourTable {
+struct TgaColourMap {
   std::array<TgaColour, 256> colour{};
   std::array<bool, 256> present{};
 };
@@ -77,14 +71,14 @@ bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const uns
 /// Reads the 18 header bytes in one read; false if fewer arrive.
 bool read_tga_header(std::FILE* stream, TgaHeader& header);
 
-/// Moves past the image ID and the colour map that follow the header. Only a
-/// failing seek counts: a skip past the end shows as end of file on the pixels.
-/// When keep is given, the colours of a map of 24- or 32-bit entries are kept
-/// there as far as the file holds them.
-bool skip_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap* keep = nullptr);
+/// Reads the image ID and the colour map after the header, keeping the colours
+/// of the map entries that pixel values 0 to 255 reach. A map cut short ends
+/// with end of file.
+ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap& map);
 
-/// Whether an index used by some pixel selects a colour-map colour other than
-/// the palette's colour of that index (alpha is not compared).
+/// Whether an index used by some pixel selects a colour-map colour whose red,
+/// green or blue differs from the palette's colour of that index (alpha is not
+/// compared).
 bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> indices,
                         const TexPalette& palette);
 
@@ -105,13 +99,8 @@ ReadResult read_tga_pixel_bytes(std::FILE* stream, const TgaHeader& header,
 /// of 15, 16, 24 or 32 bits, plain or run-length encoded. 0 for any other.
 unsigned tga_colour_pixel_bytes(const TgaHeader& header);
 
-/// Reads the image ID and the colour map after the header, keeping the colours
-/// of the map entries that pixel values 0 to 255 reach. A map cut short ends
-/// with end of file.
-ReadResult read_tga_colour_table(std::FILE* stream, const TgaHeader& header, TgaColourTable& table);
-
 /// The colour of one stored pixel: looked up in the colour map for a
 /// colour-mapped image, decoded from its bytes for the others. Images of 15
 /// or 16 bits count as opaque.
 TgaColour tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header,
-                           const TgaColourTable& table);
+                           const TgaColourMap& map);

@@ -19,13 +19,13 @@ std::uint32_t pack_rgb(const TgaColour& c) {
 Palette colours_of(const TexPalette& palette, bool expanded) {
   Palette colours;
   for (std::size_t n = 0; n < 256; ++n)
-    colours[n] = entry_colour(palette[n], expanded);
+    colours[n] = tex_entry_colour(palette[n], expanded);
   return colours;
 }
 
 /// Whether every entry the colour map holds has the palette's red, green and
 /// blue at the same index: then the image's indices mean the palette's entries.
-bool map_is_palette(const TgaColourTable& map, const Palette& palette) {
+bool map_is_palette(const TgaColourMap& map, const Palette& palette) {
   for (std::size_t n = 0; n < 256; ++n) {
     if (map.present[n] && pack_rgb(map.colour[n]) != pack_rgb(palette[n])) return false;
   }
@@ -42,7 +42,7 @@ TgaColour wanted_colour(const EditedImage& image, const OldTexture& old, const P
 }
 
 /// Takes every pixel by its own index: the image's colour map is the palette.
-void take_indices(const EditedImage& image, Levels& result, MatchCounts& counts,
+void take_indices(const EditedImage& image, TexLevels& result, MatchCounts& counts,
                   MatchScratch& scratch) {
   std::copy(image.indices.begin(), image.indices.end(), result.high.begin());
   std::fill_n(scratch.fresh.begin(), image.indices.size(), false);
@@ -53,7 +53,7 @@ void take_indices(const EditedImage& image, Levels& result, MatchCounts& counts,
 /// has it, else the lowest entry that has it, else it is a new colour. Returns
 /// how many pixels have new colours; their colours are gathered in the scratch.
 std::size_t take_colours(const EditedImage& image, const OldTexture& old,
-                         const PaletteSetting& setting, Levels& result, MatchCounts& counts,
+                         const PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
                          MatchScratch& scratch) {
   const Palette colours = colours_of(setting.palette, setting.expanded);
   // Without alpha of the image's own or the texture's, only red, green and blue can be compared.
@@ -110,7 +110,7 @@ bool same_colour(const Remade& remade, unsigned char index) {
 /// Whether a block has the texture's indices and no new colour (after a
 /// reduction: indices that still mean the same colours); then the texture's
 /// lower-level pixel for it still stands.
-bool block_unchanged(const EditedImage& image, const OldTexture& old, const Levels& result,
+bool block_unchanged(const EditedImage& image, const OldTexture& old, const TexLevels& result,
                      const MatchScratch& scratch, const Block& block, const Remade& remade) {
   if (!old.usable) return false;
   for (std::size_t y = block.y0; y < block.y0 + block.size; ++y) {
@@ -135,7 +135,7 @@ struct LowerLevel {
 };
 
 /// Marks the entries that the texture's reused lower-level pixels hold.
-void mark_reused_entries(const EditedImage& image, const OldTexture& old, const Levels& result,
+void mark_reused_entries(const EditedImage& image, const OldTexture& old, const TexLevels& result,
                          const MatchScratch& scratch, const LowerLevel& level,
                          std::array<bool, 256>& used) {
   const std::size_t width = image.width / level.size;
@@ -204,7 +204,7 @@ class NearestEntry {
 /// The index for a block that changed: its one index, or else the entry
 /// nearest to its colours averaged. The average weighs each colour by its
 /// alpha, so transparent pixels do not darken the edge of what shows.
-unsigned char make_block_index(const EditedImage& image, const Levels& result,
+unsigned char make_block_index(const EditedImage& image, const TexLevels& result,
                                const Palette& colours, NearestEntry& nearest, const Block& block) {
   const unsigned char first = result.high[block.y0 * image.width + block.x0];
   bool one_index = true;
@@ -234,7 +234,7 @@ unsigned char make_block_index(const EditedImage& image, const Levels& result,
   return nearest.find(average);
 }
 
-void make_level(const EditedImage& image, const OldTexture& old, const Levels& result,
+void make_level(const EditedImage& image, const OldTexture& old, const TexLevels& result,
                 const MatchScratch& scratch, const Palette& colours, NearestEntry& nearest,
                 const LowerLevel& level, const Remade& remade) {
   const std::size_t width = image.width / level.size;
@@ -259,7 +259,7 @@ void make_level(const EditedImage& image, const OldTexture& old, const Levels& r
 /// reduction. At most kMaxFixed of them, those most pixels use, so that
 /// libimagequant keeps room for the new colours: with the whole palette fixed
 /// they would all be dithered from the old colours.
-std::array<bool, 256> choose_fixed_entries(const Levels& result, const MatchScratch& scratch,
+std::array<bool, 256> choose_fixed_entries(const TexLevels& result, const MatchScratch& scratch,
                                            std::size_t count) {
   constexpr std::size_t kMaxFixed = 192;
   std::array<std::size_t, 256> users{};
@@ -280,7 +280,7 @@ std::array<bool, 256> choose_fixed_entries(const Levels& result, const MatchScra
 /// Gives each new colour a free entry, in the order the colours first appear
 /// in the pixels, lowest free entry first.
 void place_new_colours(const EditedImage& image, const std::vector<unsigned char>& free,
-                       PaletteSetting& setting, Levels& result, MatchCounts& counts,
+                       PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
                        const MatchScratch& scratch) {
   ColourIndex placed;
   std::size_t next = 0;
@@ -291,74 +291,112 @@ void place_new_colours(const EditedImage& image, const std::vector<unsigned char
     if (index < 0) {
       index = free[next++];
       placed.add(pack_colour(c), index);
-      setting.palette[static_cast<std::size_t>(index)] = colour_entry(c, setting.expanded);
+      setting.palette[static_cast<std::size_t>(index)] = tex_colour_entry(c, setting.expanded);
       counts.entries_taken[static_cast<std::size_t>(index)] = true;
     }
     result.high[k] = static_cast<unsigned char>(index);
   }
 }
 
-}  // namespace
+/// The lower levels' parts of the work: the medium level from 2 × 2 blocks,
+/// the low level from 4 × 4, each beside the texture's own.
+std::array<LowerLevel, 2> lower_levels(const OldTexture& old, TexLevels& result,
+                                       MatchCounts& counts) {
+  std::span<const unsigned char> old_medium;
+  std::span<const unsigned char> old_low;
+  if (old.usable) {
+    old_medium = old.levels->medium;
+    old_low = old.levels->low;
+  }
+  return {LowerLevel{2, result.medium, old_medium, &counts.medium_reused, &counts.medium_made},
+          LowerLevel{4, result.low, old_low, &counts.low_reused, &counts.low_made}};
+}
 
-MatchResult match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
-                          Levels& result, MatchCounts& counts, MatchScratch& scratch) {
+/// First phase: every high-level pixel by the image's own index when its
+/// colour map is the palette (or the texture's), else by colour. Returns how
+/// many pixels have colours the palette lacks.
+std::size_t find_high_indices(const EditedImage& image, const OldTexture& old,
+                              PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
+                              MatchScratch& scratch) {
   if (setting.from_image) setting.palette.fill({0, 0, 0, 0});
   const bool by_index =
       image.map != nullptr &&
       ((!setting.from_image &&
         map_is_palette(*image.map, colours_of(setting.palette, setting.expanded))) ||
        (old.usable && map_is_palette(*image.map, colours_of(*old.palette, setting.expanded))));
-  std::size_t fresh = 0;
   if (by_index) {
     take_indices(image, result, counts, scratch);
-  } else {
-    fresh = take_colours(image, old, setting, result, counts, scratch);
+    return 0;
   }
+  return take_colours(image, old, setting, result, counts, scratch);
+}
 
-  // Free entries: held by no pixel that keeps its colour, high or reused below.
-  const LowerLevel medium = {2, result.medium,
-                             old.usable ? std::span<const unsigned char>(old.levels->medium)
-                                        : std::span<const unsigned char>(),
-                             &counts.medium_reused, &counts.medium_made};
-  const LowerLevel low = {4, result.low,
-                          old.usable ? std::span<const unsigned char>(old.levels->low)
-                                     : std::span<const unsigned char>(),
-                          &counts.low_reused, &counts.low_made};
+/// Second phase: the entries no pixel that keeps its colour holds, at the
+/// high level or reused below, lowest first.
+std::vector<unsigned char> find_free_entries(const EditedImage& image, const OldTexture& old,
+                                             const TexLevels& result, const MatchScratch& scratch,
+                                             const std::array<LowerLevel, 2>& lower) {
   std::array<bool, 256> used{};
   for (std::size_t k = 0; k < image.colours.size(); ++k) {
     if (!scratch.fresh[k]) used[result.high[k]] = true;
   }
-  mark_reused_entries(image, old, result, scratch, medium, used);
-  mark_reused_entries(image, old, result, scratch, low, used);
+  for (const LowerLevel& level : lower)
+    mark_reused_entries(image, old, result, scratch, level, used);
   std::vector<unsigned char> free;
   for (std::size_t n = 0; n < 256; ++n) {
     if (!used[n]) free.push_back(static_cast<unsigned char>(n));
   }
+  return free;
+}
 
-  counts.fresh_colours = fresh > 0 ? count_distinct(std::span(scratch.keys).first(fresh)) : 0;
-  counts.free_entries = free.size();
-  Remade remade;
-  const TexPalette before = setting.palette;
+/// Third phase: the new colours into free entries, or, when they do not fit,
+/// a palette made anew for the whole picture, keeping the entries of kept
+/// pixels where it can. False when the reduction fails.
+bool fit_new_colours(const EditedImage& image, const std::vector<unsigned char>& free,
+                     PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
+                     MatchScratch& scratch) {
   if (counts.fresh_colours <= counts.free_entries) {
     place_new_colours(image, free, setting, result, counts, scratch);
-  } else {
-    // No room: the palette is made anew, keeping the entries of kept pixels
-    // where it can.
-    ReductionInput input;
-    input.colours = std::span(scratch.wanted).first(image.colours.size());
-    input.width = image.width;
-    input.height = image.height;
-    input.expanded = setting.expanded;
-    input.fixed = choose_fixed_entries(result, scratch, image.colours.size());
-    if (!reduce_colours(input, setting.palette, result.high, scratch.keys, counts.reduction))
-      return MatchResult::reduction_failed;
-    counts.reduced = true;
-    remade = {&before, &setting.palette};
+    return true;
   }
+  ReductionInput input;
+  input.colours = std::span(scratch.wanted).first(image.colours.size());
+  input.width = image.width;
+  input.height = image.height;
+  input.expanded = setting.expanded;
+  input.fixed = choose_fixed_entries(result, scratch, image.colours.size());
+  if (!reduce_colours(input, setting.palette, result.high, scratch.keys, counts.reduction))
+    return false;
+  counts.reduced = true;
+  return true;
+}
 
+/// Last phase: the medium and low levels, reused where the picture did not
+/// change, made from their blocks elsewhere.
+void make_lower_levels(const EditedImage& image, const OldTexture& old,
+                       const PaletteSetting& setting, const TexLevels& result,
+                       const MatchScratch& scratch, const std::array<LowerLevel, 2>& lower,
+                       const Remade& remade) {
   const Palette colours = colours_of(setting.palette, setting.expanded);
   NearestEntry nearest(colours);
-  make_level(image, old, result, scratch, colours, nearest, medium, remade);
-  make_level(image, old, result, scratch, colours, nearest, low, remade);
+  for (const LowerLevel& level : lower)
+    make_level(image, old, result, scratch, colours, nearest, level, remade);
+}
+
+}  // namespace
+
+MatchResult match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
+                          TexLevels& result, MatchCounts& counts, MatchScratch& scratch) {
+  const std::size_t fresh = find_high_indices(image, old, setting, result, counts, scratch);
+  const std::array<LowerLevel, 2> lower = lower_levels(old, result, counts);
+  const std::vector<unsigned char> free = find_free_entries(image, old, result, scratch, lower);
+  counts.fresh_colours = fresh > 0 ? count_distinct(std::span(scratch.keys).first(fresh)) : 0;
+  counts.free_entries = free.size();
+  const TexPalette before = setting.palette;
+  if (!fit_new_colours(image, free, setting, result, counts, scratch))
+    return MatchResult::reduction_failed;
+  // After a reduction a reused pixel must also still mean the colour it meant.
+  const Remade remade = counts.reduced ? Remade{&before, &setting.palette} : Remade{};
+  make_lower_levels(image, old, setting, result, scratch, lower, remade);
   return counts.reduced ? MatchResult::reduced : MatchResult::exact;
 }

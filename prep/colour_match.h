@@ -13,23 +13,13 @@
 // indices follow colours, the palette and every unchanged index are kept,
 // and the lower levels are made again only where the picture changed.
 
-inline constexpr std::size_t kPrepMaxPixels = 512 * 512;
-
-/// The three levels of a texture, one palette index a pixel, each in the TEX
-/// file's pixel order (bottom row first).
-struct Levels {
-  std::array<unsigned char, kPrepMaxPixels> high;
-  std::array<unsigned char, kPrepMaxPixels / 4> medium;
-  std::array<unsigned char, kPrepMaxPixels / 16> low;
-};
-
 /// The edited image, in the TEX file's pixel order.
 struct EditedImage {
   std::size_t width = 0;
   std::size_t height = 0;
   std::span<const TgaColour> colours;
   std::span<const unsigned char> indices;  ///< an 8-bit colour-mapped image's; else empty
-  const TgaColourTable* map = nullptr;     ///< its colour map; else null
+  const TgaColourMap* map = nullptr;       ///< its colour map; else null
   bool has_alpha = false;                  ///< some pixel brings an alpha of its own
 };
 
@@ -37,7 +27,7 @@ struct EditedImage {
 struct OldTexture {
   bool usable = false;
   const TexPalette* palette = nullptr;
-  const Levels* levels = nullptr;
+  const TexLevels* levels = nullptr;
 };
 
 /// The palette the result uses. Entries hold their bytes as the TEX file
@@ -75,9 +65,9 @@ enum class MatchResult {
 /// Per-pixel storage the matching needs, kept by the caller with the rest of
 /// its fixed work area.
 struct MatchScratch {
-  std::array<bool, kPrepMaxPixels> fresh;          ///< the pixel has a new colour
-  std::array<std::uint32_t, kPrepMaxPixels> keys;  ///< new colours, to count them
-  std::array<TgaColour, kPrepMaxPixels> wanted;    ///< each pixel's colour with its alpha
+  std::array<bool, kTexMaxPixels> fresh;          ///< the pixel has a new colour
+  std::array<std::uint32_t, kTexMaxPixels> keys;  ///< new colours, to count them
+  std::array<TgaColour, kTexMaxPixels> wanted;    ///< each pixel's colour with its alpha
 };
 
 /// Makes the three levels of result from the edited image: the high level's
@@ -86,4 +76,4 @@ struct MatchScratch {
 /// for the whole picture), and the lower levels reused from the old texture
 /// where the picture did not change, made from their blocks elsewhere.
 MatchResult match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
-                          Levels& result, MatchCounts& counts, MatchScratch& scratch);
+                          TexLevels& result, MatchCounts& counts, MatchScratch& scratch);

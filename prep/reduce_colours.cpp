@@ -36,7 +36,7 @@ std::array<int, 256> place_colours(const liq_palette& made, const ReductionInput
     const liq_color& c = made.entries[j];
     const TgaColour colour = {c.r, c.g, c.b, c.a};
     for (std::size_t n = 0; n < 256; ++n) {
-      if (input.fixed[n] && !taken[n] && entry_colour(old[n], input.expanded) == colour) {
+      if (input.fixed[n] && !taken[n] && tex_entry_colour(old[n], input.expanded) == colour) {
         place[j] = static_cast<int>(n);
         taken[n] = true;
         ++reduction.kept_places;
@@ -73,7 +73,7 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
   if (!image) return false;
   for (std::size_t n = 0; n < 256; ++n) {
     if (!input.fixed[n]) continue;
-    const TgaColour c = entry_colour(palette[n], input.expanded);
+    const TgaColour c = tex_entry_colour(palette[n], input.expanded);
     if (liq_image_add_fixed_color(image.get(), liq_color{c[0], c[1], c[2], c[3]}) != LIQ_OK)
       return false;
   }
@@ -95,13 +95,13 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
   for (unsigned j = 0; j < colours.count; ++j) {
     const liq_color& c = colours.entries[j];
     const auto index = static_cast<std::size_t>(place[j]);
-    palette[index] = colour_entry(TgaColour{c.r, c.g, c.b, c.a}, input.expanded);
+    palette[index] = tex_colour_entry(TgaColour{c.r, c.g, c.b, c.a}, input.expanded);
     filled[index] = true;
   }
   ColourIndex lowest;
   for (std::size_t n = 0; n < 256; ++n) {
     if (filled[n])
-      lowest.add(pack_colour(entry_colour(palette[n], input.expanded)), static_cast<int>(n));
+      lowest.add(pack_colour(tex_entry_colour(palette[n], input.expanded)), static_cast<int>(n));
   }
   // A colour the new palette holds exactly is taken as it is: no dithering
   // noise on flat areas that the edit did not touch.

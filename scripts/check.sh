@@ -10,17 +10,17 @@ bash scripts/setup.sh clang-format clang-tidy cppcheck
 echo "clang-format: every C++ file as .clang-format has it"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-echo "clang-tidy: shell, formats, split, weld, prep"
-if ! git ls-files 'shell/*.cpp' 'formats/*.cpp' 'split/*.cpp' 'weld/*.cpp' 'prep/*.cpp' |
+echo "clang-tidy: shell, files, formats, split, weld, prep"
+if ! git ls-files 'shell/*.cpp' 'files/*.cpp' 'formats/*.cpp' 'split/*.cpp' 'weld/*.cpp' 'prep/*.cpp' |
   xargs -P 2 -n 3 clang-tidy -p build/default --quiet >build/clang-tidy.log 2>&1; then
   grep -E -A3 'error:|warning:' build/clang-tidy.log
   echo "clang-tidy found problems" >&2
   exit 1
 fi
 
-echo "cppcheck: shell, formats, split, weld, prep"
+echo "cppcheck: shell, files, formats, split, weld, prep"
 # useStlAlgorithm: the byte loops stop at the first byte that fails; a plain
 # loop says so more plainly than any_of with a side effect.
 cppcheck --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
-  --std=c++20 --quiet --suppress=useStlAlgorithm -I . shell formats split weld prep
+  --std=c++20 --quiet --suppress=useStlAlgorithm -I . shell files formats split weld prep
 echo "static checks passed"

@@ -21,7 +21,7 @@ echo "== The tools alone, as 'cmake -DBUILD_TESTING=OFF' builds them: GoogleTest
 cmake --no-warn-unused-cli -S . -B build/tools-only -DBUILD_TESTING=OFF -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
 cmake --build build/tools-only -j 2 >/dev/null
-ls build/tools-only/skinsplit build/tools-only/skinweld
+ls build/tools-only/skinsplit build/tools-only/skinprep build/tools-only/skinweld
 
 echo "== Packages: the Debian package installed into a scratch root, the manual pages"
 bash scripts/package-test.sh

@@ -1,11 +1,14 @@
 #pragma once
 
-/// The per-texture work of one tool: takes the writable argument text (which it
-/// may overwrite), reports its own progress and failures, and says whether the
-/// texture was converted.
-using TextureProcedure = bool (*)(char* argument);
+#include "files/start_directory.h"
 
-/// Exit statuses of both tools.
+/// The per-texture work of one tool: takes the writable argument text (which it
+/// may overwrite) and the directory the tool started in (for a procedure that
+/// must come back out of a directory it entered), reports its own progress and
+/// failures, and says whether the texture was converted.
+using TextureProcedure = bool (*)(char* argument, const StartDirectory& start);
+
+/// Exit statuses of every tool.
 inline constexpr int kExitAllConverted = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -14,8 +17,3 @@ inline constexpr int kExitUsage = 2;
 /// for every argument in order, each from the directory the tool started in,
 /// then the closing prompt and one character read from standard input.
 int run_driver(int argc, char** argv, const char* usage_line, TextureProcedure procedure);
-
-/// Makes the directory (and drive) the tool started in current again, for a
-/// procedure that must come back out of a directory it entered. False, with
-/// the error number of the failure, when that is not possible.
-bool return_to_start_directory();

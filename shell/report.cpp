@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/errno_guard.h"
+#include "files/errno_guard.h"
 
 namespace {
 
@@ -49,6 +49,10 @@ void print_error(const char* format, ...) {
   va_start(args, format);
   print_formatted(stderr, format, args);
   va_end(args);
+}
+
+void print_error_list(const char* format, std::va_list values) {
+  print_formatted(stderr, format, values);
 }
 
 void print_system_error(const char* message) {

@@ -1,6 +1,8 @@
 #pragma once
 
-// All console output of both tools goes through these three functions. None of
+#include <cstdarg>
+
+// All console output of the tools goes through these functions. None of
 // them changes the error number, and a failed write to the console is ignored.
 
 /// Progress text on standard output, exactly as formatted (no line end added).
@@ -8,6 +10,9 @@
 
 /// A plain failure line on standard error, exactly as formatted.
 [[gnu::format(printf, 1, 2)]] void print_error(const char* format, ...);
+
+/// print_error with its values already gathered.
+void print_error_list(const char* format, std::va_list values);
 
 /// The message, ": " (only when the message is not empty), the text for the
 /// current error number and a line end, written unbuffered to standard error.

@@ -25,6 +25,43 @@ TexturePath split_texture_path(std::string_view argument) {
   return path;
 }
 
+namespace {
+
+TextureFiles name_texture_files(const std::string& base) {
+  TextureFiles files;
+  files.tex = base + ".tex";
+  files.split_image = base + ".tga";
+  files.split_palette = base + ".pal";
+  files.edited_image = std::string(kSplitDirectory) + "/" + files.split_image;
+  files.edited_palette = std::string(kSplitDirectory) + "/" + files.split_palette;
+  files.image_directory = base;
+  files.level_palette = base + ".pal";
+  files.levels = {base + "_h.tga", base + "_m.tga", base + "_l.tga"};
+  return files;
+}
+
+}  // namespace
+
+TextureName read_texture_name(std::string_view argument, NameRule rule) {
+  TextureName name;
+  switch (rule) {
+    case NameRule::split:
+    case NameRule::prep:
+      name.path = split_texture_path(argument);
+      name.base = name.path.name.substr(0, name.path.name.rfind('.'));
+      break;
+    case NameRule::weld:
+      while (!argument.empty() && (argument.back() == '/' || argument.back() == '\\'))
+        argument.remove_suffix(1);
+      if (argument.ends_with(".tex") || argument.ends_with(".TEX")) argument.remove_suffix(4);
+      name.path = split_texture_path(argument);
+      name.base = name.path.name;
+      break;
+  }
+  name.files = name_texture_files(name.base);
+  return name;
+}
+
 bool enter_texture_drive(const TexturePath& path) {
 #ifdef _WIN32
   if (path.drive.empty()) return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,43 @@ struct TexturePath {
 /// Splits an argument into drive, directory and name. A drive is the first
 /// two characters when the second is a colon, on every platform.
 TexturePath split_texture_path(std::string_view argument);
+
+/// The files of one texture, each named as the tool that uses it opens it.
+/// The texture's directory is current when these are used, except where a
+/// name says "in tga/" or "in BASE/": that directory is current then.
+struct TextureFiles {
+  std::string tex;                    ///< "car1.tex"
+  std::string split_image;            ///< "car1.tga", in tga/
+  std::string split_palette;          ///< "car1.pal", in tga/
+  std::string edited_image;           ///< "tga/car1.tga", the image skinprep reads
+  std::string edited_palette;         ///< "tga/car1.pal"
+  std::string image_directory;        ///< "car1", where skinprep writes and skinweld reads
+  std::string level_palette;          ///< "car1.pal", in BASE/
+  std::array<std::string, 3> levels;  ///< "car1_h.tga", "car1_m.tga", "car1_l.tga", in BASE/
+};
+
+/// The directory skinsplit writes into, and skinprep reads the edited image from.
+inline constexpr const char* kSplitDirectory = "tga";
+
+/// Which tool reads the name: each has its own rule for it.
+enum class NameRule { split, prep, weld };
+
+/// A texture as a tool takes it from its argument: where it lies, the base
+/// name that names every file, and those files.
+struct TextureName {
+  TexturePath path;
+  std::string base;
+  TextureFiles files;
+};
+
+/// Reads an argument by a tool's rule. Side by side, for "dir/car1.tex":
+///   skinsplit, skinprep: directory "dir/", base "car1": the name up to its
+///     last dot, whatever follows the dot ("car1" alone has no dot to cut).
+///   skinweld: separators at the end are dropped first (tab completion leaves
+///     one after the image directory), then exactly ".tex" or ".TEX" (".Tex"
+///     names another texture), and the rest is the base: "dir/car1/" and
+///     "dir/car1.tex" both give directory "dir/" and base "car1".
+TextureName read_texture_name(std::string_view argument, NameRule rule);
 
 /// Makes the path's drive and then its directory current. Going on anywhere
 /// else could find another texture of the same name, so a failure is reported

@@ -1,8 +1,5 @@
 #include "split/split_texture.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -10,44 +7,38 @@
 #include <span>
 #include <string>
 
-#ifdef _WIN32
-#include <direct.h>
-#endif
-
-#include "formats/input_file.h"
-#include "formats/output_file.h"
+#include "files/input_file.h"
+#include "files/output_file.h"
 #include "formats/pal.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
 #include "shell/report.h"
+#include "shell/steps.h"
 #include "shell/texture_path.h"
 
 namespace {
-
-constexpr std::size_t kMaxDimension = 256;
-constexpr const char* kOutputDirectory = "tga";
 
 /// The fixed work area: the largest texture accepted is 256 × 256 pixels of up
 /// to four bytes. The high level is kept pixel after pixel in file order.
 struct SplitWorkArea {
   TexPalette palette;
-  std::array<unsigned char, kMaxDimension * kMaxDimension * 4> pixels;
+  std::array<unsigned char, kTexMaxSplitDimension * kTexMaxSplitDimension * 4> pixels;
 };
 SplitWorkArea work;
 
 bool measure_length(std::FILE* file, long& length) {
-  if (std::fseek(file, 0, SEEK_END) != 0) {
-    print_system_error("ERROR! Could not find end of input file! ");
-    return false;
-  }
-  length = std::ftell(file);
-  if (length < 0) {
-    print_system_error("ERROR! Could not determine length of input file! ");
-    return false;
-  }
-  if (std::fseek(file, 0, SEEK_SET) != 0) {
-    print_system_error("ERROR! Could not find start of input file! ");
-    return false;
+  switch (measure_file_length(file, length)) {
+    case LengthResult::end_not_found:
+      print_system_error("ERROR! Could not find end of input file! ");
+      return false;
+    case LengthResult::length_unknown:
+      print_system_error("ERROR! Could not determine length of input file! ");
+      return false;
+    case LengthResult::start_not_found:
+      print_system_error("ERROR! Could not find start of input file! ");
+      return false;
+    case LengthResult::ok:
+      break;
   }
   print_progress("\nProcessing %ld bytes\n", length);
   return true;
@@ -65,7 +56,7 @@ bool read_dimensions(std::FILE* file, long length, TextureFacts& facts) {
       break;
   }
   print_progress("Dimensions of main image = %dx%d\n", facts.x, facts.y);
-  if (facts.x > kMaxDimension || facts.y > kMaxDimension) {
+  if (facts.x > kTexMaxSplitDimension || facts.y > kTexMaxSplitDimension) {
     print_error("ERROR! Image exeeds maximum size!\n");
     return false;
   }
@@ -92,17 +83,7 @@ bool read_subtype(std::FILE* file, TextureFacts& facts) {
 }
 
 bool report_pixel_read(ReadResult result, const char* read_error_message) {
-  switch (result) {
-    case ReadResult::read_error:
-      print_system_error(read_error_message);
-      return false;
-    case ReadResult::end_of_file:
-      print_error("ERROR! Tried to read past end-of-file!\n");
-      return false;
-    case ReadResult::ok:
-      break;
-  }
-  return true;
+  return report_read(result, read_error_message, "ERROR! Tried to read past end-of-file!\n");
 }
 
 bool read_palette_and_pixels(std::FILE* file, TextureFacts& facts) {
@@ -137,8 +118,7 @@ bool read_texture_file(std::FILE* file, TextureFacts& facts) {
 namespace {
 
 /// Reads and checks the TEX file and closes it again before anything is written.
-bool read_texture(const std::string& base, TextureFacts& facts) {
-  const std::string name = base + ".tex";
+bool read_texture(const std::string& name, TextureFacts& facts) {
   print_progress("Opening %s...", name.c_str());
   const InputFile file = open_input(name.c_str());
   if (!file) {
@@ -148,26 +128,15 @@ bool read_texture(const std::string& base, TextureFacts& facts) {
   return read_texture_file(file.get(), facts);
 }
 
-/// Enters "tga", creating it if needed. Writing beside the texture instead
-/// could overwrite unrelated files, so a "tga" that cannot be entered ends it.
+/// Enters "tga", creating it if needed.
 bool enter_output_directory() {
   print_progress("Checking for sub directory creation\n");
-  print_progress("Creating subdirectory %s\n", kOutputDirectory);
-#ifdef _WIN32
-  (void)_mkdir(kOutputDirectory);
-#else
-  (void)mkdir(kOutputDirectory, 0777);  // one that exists already is simply used
-#endif
-  if (chdir(kOutputDirectory) != 0) {
-    print_system_error("ERROR! Could not create subdirectory tga! ");
-    return false;
-  }
-  return true;
+  print_progress("Creating subdirectory %s\n", kSplitDirectory);
+  return create_and_enter_directory(kSplitDirectory, "ERROR! Could not create subdirectory tga! ");
 }
 
-bool save_palette_file(const std::string& base) {
-  const std::string name = base + ".pal";
-  print_progress("Saving palette %s.pal...", base.c_str());
+bool save_palette_file(const std::string& name) {
+  print_progress("Saving palette %s...", name.c_str());
   OutputFile out;
   if (!out.open(name)) {
     print_progress("\ncould not create %s!\n", name.c_str());
@@ -191,8 +160,7 @@ bool save_palette_file(const std::string& base) {
   return true;
 }
 
-bool save_image(const std::string& base, const TextureFacts& facts) {
-  const std::string name = base + ".tga";
+bool save_image(const std::string& name, const TextureFacts& facts) {
   print_progress("Saving image %s...", name.c_str());
   OutputFile out;
   if (!out.open(name)) {
@@ -222,16 +190,16 @@ bool save_image(const std::string& base, const TextureFacts& facts) {
 
 }  // namespace
 
-bool split_texture(char* argument) {
-  const TexturePath path = split_texture_path(argument);
-  if (!enter_texture_directory(path)) return false;
+bool split_texture(char* argument, const StartDirectory& /*start*/) {
+  const TextureName name = read_texture_name(argument, NameRule::split);
+  if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
-  const std::string base = path.name.substr(0, path.name.rfind('.'));
-  std::memcpy(argument, base.c_str(), base.size() + 1);
+  std::memcpy(argument, name.base.c_str(), name.base.size() + 1);
 
   TextureFacts facts;
-  if (!read_texture(base, facts)) return false;
+  if (!read_texture(name.files.tex, facts)) return false;
   if (!enter_output_directory()) return false;
-  if (facts.subtype == TexSubtype::indexed && !save_palette_file(base)) return false;
-  return save_image(base, facts);
+  if (facts.subtype == TexSubtype::indexed && !save_palette_file(name.files.split_palette))
+    return false;
+  return save_image(name.files.split_image, facts);
 }

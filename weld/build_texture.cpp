@@ -3,60 +3,41 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <span>
 #include <string>
-#include <string_view>
 
-#include "formats/input_file.h"
-#include "formats/output_file.h"
-#include "formats/pal.h"
+#include "files/input_file.h"
+#include "files/output_file.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
-#include "shell/driver.h"
 #include "shell/report.h"
+#include "shell/steps.h"
 #include "shell/texture_path.h"
 
 namespace {
-
-constexpr std::size_t kMaxDimension = 512;
 
 /// The fixed work area, sized for the largest texture accepted (512 × 512).
 /// Each level is kept as its pixel bytes in the order they go to the TEX file.
 struct WeldWorkArea {
   TexPalette palette;
-  std::array<unsigned char, kMaxDimension * kMaxDimension> high;
-  std::array<unsigned char, (kMaxDimension / 2) * (kMaxDimension / 2)> medium;
-  std::array<unsigned char, (kMaxDimension / 4) * (kMaxDimension / 4)> low;
+  TexLevels levels;
 };
 WeldWorkArea work;
 
 /// One level of detail as the builder reads it.
 struct LevelImage {
-  const char* suffix;
   const char* open_failure;
   const char* reading_text;
   unsigned divisor;  // of the high size
   std::span<unsigned char> buffer;
 };
 
-/// The texture's place: its directory D, and its base name B, which names
-/// the image directory D + B and every file in it.
-TexturePath resolve_texture_name(std::string_view argument) {
-  // Tab completion and a folder dropped on the program leave a separator at the end.
-  while (!argument.empty() && (argument.back() == '/' || argument.back() == '\\'))
-    argument.remove_suffix(1);
-  // Byte-exact on purpose: ".Tex" names a different texture.
-  if (argument.ends_with(".tex") || argument.ends_with(".TEX")) argument.remove_suffix(4);
-  return split_texture_path(argument);
-}
-
 /// Enters the image directory D + B.
-bool enter_image_directory(const TexturePath& path) {
+bool enter_image_directory(const TexturePath& path, const std::string& image_directory) {
   if (!enter_texture_drive(path)) return false;
-  if (chdir((path.directory + path.name).c_str()) != 0) {
+  if (chdir((path.directory + image_directory).c_str()) != 0) {
     print_system_error("ERROR! Could not change to image directory! ");
     return false;
   }
@@ -66,16 +47,15 @@ bool enter_image_directory(const TexturePath& path) {
 /// Comes back out of the image directory the way it was entered: from where
 /// the tool started, into D. Going up with ".." would follow an image
 /// directory that is a symbolic link to wherever it points.
-bool return_to_texture_directory(const TexturePath& path) {
-  if (!return_to_start_directory()) {
+bool return_to_texture_directory(const TexturePath& path, const StartDirectory& start) {
+  if (!start.go_back()) {
     print_system_error("ERROR! Could not change to texture directory! ");
     return false;
   }
   return enter_texture_directory(path);
 }
 
-bool read_palette_file(const std::string& texture) {
-  const std::string name = texture + ".pal";
+bool read_palette_file(const std::string& name) {
   print_progress("Opening %s...", name.c_str());
   const InputFile file = open_input(name.c_str());
   if (!file) {
@@ -83,31 +63,14 @@ bool read_palette_file(const std::string& texture) {
     print_system_error("ERROR! Could not open palette file! ");
     return false;
   }
-  print_progress("Reading data for palette...");
-  PalHeader header;
-  if (!read_pal_header(file.get(), header)) {
-    print_system_error("\nERROR! Could not read palette header ");
-    return false;
-  }
-  switch (read_pal_entries(file.get(), work.palette)) {
-    case ReadResult::read_error:
-      print_system_error("\nERROR! Could not read palette! ");
-      return false;
-    case ReadResult::end_of_file:
-      print_error("\nERROR! Tried to read past EOF!\n");
-      return false;
-    case ReadResult::ok:
-      break;
-  }
-  print_progress("done!\n");
-  return true;
+  return read_palette_data(file.get(), work.palette);
 }
 
 /// Checks an image's size: at most 512 for the high level (high is null),
 /// exactly the high size divided for the others.
 bool check_level_size(const LevelImage& level, const TgaHeader& image, const TgaHeader* high) {
   if (high == nullptr) {
-    if (image.width > kMaxDimension || image.height > kMaxDimension) {
+    if (image.width > kTexMaxDimension || image.height > kTexMaxDimension) {
       print_error("ERROR! Image exceeds maximum size!\n");
       return false;
     }
@@ -130,9 +93,8 @@ bool check_level_size(const LevelImage& level, const TgaHeader& image, const Tga
 
 /// Reads one level's image into its buffer and its header into image. The
 /// medium and low images are checked against high; the high one has none.
-bool read_level_image(const std::string& texture, const LevelImage& level, const TgaHeader* high,
-                      TgaHeader& image) {
-  const std::string name = texture + level.suffix;
+bool read_level_image(const std::string& name, const std::string& palette_name,
+                      const LevelImage& level, const TgaHeader* high, TgaHeader& image) {
   print_progress("Opening %s...", name.c_str());
   const InputFile file = open_input(name.c_str());
   if (!file) {
@@ -147,60 +109,55 @@ bool read_level_image(const std::string& texture, const LevelImage& level, const
   print_progress("\nDimensions of image = %dx%d\n", image.width, image.height);
   if (!check_level_size(level, image, high)) return false;
   print_progress("%s", level.reading_text);
+  const char* read_error = "\nERROR! Could not read image data! ";
+  const char* cut_short = "\nERROR! Tried to read past end-of-file!\n";
   TgaColourMap colour_map;
-  if (!skip_tga_colour_map(file.get(), image, &colour_map)) {
-    print_system_error("\nERROR! Could not find start of data! ");
+  if (!report_read(read_tga_colour_map(file.get(), image, colour_map), read_error, cut_short))
     return false;
-  }
   const std::span<unsigned char> pixels =
       level.buffer.first(std::size_t{image.width} * image.height);
-  switch (read_tga_indices(file.get(), image, pixels)) {
-    case ReadResult::read_error:
-      print_system_error("\nERROR! Could not read image data! ");
-      return false;
-    case ReadResult::end_of_file:
-      print_error("\nERROR! Tried to read past end-of-file!\n");
-      return false;
-    case ReadResult::ok:
-      break;
-  }
+  if (!report_read(read_tga_indices(file.get(), image, pixels), read_error, cut_short))
+    return false;
   print_progress("done!\n");
   // The palette file wins; a paint program that reordered or pruned the map
-  // would otherwise change the texture's colours without a word.
-  if (tga_colours_differ(colour_map, pixels, work.palette)) {
+  // would otherwise change the texture's colours without a word. Maps of 15
+  // or 16 bits cannot hold the palette's colours exactly, so they are not
+  // compared.
+  const bool comparable = image.colour_map_entry_size == 24 || image.colour_map_entry_size == 32;
+  if (comparable && tga_colours_differ(colour_map, pixels, work.palette)) {
     print_error("WARNING! Colours of %s differ from %s; the palette file's colours are used.\n",
-                name.c_str(), (texture + ".pal").c_str());
+                name.c_str(), palette_name.c_str());
   }
   return true;
 }
 
-bool read_level_images(const std::string& texture, TexHeader& header) {
-  const LevelImage high_level = {"_h.tga", "ERROR! Could not open high LOD image! ",
-                                 "Reading data for high quality image...", 1, work.high};
-  const LevelImage medium_level = {"_m.tga", "ERROR! Could not open medium LOD image! ",
-                                   "Reading data for medium quality image...", 2, work.medium};
-  const LevelImage low_level = {"_l.tga", "ERROR! Could not open low LOD image! ",
-                                "Reading data for low quality image...", 4, work.low};
+bool read_level_images(const TextureFiles& files, TexHeader& header) {
+  const LevelImage high_level = {"ERROR! Could not open high LOD image! ",
+                                 "Reading data for high quality image...", 1, work.levels.high};
+  const LevelImage medium_level = {"ERROR! Could not open medium LOD image! ",
+                                   "Reading data for medium quality image...", 2,
+                                   work.levels.medium};
+  const LevelImage low_level = {"ERROR! Could not open low LOD image! ",
+                                "Reading data for low quality image...", 4, work.levels.low};
+  const std::string& palette = files.level_palette;
   TgaHeader high;
   TgaHeader other;
-  if (!read_level_image(texture, high_level, nullptr, high)) return false;
+  if (!read_level_image(files.levels[0], palette, high_level, nullptr, high)) return false;
   header.x_size = high.width;
   header.y_size = high.height;
-  return read_level_image(texture, medium_level, &high, other) &&
-         read_level_image(texture, low_level, &high, other);
+  return read_level_image(files.levels[1], palette, medium_level, &high, other) &&
+         read_level_image(files.levels[2], palette, low_level, &high, other);
 }
 
 /// Takes bytes 4 to 13 of the TEX file being replaced, or the default tail.
 bool take_header_tail(const std::string& tex_name, TexTail& tail) {
   print_progress("Checking %s...", tex_name.c_str());
-  const InputFile file = open_input(tex_name.c_str());
-  if (!file && errno != ENOENT) {
-    // A file that is there but cannot be read still holds a sub-type and
-    // header bytes that the default tail would lose.
-    print_system_error("\nERROR! Could not open TEX file! ");
-    return false;
-  }
-  if (!file) {
+  InputFile file;
+  bool found = false;
+  // A file that is there but cannot be read still holds a sub-type and
+  // header bytes that the default tail would lose.
+  if (!open_if_present(tex_name, file, found, "\nERROR! Could not open TEX file! ")) return false;
+  if (!found) {
     print_progress("not found.  Creating new TEX file...");
     tail = kTexDefaultTail;
     return true;
@@ -214,14 +171,9 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail) {
     tail = kTexDefaultTail;
     return true;
   }
-  // A true-colour texture has no palette; indices under its header would be garbage.
-  const auto subtype = static_cast<TexSubtype>(tail[0]);
-  if (subtype == TexSubtype::truecolour24 || subtype == TexSubtype::truecolour32) {
-    print_error("\nERROR! %s has true-colour sub-type %d, not replaced!\n", tex_name.c_str(),
-                static_cast<int>(tail[0]));
-    return false;
-  }
-  return true;
+  return check_replaceable(static_cast<TexSubtype>(tail[0]),
+                           "\nERROR! %s has true-colour sub-type %d, not replaced!\n",
+                           tex_name.c_str(), static_cast<int>(tail[0]));
 }
 
 /// Writes the TEX file whole, or leaves the old one exactly as it was.
@@ -244,15 +196,14 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
   }
   print_progress("done!\n");
 
-  const std::size_t x = header.x_size;
-  const std::size_t y = header.y_size;
+  const TexLevelSizes sizes = tex_level_sizes(header.x_size, header.y_size);
   const struct {
     const char* progress;
     std::span<const unsigned char> bytes;
   } levels[] = {
-      {"Saving high LOD...", std::span(work.high).first(x * y)},
-      {"Saving medium LOD...", std::span(work.medium).first((x / 2) * (y / 2))},
-      {"Saving low LOD...", std::span(work.low).first((x / 4) * (y / 4))},
+      {"Saving high LOD...", std::span(work.levels.high).first(sizes.high)},
+      {"Saving medium LOD...", std::span(work.levels.medium).first(sizes.medium)},
+      {"Saving low LOD...", std::span(work.levels.low).first(sizes.low)},
   };
   for (const auto& level : levels) {
     print_progress("%s", level.progress);
@@ -270,15 +221,15 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
 }  // namespace
 
 // The driver hands every tool's procedure the writable argument; this one only reads it.
-bool build_texture(char* argument) {  // NOLINT(readability-non-const-parameter)
-  const TexturePath path = resolve_texture_name(argument);
-  const std::string& texture = path.name;
-  const std::string tex_name = texture + ".tex";
+bool build_texture(char* argument,  // NOLINT(readability-non-const-parameter)
+                   const StartDirectory& start) {
+  const TextureName name = read_texture_name(argument, NameRule::weld);
+  const TextureFiles& files = name.files;
 
-  if (!enter_image_directory(path)) return false;
+  if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;
-  if (!read_palette_file(texture) || !read_level_images(texture, header)) return false;
+  if (!read_palette_file(files.level_palette) || !read_level_images(files, header)) return false;
   // The TEX file lies beside the image directory.
-  if (!return_to_texture_directory(path)) return false;
-  return take_header_tail(tex_name, header.tail) && write_texture(tex_name, header);
+  if (!return_to_texture_directory(name.path, start)) return false;
+  return take_header_tail(files.tex, header.tail) && write_texture(files.tex, header);
 }

@@ -133,36 +133,24 @@ void check_weld_prefixes(Bytes WeldInputs::*cut, const fs::path& name) {
   }
 }
 
-struct PrepInputs {
-  Bytes image, pal, tex;
-};
-
-/// Cuts skinprep's image at every length and its palette file at every
-/// fourth (the palette reader is skinweld's, which the loop above cuts at
-/// every length); a complete palette file needs its 1048 bytes, an image
-/// every byte.
-void check_prep_prefixes(Bytes PrepInputs::*cut) {
+/// Cuts skinprep's image at every length, beside a palette file and a
+/// texture; the palette file is read by the step skinweld's loop above cuts.
+void check_prep_prefixes() {
   TempDir dir;
-  const TexPalette palette = sample_palette();
-  const PrepInputs whole = {
-      make_tga_colours(4, 4, colours_of_level(sample_level(4, 4, 1)), 32, {10, 0x20, "id", false}),
-      make_pal(palette), make_tex(TexSubtype::indexed, 4, 4)};
-  const Bytes& input = whole.*cut;
-  for (std::size_t length = 0; length <= input.size(); ++length) {
-    const bool near_end = length + 2 >= 1048 && length <= 1049;
-    const bool sampled = cut == &PrepInputs::pal && length % 4 != 0 && length > 30 && !near_end;
-    if (sampled || !tried(length, input.size(), {18, 24, 1048})) continue;
+  const Bytes image =
+      make_tga_colours(4, 4, colours_of_level(sample_level(4, 4, 1)), 32, {10, 0x20, "id", false});
+  fs::create_directories(dir / "tga");
+  write_file(dir / "tga" / "t.pal", make_pal(sample_palette()));
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  for (std::size_t length = 0; length <= image.size(); ++length) {
+    if (!tried(length, image.size(), {18, 24})) continue;
     SCOPED_TRACE(length);
-    PrepInputs in = whole;
-    in.*cut = Bytes(input.begin(), input.begin() + static_cast<long>(length));
     fs::remove_all(dir / "t");
-    fs::create_directories(dir / "tga");
-    write_file(dir / "tga" / "t.tga", in.image);
-    write_file(dir / "tga" / "t.pal", in.pal);
-    write_file(dir / "t.tex", in.tex);
+    write_file(dir / "tga" / "t.tga",
+               Bytes(image.begin(), image.begin() + static_cast<long>(length)));
     const RunResult r = run_tool(kSkinprep, {"t"}, dir.path());
     ASSERT_TRUE(ended_cleanly(r, dir.path()));
-    if (length == input.size() || (cut == &PrepInputs::pal && length >= 1048)) {
+    if (length == image.size()) {
       ASSERT_EQ(r.exit_code, 0) << r.err;
       ASSERT_EQ(read_file(dir / "t" / "t_h.tga").size(), 786u + 16);
     } else {
@@ -176,10 +164,7 @@ void check_prep_prefixes(Bytes PrepInputs::*cut) {
 }  // namespace
 
 TEST(Truncation, EveryPrefixOfTheImageToPrepare) {
-  check_prep_prefixes(&PrepInputs::image);
-}
-TEST(Truncation, EveryPrefixOfThePaletteFileToPrepare) {
-  check_prep_prefixes(&PrepInputs::pal);
+  check_prep_prefixes();
 }
 TEST(Truncation, EveryPrefixOfAnIndexedTexture) {
   check_split_prefixes(TexSubtype::indexed);

@@ -79,11 +79,6 @@ Bytes remapped_image(const Bytes& tex, bool pruned, const TgaOptions& options) {
   return image;
 }
 
-std::size_t entries_in(const fs::path& dir) {
-  return static_cast<std::size_t>(
-      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-}
-
 }  // namespace
 
 TEST(Skinprep, NothingEditedNothingChangedThroughEveryWayOfSavingTheImage) {
@@ -257,24 +252,6 @@ TEST(Skinprep, EveryImageFormGivesThePaletteMadeFromItsColours) {
               (Bytes{0, 0, 1, 1, 2, 2, 0, 0, 2, 1, 1, 1, 2, 2, 0, 0,
                      1, 1, 2, 2, 0, 0, 2, 2, 1, 1, 2, 2, 0, 0, 2, 2}));
   }
-}
-
-TEST(Skinprep, LowerLevelsAverageByAlphaSoTransparencyDoesNotDarken) {
-  TempDir dir;
-  fs::create_directory(dir / "tga");
-  const TgaColour red = {255, 0, 0, 255}, clear = {0, 0, 0, 0};
-  const TgaColour half_red = {255, 0, 0, 128}, half_dark = {128, 0, 0, 128};
-  // Medium blocks: red over clear (mixed), half red, half dark red, red.
-  std::vector<TgaColour> picture = {red,       red,       half_red, half_red, half_dark, half_dark,
-                                    red,       red,       clear,    clear,    half_red,  half_red,
-                                    half_dark, half_dark, red,      red};
-  picture.resize(32, clear);
-  write_file(dir / "tga" / "t.tga", make_tga_colours(8, 4, picture, 32, {2, 0, "", false}));
-  ASSERT_EQ(run(kSkinprep, dir, {"t"}).exit_code, 0);
-  const Bytes medium = read_file(dir / "t" / "t_m.tga");
-  // Entries by first appearance: red 0, half red 1, half dark 2, clear 3. The
-  // mixed block averages to red at half alpha: half red, not half dark.
-  EXPECT_EQ(Bytes(medium.end() - 8, medium.end()), (Bytes{1, 1, 2, 0, 3, 3, 3, 3}));
 }
 
 TEST(Skinprep, ATextureThatCannotServeIsLeftAsideWithAWord) {

@@ -72,11 +72,6 @@ std::string transcript_indexed(const std::string& base, std::size_t length, unsi
          base + ".tga...writing header...writing palette...writing data...done!\n";
 }
 
-std::size_t entries_in(const fs::path& dir) {
-  return static_cast<std::size_t>(
-      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-}
-
 }  // namespace
 
 TEST(Skinsplit, EverySubtypeGivesExactlyTheExpectedFiles) {

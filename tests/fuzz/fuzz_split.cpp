@@ -3,13 +3,13 @@
 
 #include "fuzz_workdir.h"
 #include "split/split_texture.h"
-#include "support/samples.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   enter_fuzz_workdir();
   write_file("t.tex", Bytes(data, data + size));
   std::string argument = "t.tex";
-  split_texture(argument.data());
+  const StartDirectory start;
+  split_texture(argument.data(), start);
   enter_fuzz_workdir();
   return 0;
 }

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TgaColourMap map;
   // The builder reads nothing larger than 512 × 512.
   if (read_tga_header(in, header) && header.width <= 512 && header.height <= 512 &&
-      skip_tga_colour_map(in, header, &map)) {
+      read_tga_colour_map(in, header, map) == ReadResult::ok) {
     const std::span<unsigned char> pixels =
         std::span(level).first(std::size_t{header.width} * header.height);
     if (read_tga_indices(in, header, pixels) == ReadResult::ok) {
@@ -24,14 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::rewind(in);
   static std::array<unsigned char, 512 * 512 * 4> stored;
-  TgaColourTable table;
   const unsigned pixel_bytes = read_tga_header(in, header) ? tga_colour_pixel_bytes(header) : 0;
   if (pixel_bytes > 0 && header.width <= 512 && header.height <= 512 &&
-      read_tga_colour_table(in, header, table) == ReadResult::ok &&
+      read_tga_colour_map(in, header, map) == ReadResult::ok &&
       read_tga_pixel_bytes(in, header, stored, pixel_bytes) == ReadResult::ok) {
     unsigned sum = 0;
     for (std::size_t k = 0; k < std::size_t{header.width} * header.height; ++k)
-      sum += tga_pixel_colour(&stored[k * pixel_bytes], header, table)[3];
+      sum += tga_pixel_colour(&stored[k * pixel_bytes], header, map)[3];
     if (sum == 1) std::rewind(in);  // keeps the decoding from being optimised away
   }
   std::fclose(in);

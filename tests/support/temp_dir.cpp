@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -24,4 +25,9 @@ TempDir::~TempDir() {
                                    std::filesystem::perm_options::add, ignored);
   }
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::size_t entries_in(const std::filesystem::path& dir) {
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir),
+                                                std::filesystem::directory_iterator()));
 }

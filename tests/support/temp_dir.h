@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 
 /// A fresh directory under the system's temporary directory, removed with
@@ -18,3 +19,6 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+/// How many files and directories dir holds (not counting what is in those).
+std::size_t entries_in(const std::filesystem::path& dir);

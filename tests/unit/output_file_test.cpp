@@ -5,18 +5,13 @@
 #include <cstring>
 #include <filesystem>
 
-#include "formats/output_file.h"
+#include "files/output_file.h"
 #include "support/samples.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::size_t entries_in(const fs::path& dir) {
-  return static_cast<std::size_t>(
-      std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-}
 
 void put(OutputFile& out, const char* text) {
   std::fputs(text, out.stream());

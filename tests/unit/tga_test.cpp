@@ -33,7 +33,9 @@ struct Decoded {
 Decoded decode(const Bytes& file) {
   Decoded d;
   std::FILE* in = stream_with(file);
-  if (read_tga_header(in, d.header) && skip_tga_colour_map(in, d.header)) {
+  TgaColourMap map;
+  if (read_tga_header(in, d.header)) d.result = read_tga_colour_map(in, d.header, map);
+  if (d.result == ReadResult::ok) {
     d.pixels.assign(std::size_t{d.header.width} * d.header.height, 0);
     d.result = read_tga_indices(in, d.header, d.pixels);
     d.end_position = std::ftell(in);
@@ -208,7 +210,7 @@ TEST(Tga, ColourMapIsKeptForTheIndicesPixelsCanReach) {
   TgaHeader header;
   TgaColourMap map;
   ASSERT_TRUE(read_tga_header(in, header));
-  ASSERT_TRUE(skip_tga_colour_map(in, header, &map));
+  ASSERT_EQ(read_tga_colour_map(in, header, map), ReadResult::ok);
   Bytes pixels(2);
   ASSERT_EQ(read_tga_indices(in, header, pixels), ReadResult::ok);
   std::fclose(in);
@@ -218,12 +220,11 @@ TEST(Tga, ColourMapIsKeptForTheIndicesPixelsCanReach) {
   EXPECT_FALSE(tga_colours_differ(map, pixels, palette));  // 7 lies outside the map
   EXPECT_TRUE(tga_colours_differ(map, Bytes{255}, palette));
 
-  // A map cut short is compared as far as it goes; the pixels then meet the end.
+  // A map cut short keeps what it holds and meets the end.
   const Bytes cut(file.begin(), file.begin() + 18 + 6);
   in = stream_with(cut);
   ASSERT_TRUE(read_tga_header(in, header));
-  ASSERT_TRUE(skip_tga_colour_map(in, header, &map));
-  EXPECT_EQ(read_tga_indices(in, header, pixels), ReadResult::end_of_file);
+  EXPECT_EQ(read_tga_colour_map(in, header, map), ReadResult::end_of_file);
   std::fclose(in);
   EXPECT_TRUE(map.present[254]);
   EXPECT_FALSE(map.present[255]);
@@ -238,10 +239,48 @@ TEST(Tga, OnlyIndicesInUseCountAsDifferentColours) {
   TgaHeader header;
   TgaColourMap map;
   ASSERT_TRUE(read_tga_header(in, header));
-  ASSERT_TRUE(skip_tga_colour_map(in, header, &map));
+  ASSERT_EQ(read_tga_colour_map(in, header, map), ReadResult::ok);
   std::fclose(in);
   EXPECT_TRUE(tga_colours_differ(map, Bytes{3, 4, 5}, palette));
   EXPECT_TRUE(tga_colours_differ(map, Bytes{4}, palette));
   EXPECT_FALSE(tga_colours_differ(map, Bytes{5, 6, 200}, palette));
   EXPECT_EQ(same.pixels, (Bytes{3, 4, 5}));
+}
+
+TEST(Tga, EveryColourModeDecodesToItsColour) {
+  // One pixel each, bytes written out by hand: 16-bit 0x7E01 is red 31, green
+  // 16, blue 1 (widened to 255, 132, 8); the top bit is no alpha.
+  const struct {
+    const char* name;
+    Bytes file;
+    TgaColour colour;
+  } rows[] = {
+      {"16-bit",
+       {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 16, 0, 0x01, 0x7E},
+       {255, 132, 8, 255}},
+      {"15-bit, top bit set",
+       {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 15, 0, 0x01, 0xFE},
+       {255, 132, 8, 255}},
+      {"grey", {0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 8, 0, 0x5A}, {90, 90, 90, 255}},
+      {"32-bit map",
+       {0, 1, 1, 0, 0, 2, 0, 32, 0, 0, 0, 0, 1, 0, 1, 0, 8, 0, 9, 9, 9, 9, 1, 2, 3, 4, 1},
+       {3, 2, 1, 4}},
+      {"16-bit map",
+       {0, 1, 1, 0, 0, 1, 0, 16, 0, 0, 0, 0, 1, 0, 1, 0, 8, 0, 0x01, 0x7E, 0},
+       {255, 132, 8, 255}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::FILE* in = stream_with(row.file);
+    TgaHeader header;
+    TgaColourMap map;
+    std::array<unsigned char, 4> pixel{};
+    ASSERT_TRUE(read_tga_header(in, header));
+    const unsigned bytes = tga_colour_pixel_bytes(header);
+    ASSERT_EQ(read_tga_colour_map(in, header, map), ReadResult::ok);
+    ASSERT_EQ(read_tga_pixel_bytes(in, header, pixel, bytes), ReadResult::ok);
+    EXPECT_EQ(std::fgetc(in), EOF);  // every byte of the pixel read
+    std::fclose(in);
+    EXPECT_EQ(tga_pixel_colour(pixel.data(), header, map), row.colour);
+  }
 }

@@ -1,4 +1,4 @@
-#include "formats/output_file.h"
+#include "files/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "shell/errno_guard.h"
+#include "files/errno_guard.h"
 
 namespace {
 

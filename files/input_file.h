@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "formats/stream_buffer.h"
+#include "files/stream_buffer.h"
 
 /// Closes an input file and gives back the read buffer it borrowed, if any.
 class InputFileCloser {
@@ -27,4 +27,17 @@ inline InputFile open_input(const char* path) {
   std::FILE* stream = std::fopen(path, "rb");
   if (stream == nullptr) return {};
   return {stream, InputFileCloser(borrow_input_buffer(stream))};
+}
+
+/// Which step of measuring a file failed, as the splitter reports each.
+enum class LengthResult { ok, end_not_found, length_unknown, start_not_found };
+
+/// The length of an open file: the position after seeking to its end. The
+/// stream is put back at the start.
+inline LengthResult measure_file_length(std::FILE* stream, long& length) {
+  if (std::fseek(stream, 0, SEEK_END) != 0) return LengthResult::end_not_found;
+  length = std::ftell(stream);
+  if (length < 0) return LengthResult::length_unknown;
+  if (std::fseek(stream, 0, SEEK_SET) != 0) return LengthResult::start_not_found;
+  return LengthResult::ok;
 }

@@ -1,4 +1,4 @@
-#include "formats/stream_buffer.h"
+#include "files/stream_buffer.h"
 
 #include <array>
 

@@ -1,0 +1,164 @@
+#include "prep/read_inputs.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "files/input_file.h"
+#include "shell/report.h"
+#include "shell/steps.h"
+
+namespace {
+
+/// Whether the image has an alpha channel of its own: 32-bit pixels or map
+/// entries, some below 255. All of them 0 is a program that left the byte unused.
+bool has_real_alpha(const ImageFile& image, std::span<const TgaColour> colours) {
+  const bool deep =
+      image.indexed ? image.header.colour_map_entry_size == 32 : image.header.pixel_depth == 32;
+  if (!deep) return false;
+  const bool below_opaque =
+      std::any_of(colours.begin(), colours.end(), [](const TgaColour& c) { return c[3] != 255; });
+  const bool all_clear =
+      std::all_of(colours.begin(), colours.end(), [](const TgaColour& c) { return c[3] == 0; });
+  return below_opaque && !all_clear;
+}
+
+/// Turns the stored pixels into colours; an index that the colour map does
+/// not hold is refused, since no colour can be made up for it.
+bool decode_colours(const ImageFile& image, unsigned pixel_bytes, InputArea& area,
+                    EditedImage& edited) {
+  const std::size_t count = std::size_t{image.header.width} * image.header.height;
+  for (std::size_t k = 0; k < count; ++k) {
+    const unsigned char* pixel = &area.stored[k * pixel_bytes];
+    if (image.indexed && !image.map.present[pixel[0]]) {
+      print_error("\nERROR! A pixel has index %d, which the image's colour map does not hold!\n",
+                  pixel[0]);
+      return false;
+    }
+    area.colours[k] = tga_pixel_colour(pixel, image.header, image.map);
+  }
+  edited.colours = std::span(area.colours).first(count);
+  edited.indices = image.indexed ? std::span<const unsigned char>(area.stored).first(count)
+                                 : std::span<const unsigned char>();
+  edited.map = image.indexed ? &image.map : nullptr;
+  edited.has_alpha = has_real_alpha(image, edited.colours);
+  return true;
+}
+
+/// Reads the TEX file's header and, when it can serve, its palette and three
+/// levels. Returns false only for a refusal.
+bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& area,
+                         Reference& ref) {
+  long length = 0;
+  if (measure_file_length(file, length) != LengthResult::ok) {
+    print_system_error("\nERROR! Could not read TEX file! ");
+    return false;
+  }
+  std::uint16_t x = 0;
+  std::uint16_t y = 0;
+  const bool has_header = read_tex_dimensions(file, x, y) == TexDimensionsResult::ok;
+  const std::optional<TexSubtype> subtype = has_header ? read_tex_subtype(file) : std::nullopt;
+  if (!subtype) {
+    ref.left_aside = "cut short";
+    return true;
+  }
+  const int number = static_cast<int>(*subtype);
+  if (!check_replaceable(
+          *subtype,
+          "\nERROR! Texture has true-colour sub-type %d, which skinweld does not replace!\n",
+          number))
+    return false;
+  if (*subtype != TexSubtype::indexed && *subtype != TexSubtype::indexed_expanded) {
+    ref.left_aside = "sub-type " + std::to_string(number);
+    return true;
+  }
+  if (x != edited.width || y != edited.height) {
+    ref.left_aside = "another size, " + std::to_string(x) + "x" + std::to_string(y);
+    return true;
+  }
+  if (static_cast<std::uint64_t>(length) < tex_written_length(x, y)) {
+    ref.left_aside = "cut short";
+    return true;
+  }
+  switch (read_tex_levels(file, x, y, area.texture_palette, area.texture_levels)) {
+    case ReadResult::read_error:
+      print_system_error("\nERROR! Could not read TEX file! ");
+      return false;
+    case ReadResult::end_of_file:  // it shrank while it was read
+      ref.left_aside = "cut short";
+      return true;
+    case ReadResult::ok:
+      break;
+  }
+  ref.usable = true;
+  ref.subtype = *subtype;
+  return true;
+}
+
+}  // namespace
+
+bool read_edited_image(const std::string& name, InputArea& area, ImageFile& image,
+                       EditedImage& edited) {
+  print_progress("Opening %s...", name.c_str());
+  const InputFile file = open_input(name.c_str());
+  if (!file) {
+    print_system_error("\nERROR! Could not open image! ");
+    return false;
+  }
+  if (!read_tga_header(file.get(), image.header)) {
+    print_system_error("\nERROR! Could not read tga header ");
+    return false;
+  }
+  const TgaHeader& h = image.header;
+  print_progress("\nDimensions of image = %dx%d\n", h.width, h.height);
+  if (h.width > kTexMaxDimension || h.height > kTexMaxDimension) {
+    print_error("ERROR! Image exceeds maximum size!\n");
+    return false;
+  }
+  const unsigned pixel_bytes = tga_colour_pixel_bytes(h);
+  if (pixel_bytes == 0) {
+    print_error(
+        "ERROR! Image of type %d with %d bits per pixel is not a TGA image skinprep takes!\n",
+        h.image_type, h.pixel_depth);
+    return false;
+  }
+  image.indexed = h.image_type == kTgaColourMapped || h.image_type == kTgaColourMappedRle;
+  print_progress("Reading data for image...");
+  const char* read_error = "\nERROR! Could not read image data! ";
+  const char* cut_short = "\nERROR! Tried to read past end-of-file!\n";
+  if (!report_read(read_tga_colour_map(file.get(), h, image.map), read_error, cut_short) ||
+      !report_read(read_tga_pixel_bytes(file.get(), h, area.stored, pixel_bytes), read_error,
+                   cut_short) ||
+      !decode_colours(image, pixel_bytes, area, edited))
+    return false;
+  edited.width = h.width;
+  edited.height = h.height;
+  print_progress("done!\n");
+  return true;
+}
+
+bool read_reference(const std::string& name, const EditedImage& edited, InputArea& area,
+                    Reference& ref) {
+  print_progress("Checking %s...", name.c_str());
+  InputFile file;
+  if (!open_if_present(name, file, ref.found, "\nERROR! Could not open TEX file! ")) return false;
+  if (!ref.found) {
+    print_progress("not found.\n");
+    return true;
+  }
+  if (!read_texture_levels(file.get(), edited, area, ref)) return false;
+  print_progress(ref.usable ? "done!\n" : "%s, not used.\n", ref.left_aside.c_str());
+  return true;
+}
+
+bool read_palette_file(const std::string& name, bool& found, TexPalette& palette) {
+  print_progress("Opening %s...", name.c_str());
+  InputFile file;
+  if (!open_if_present(name, file, found, "\nERROR! Could not open palette file! ")) return false;
+  if (!found) {
+    print_progress("not found.\n");
+    return true;
+  }
+  return read_palette_data(file.get(), palette);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "formats/tex.h"
+#include "formats/tga.h"
+#include "prep/colour_match.h"
+
+// What skinprep reads: the edited image, the texture it replaces (if any can
+// serve) and the palette file beside the image (if there is one).
+
+/// The fixed storage the inputs are read into, sized for a 512 × 512 image:
+/// its stored pixel bytes, every pixel's colour, and the texture's palette
+/// and levels, each in the TEX file's pixel order.
+struct InputArea {
+  std::array<unsigned char, kTexMaxPixels * 4> stored;
+  std::array<TgaColour, kTexMaxPixels> colours;
+  TexPalette texture_palette;
+  TexLevels texture_levels;
+};
+
+/// The edited image as read.
+struct ImageFile {
+  TgaHeader header;
+  TgaColourMap map;
+  bool indexed = false;  ///< 8-bit colour-mapped: its indices may be taken as they are
+};
+
+/// What the texture being replaced can give, and if nothing, why.
+struct Reference {
+  bool found = false;  ///< there is a TEX file of that name
+  bool usable = false;
+  TexSubtype subtype = TexSubtype::indexed;
+  std::string left_aside;  ///< why a texture that exists is not used
+};
+
+/// Reads the edited image into area (the pixels) and image (header and map);
+/// edited then shows its colours in the TEX file's pixel order.
+bool read_edited_image(const std::string& name, InputArea& area, ImageFile& image,
+                       EditedImage& edited);
+
+/// Reads the texture, when there is one of the image's size that can serve,
+/// into area. False only for a refusal; a texture that cannot serve is left
+/// aside with its reason.
+bool read_reference(const std::string& name, const EditedImage& edited, InputArea& area,
+                    Reference& ref);
+
+/// Reads the palette file beside the edited image, when there is one.
+bool read_palette_file(const std::string& name, bool& found, TexPalette& palette);

@@ -1,0 +1,97 @@
+#include "prep/summary.h"
+
+#include <array>
+#include <string>
+
+#include "shell/report.h"
+
+namespace {
+
+/// Below this quality (libimagequant's 0 to 100) a reduction of the colours
+/// is worth a warning: from about here a user sees banding and noise.
+constexpr int kPoorQuality = 70;
+
+/// "17, 20-23, 200": the entries new colours took, runs shortened.
+std::string list_entries(const std::array<bool, 256>& taken) {
+  std::string text;
+  for (unsigned n = 0; n < 256; ++n) {
+    if (!taken[n]) continue;
+    unsigned last = n;
+    while (last + 1 < 256 && taken[last + 1])
+      ++last;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(n);
+    if (last > n) {
+      text += '-';
+      text += std::to_string(last);
+    }
+    n = last;
+  }
+  return text;
+}
+
+void print_reference(const TextureFiles& files, const Reference& ref) {
+  if (ref.usable) {
+    print_progress("Reference: %s, sub-type %d\n", files.tex.c_str(),
+                   static_cast<int>(ref.subtype));
+  } else if (ref.found) {
+    print_progress("Reference: none (%s not used: %s)\n", files.tex.c_str(),
+                   ref.left_aside.c_str());
+  } else {
+    print_progress("Reference: none (no %s)\n", files.tex.c_str());
+  }
+}
+
+void print_palette_source(const TextureFiles& files, PaletteSource source) {
+  switch (source) {
+    case PaletteSource::palette_file:
+      print_progress("Palette: from %s\n", files.edited_palette.c_str());
+      break;
+    case PaletteSource::texture:
+      print_progress("Palette: from %s\n", files.tex.c_str());
+      break;
+    case PaletteSource::image:
+      print_progress("Palette: made from the image (no palette file and no texture)\n");
+      break;
+  }
+}
+
+void print_high_level(const MatchCounts& counts) {
+  if (counts.reduced) {
+    const Reduction& r = counts.reduction;
+    print_progress(
+        "High level: %lu colours, %lu of them new, more than the %lu free entries hold: "
+        "palette made anew by libimagequant, %lu entries kept their place; %lu pixels "
+        "have exactly their colour, %lu dithered; mean square error %.2f, quality %d "
+        "of 100",
+        r.image_colours, counts.fresh_colours, counts.free_entries, r.kept_places, r.exact_pixels,
+        r.dithered_pixels, r.mean_square_error, r.quality);
+    return;
+  }
+  print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,
+                 counts.matched);
+  if (counts.fresh_colours == 0) {
+    print_progress("no new colour");
+  } else {
+    print_progress("%lu took %lu new colours (entries %s)", counts.fresh_pixels,
+                   counts.fresh_colours, list_entries(counts.entries_taken).c_str());
+  }
+}
+
+}  // namespace
+
+void print_summary(const TextureFiles& files, PaletteSource source, const Reference& ref,
+                   const MatchCounts& counts) {
+  print_reference(files, ref);
+  print_palette_source(files, source);
+  print_high_level(counts);
+  print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.medium_reused,
+                 counts.medium_made);
+  print_progress("Low level: %lu pixels reused, %lu made\n", counts.low_reused, counts.low_made);
+  if (counts.reduced && counts.reduction.quality < kPoorQuality) {
+    print_error(
+        "WARNING! The colours of %s were reduced with quality %d of 100; the "
+        "texture will look visibly different from the image.\n",
+        files.edited_image.c_str(), counts.reduction.quality);
+  }
+}
