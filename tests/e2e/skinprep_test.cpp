@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <set>
 #include <string>
 
 #include "support/samples.h"
@@ -147,69 +146,6 @@ TEST(Skinprep, ARecolouredPaletteFileRecoloursAnImageLeftAsItWasSplit) {
   EXPECT_EQ(Bytes(welded.begin() + kPixels, welded.end()),
             Bytes(original.begin() + kPixels, original.end()));
   EXPECT_EQ(welded[14 + 2], 255 - original[14 + 2]);
-}
-
-TEST(Skinprep, AnEditGetsExactlyItsColourAndTheRestKeepsItsIndices) {
-  TempDir dir;
-  Bytes original = make_tex(TexSubtype::indexed, 32, 16);
-  for (std::size_t n = 0; n < 256; ++n)
-    original[14 + 4 * n + 3] = 255;  // opaque, as most skins are
-  write_file(dir / "t.tex", original);
-  ASSERT_EQ(run(kSkinsplit, dir, {"t"}).exit_code, 0);
-  // A rectangle in a colour the palette lacks, on 4 × 4 block boundaries.
-  const TgaColour paint = {1, 2, 3, 255};
-  std::vector<TgaColour> colours = high_colours(original, false);
-  const auto in_rectangle = [](std::size_t k) {
-    return k % 32 >= 8 && k % 32 < 16 && k / 32 >= 4 && k / 32 < 12;
-  };
-  for (std::size_t k = 0; k < colours.size(); ++k) {
-    if (in_rectangle(k)) colours[k] = paint;
-  }
-  write_file(dir / "tga" / "t.tga", make_tga_colours(32, 16, colours, 24, {2, 0, "", false}));
-  const RunResult r = run(kSkinprep, dir, {"t"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  ASSERT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
-  const Bytes welded = read_file(dir / "t.tex");
-
-  // The entry the colour takes is the lowest one no kept pixel holds.
-  std::set<unsigned char> held;
-  for (std::size_t k = 0; k < 512; ++k) {
-    if (!in_rectangle(k)) held.insert(original[kPixels + k]);
-  }
-  for (std::size_t m = 0; m < 128; ++m) {
-    if (!in_rectangle((m / 16) * 64 + (m % 16) * 2)) held.insert(original[kPixels + 512 + m]);
-  }
-  for (std::size_t l = 0; l < 32; ++l) {
-    if (!in_rectangle((l / 8) * 128 + (l % 8) * 4)) held.insert(original[kPixels + 640 + l]);
-  }
-  unsigned char entry = 0;
-  while (held.count(entry) != 0)
-    ++entry;
-  EXPECT_EQ(shown_colour(welded, entry), paint);
-  for (std::size_t k = 0; k < 512; ++k)
-    ASSERT_EQ(welded[kPixels + k], in_rectangle(k) ? entry : original[kPixels + k]) << k;
-  for (std::size_t m = 0; m < 128; ++m) {
-    const bool painted = in_rectangle((m / 16) * 64 + (m % 16) * 2);
-    ASSERT_EQ(welded[kPixels + 512 + m], painted ? entry : original[kPixels + 512 + m]) << m;
-  }
-  for (std::size_t l = 0; l < 32; ++l) {
-    const bool painted = in_rectangle((l / 8) * 128 + (l % 8) * 4);
-    ASSERT_EQ(welded[kPixels + 640 + l], painted ? entry : original[kPixels + 640 + l]) << l;
-  }
-  // Every other entry keeps its colour.
-  for (std::size_t n = 0; n < 256; ++n) {
-    if (n != entry) {
-      EXPECT_EQ(shown_colour(welded, n), shown_colour(original, n)) << n;
-    }
-  }
-  EXPECT_NE(
-      r.out.find(
-          "High level: 448 pixels kept their index, 0 matched by colour, 64 took 1 new "
-          "colours (entries " +
-          std::to_string(entry) +
-          ")\nMedium level: 112 pixels reused, 16 made\nLow level: 28 pixels reused, 4 made\n"),
-      std::string::npos)
-      << r.out;
 }
 
 TEST(Skinprep, EveryImageFormGivesThePaletteMadeFromItsColours) {
