@@ -12,10 +12,12 @@
 
 #include <array>
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
 #include "files/errno_guard.h"
+#include "files/input_file.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ namespace {
 // files being written are listed here, where the handler of an interrupt can
 // find them: it removes them and ends the process as the interrupt would have.
 // Only the handler and code that has interrupts held off touch the list.
-constexpr std::size_t kMaxPending = 4;
+constexpr std::size_t kMaxPending = 8;
 const char* volatile pending_names[kMaxPending] = {};
 
 #ifdef _WIN32
@@ -224,6 +226,63 @@ bool inspect_target(const std::string& target, struct stat& existing, bool& exis
   return true;
 }
 
+/// Whether two files hold the same bytes. A file that cannot be read counts
+/// as different: what it holds is then kept rather than lost.
+bool same_content(const std::string& first, const std::string& second) {
+  ErrnoGuard keep_errno;
+  const InputFile a = open_input(first.c_str());
+  const InputFile b = open_input(second.c_str());
+  if (!a || !b) return false;
+  std::array<char, 4096> block_a{};
+  std::array<char, 4096> block_b{};
+  for (;;) {
+    const std::size_t got_a = std::fread(block_a.data(), 1, block_a.size(), a.get());
+    const std::size_t got_b = std::fread(block_b.data(), 1, block_b.size(), b.get());
+    if (got_a != got_b || std::ferror(a.get()) != 0 || std::ferror(b.get()) != 0 ||
+        !std::equal(block_a.begin(), block_a.begin() + static_cast<long>(got_a), block_b.begin()))
+      return false;
+    if (got_a < block_a.size()) return true;
+  }
+}
+
+/// Whether a file, link or directory of that name exists.
+bool name_is_taken(const std::string& name) {
+  ErrnoGuard keep_errno;
+  struct stat status {};
+#ifdef _WIN32
+  return stat(name.c_str(), &status) == 0 || errno != ENOENT;
+#else
+  return lstat(name.c_str(), &status) == 0 || errno != ENOENT;
+#endif
+}
+
+/// Gives the file existing a second name; fails with EEXIST if that is taken.
+bool link_file(const std::string& existing, const std::string& name) {
+#ifdef _WIN32
+  if (CreateHardLinkA(name.c_str(), existing.c_str(), nullptr) != 0) return true;
+  errno = GetLastError() == ERROR_ALREADY_EXISTS ? EEXIST : EXDEV;
+  return false;
+#else
+  return link(existing.c_str(), name.c_str()) == 0;
+#endif
+}
+
+/// Copies a file whole to a new name, or leaves nothing under it.
+bool copy_file(const std::string& from, const std::string& to) {
+  const InputFile in = open_input(from.c_str());
+  if (!in) return false;
+  OutputFile out;
+  if (!out.open(to)) return false;
+  std::array<char, 4096> block{};
+  for (;;) {
+    const std::size_t got = std::fread(block.data(), 1, block.size(), in.get());
+    if (std::ferror(in.get()) != 0) return false;
+    if (got > 0 && std::fwrite(block.data(), 1, got, out.stream()) != got) return false;
+    if (got < block.size()) break;
+  }
+  return out.commit();
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -269,7 +328,8 @@ bool OutputFile::open(const std::string& target) {
   return true;
 }
 
-bool OutputFile::commit() {
+bool OutputFile::finish() {
+  if (stream_ == nullptr) return !temporary_.empty();
   const int caller_errno = errno;
   const bool flushed = std::fflush(stream_) == 0;
   const int flush_errno = errno;
@@ -280,6 +340,36 @@ bool OutputFile::commit() {
     discard();
     return false;
   }
+  errno = caller_errno;
+  return true;
+}
+
+bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>& name_for,
+                                     std::string& kept) {
+  kept.clear();
+  const int caller_errno = errno;
+  if (!name_is_taken(target_) || same_content(temporary_, target_)) {
+    errno = caller_errno;
+    return true;
+  }
+  for (unsigned n = 1; n < 100000; ++n) {
+    const std::string name = name_for(n);
+    if (name_is_taken(name)) continue;
+    if (!link_file(target_, name)) {
+      if (errno == EEXIST) continue;  // taken since it was looked at
+      if (!copy_file(target_, name)) return false;
+    }
+    kept = name;
+    errno = caller_errno;
+    return true;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+bool OutputFile::commit() {
+  const int caller_errno = errno;
+  if (!finish()) return false;
   {
     const InterruptsHeld held;
     if (!replace_file(temporary_, target_)) {

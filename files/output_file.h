@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 /// An output file that replaces its target whole or not at all.
@@ -30,8 +31,21 @@ class OutputFile {
   /// The stream to write the new content to; valid after a successful open().
   [[nodiscard]] std::FILE* stream() const { return stream_; }
 
-  /// Flushes and closes the new content and puts it in place of the target.
-  /// A failure here is a failed write: the target stays as it was.
+  /// Flushes and closes the new content. A failure here is a failed write:
+  /// the temporary file is removed and the target stays as it was.
+  bool finish();
+
+  /// After finish(): when the target exists and holds other bytes than were
+  /// written, keeps it under the first of name_for(1), name_for(2), ... that
+  /// names no file, by a hard link where the file system allows (nothing is
+  /// copied, nothing can fail half-way), else by a copy. kept is that name,
+  /// or empty when nothing needed keeping. False, with the error number, when
+  /// it could not be kept; the target is then not to be replaced.
+  bool keep_changed_target(const std::function<std::string(unsigned)>& name_for,
+                           std::string& kept);
+
+  /// Finishes the new content if that is not done yet, and puts it in place
+  /// of the target. A failure here is a failed write: the target stays as it was.
   bool commit();
 
  private:

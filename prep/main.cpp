@@ -2,5 +2,11 @@
 #include "shell/driver.h"
 
 int main(int argc, char** argv) {
-  return run_driver(argc, argv, "USAGE: skinprep file1 [, file2 [, ...]]\n", prepare_texture);
+  const Tool tool = {
+      "skinprep", "USAGE: skinprep file1 [, file2 [, ...]]\n",
+      "Makes the directory NAME/ that skinweld reads (NAME.pal and the levels\n"
+      "NAME_h.tga, NAME_m.tga, NAME_l.tga) from the edited image tga/NAME.tga,\n"
+      "keeping the texture's palette and indices wherever the picture did not change.\n",
+      prepare_texture};
+  return run_driver(argc, argv, tool);
 }

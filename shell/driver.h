@@ -13,7 +13,16 @@ inline constexpr int kExitAllConverted = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-/// Runs a tool: the usage line when no texture is named; otherwise the procedure
-/// for every argument in order, each from the directory the tool started in,
-/// then the closing prompt and one character read from standard input.
-int run_driver(int argc, char** argv, const char* usage_line, TextureProcedure procedure);
+/// What makes one tool of the driver.
+struct Tool {
+  const char* name;        ///< "skinsplit"
+  const char* usage_line;  ///< printed when no texture is named
+  const char* help;        ///< what --help says the tool does, before the editing loop
+  TextureProcedure procedure;
+};
+
+/// Runs a tool: the usage line when no texture is named; its help or its
+/// version for "--help" or "--version" as the only argument; otherwise the
+/// procedure for every argument in order, each from the directory the tool
+/// started in, then the closing prompt and one character read from standard input.
+int run_driver(int argc, char** argv, const Tool& tool);

@@ -61,11 +61,15 @@ bool check_replaceable(TexSubtype subtype, const char* format, ...) {
 
 bool create_and_enter_directory(const std::string& name, const std::string& failure_message) {
 #ifdef _WIN32
-  (void)_mkdir(name.c_str());
+  const bool created = _mkdir(name.c_str()) == 0;
 #else
-  (void)mkdir(name.c_str(), 0777);
+  const bool created = mkdir(name.c_str(), 0777) == 0;
 #endif
+  // One that exists already is simply used; any other reason the creation
+  // failed is the real reason it cannot be entered.
+  const int create_errno = created ? EEXIST : errno;
   if (chdir(name.c_str()) != 0) {
+    if (create_errno != EEXIST) errno = create_errno;
     print_system_error(failure_message.c_str());
     return false;
   }

@@ -44,6 +44,10 @@ TextureFiles name_texture_files(const std::string& base) {
 
 TextureName read_texture_name(std::string_view argument, NameRule rule) {
   TextureName name;
+  // Tab completion offers "car1/" once the image directory exists, and a
+  // folder dropped on the program ends in a separator too.
+  while (!argument.empty() && (argument.back() == '/' || argument.back() == '\\'))
+    argument.remove_suffix(1);
   switch (rule) {
     case NameRule::split:
     case NameRule::prep:
@@ -51,8 +55,6 @@ TextureName read_texture_name(std::string_view argument, NameRule rule) {
       name.base = name.path.name.substr(0, name.path.name.rfind('.'));
       break;
     case NameRule::weld:
-      while (!argument.empty() && (argument.back() == '/' || argument.back() == '\\'))
-        argument.remove_suffix(1);
       if (argument.ends_with(".tex") || argument.ends_with(".TEX")) argument.remove_suffix(4);
       name.path = split_texture_path(argument);
       name.base = name.path.name;
@@ -60,6 +62,12 @@ TextureName read_texture_name(std::string_view argument, NameRule rule) {
   }
   name.files = name_texture_files(name.base);
   return name;
+}
+
+std::string numbered_name(const std::string& name, unsigned n) {
+  const std::size_t dot = name.rfind('.');
+  const std::size_t stem = dot == std::string::npos ? name.size() : dot;
+  return name.substr(0, stem) + "~" + std::to_string(n) + name.substr(stem);
 }
 
 bool enter_texture_drive(const TexturePath& path) {

@@ -44,14 +44,17 @@ struct TextureName {
   TextureFiles files;
 };
 
-/// Reads an argument by a tool's rule. Side by side, for "dir/car1.tex":
+/// Reads an argument by a tool's rule. Every tool first drops separators at
+/// the end ("car1/" is car1). Then, side by side, for "dir/car1.tex":
 ///   skinsplit, skinprep: directory "dir/", base "car1": the name up to its
 ///     last dot, whatever follows the dot ("car1" alone has no dot to cut).
-///   skinweld: separators at the end are dropped first (tab completion leaves
-///     one after the image directory), then exactly ".tex" or ".TEX" (".Tex"
-///     names another texture), and the rest is the base: "dir/car1/" and
-///     "dir/car1.tex" both give directory "dir/" and base "car1".
+///   skinweld: exactly ".tex" or ".TEX" is dropped (".Tex" names another
+///     texture), and the rest is the base: "dir/car1.x" gives "car1.x".
 TextureName read_texture_name(std::string_view argument, NameRule rule);
+
+/// The name an earlier version of a file is kept under: "car1.tga" and 2
+/// give "car1~2.tga".
+std::string numbered_name(const std::string& name, unsigned n);
 
 /// Makes the path's drive and then its directory current. Going on anywhere
 /// else could find another texture of the same name, so a failure is reported

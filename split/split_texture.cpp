@@ -128,6 +128,24 @@ bool read_texture(const std::string& name, TextureFacts& facts) {
   return read_texture_file(file.get(), facts);
 }
 
+/// Puts a written output in place. An existing file whose bytes differ from
+/// it (an edited image, say) is kept as NAME~N first, and kept says so.
+bool replace_keeping_changes(OutputFile& out, const std::string& name, std::string& kept) {
+  if (!out.keep_changed_target([&](unsigned n) { return numbered_name(name, n); }, kept)) {
+    print_system_error(("\nERROR! Could not keep the old " + std::string(kSplitDirectory) + "/" +
+                        name + ", so it is not replaced! ")
+                           .c_str());
+    return false;
+  }
+  return true;
+}
+
+void tell_kept(const std::string& name, const std::string& kept) {
+  if (kept.empty()) return;
+  print_progress("Keeping the old %s/%s as %s/%s\n", kSplitDirectory, name.c_str(),
+                 kSplitDirectory, kept.c_str());
+}
+
 /// Enters "tga", creating it if needed.
 bool enter_output_directory() {
   print_progress("Checking for sub directory creation\n");
@@ -152,11 +170,18 @@ bool save_palette_file(const std::string& name) {
     print_system_error("\nERROR! Could not write palette! ");
     return false;
   }
-  if (!write_pal_terminator(out.stream()) || !out.commit()) {
+  if (!write_pal_terminator(out.stream()) || !out.finish()) {
+    print_system_error("\nERROR! Could not terminate palette! ");
+    return false;
+  }
+  std::string kept;
+  if (!replace_keeping_changes(out, name, kept)) return false;
+  if (!out.commit()) {
     print_system_error("\nERROR! Could not terminate palette! ");
     return false;
   }
   print_progress("done!\n");
+  tell_kept(name, kept);
   return true;
 }
 
@@ -180,11 +205,19 @@ bool save_image(const std::string& name, const TextureFacts& facts) {
     }
   }
   print_progress("writing data...");
-  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) || !out.commit()) {
+  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) ||
+      !out.finish()) {
+    print_system_error("\nERROR! Could not write data! ");
+    return false;
+  }
+  std::string kept;
+  if (!replace_keeping_changes(out, name, kept)) return false;
+  if (!out.commit()) {
     print_system_error("\nERROR! Could not write data! ");
     return false;
   }
   print_progress("done!\n");
+  tell_kept(name, kept);
   return true;
 }
 

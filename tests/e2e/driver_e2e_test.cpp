@@ -28,6 +28,17 @@ TEST(Tools, WithoutNamesEachPrintsItsOwnUsageLineAndExitsWithTwo) {
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, tool.usage);
+    // Help and version as the only argument: on standard output, no prompt.
+    const std::string usage = tool.usage;
+    const std::string name = usage.substr(7, usage.find(' ', 7) - 7);
+    const RunResult version = run_tool(tool.exe, {"--version"}, dir.path());
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, name + " 1.0\n");
+    const RunResult help = run_tool(tool.exe, {"--help"}, dir.path());
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("Usage: " + name + " TEXTURE...\n", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("4. skinweld car1"), std::string::npos);
+    EXPECT_EQ(help.err + version.err, "");
   }
 }
 

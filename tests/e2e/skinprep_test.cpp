@@ -119,7 +119,7 @@ TEST(Skinprep, NothingEditedNothingChangedThroughEveryWayOfSavingTheImage) {
       // For sub-type 14 the palette file written is read back the same way.
       if (subtype == TexSubtype::indexed_expanded)
         fs::copy_file(dir / "car1" / "car1.pal", dir / "tga" / "car1.pal");
-      ASSERT_EQ(run(kSkinprep, dir, {"car1"}).exit_code, 0);
+      ASSERT_EQ(run(kSkinprep, dir, {"car1/"}).exit_code, 0);  // as tab completion gives it
       const RunResult weld = run(kSkinweld, dir, {"car1"});
       EXPECT_EQ(weld.err, "");  // no colour-map warning
       EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), original), -1);

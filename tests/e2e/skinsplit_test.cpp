@@ -158,7 +158,8 @@ TEST(Skinsplit, ArgumentsAreResolvedByDirectoryBaseNameAndExtension) {
   write_file(dir / "skins" / "set" / "c.tex", tex);
   // Any extension or none opens NAME.tex; only the last dot counts; every
   // argument starts from where the tool started.
-  const RunResult r = split(dir, {"a", "b.bmp", "my.car.old", "skins/set/c.tex", "./a.TEX"});
+  const RunResult r =
+      split(dir, {"a", "b.bmp", "my.car.old", "skins/set/c.tex", "./a.TEX", "b.tex/", "a//"});
   EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
   EXPECT_EQ(r.err, "");
   for (const fs::path& out :
@@ -174,7 +175,7 @@ TEST(Skinsplit, ArgumentsAreResolvedByDirectoryBaseNameAndExtension) {
   EXPECT_EQ(no_dir.out.substr(0, 15), "Opening a.tex..");
 }
 
-TEST(Skinsplit, AnExistingTgaDirectoryIsReusedAndItsFilesReplaced) {
+TEST(Skinsplit, AReSplitKeepsWhatWasEditedAndReplacesWhatWasNot) {
   TempDir dir;
   fs::create_directory(dir / "tga");
   write_file(dir / "tga" / "t.tga", {'o', 'l', 'd'});
@@ -187,11 +188,21 @@ TEST(Skinsplit, AnExistingTgaDirectoryIsReusedAndItsFilesReplaced) {
   // nothing clears it before the next argument's end-of-file failure.
   const RunResult r = split(dir, {"t", "short"});
   EXPECT_EQ(r.err, "ERROR! Could not determine X size of input file! : File exists\n");
+  EXPECT_NE(r.out.find("done!\nKeeping the old tga/t.pal as tga/t~1.pal\n"), std::string::npos);
+  EXPECT_NE(r.out.find("done!\nKeeping the old tga/t.tga as tga/t~1.tga\n"), std::string::npos);
+  EXPECT_EQ(read_file(dir / "tga" / "t~1.tga"), (Bytes{'o', 'l', 'd'}));
   EXPECT_EQ(read_file(dir / "tga" / "t.tga"), expected_tga(tex));
   EXPECT_EQ(read_file(dir / "tga" / "t.pal"), expected_pal(tex));
   EXPECT_EQ(fs::status(dir / "tga" / "t.tga").permissions(),
             fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(entries_in(dir / "tga"), 2u);
+  // A second edit is kept beside the first; an unchanged file is replaced
+  // with the usual transcript and no copy.
+  write_file(dir / "tga" / "t.tga", {'e', 'd', 'i', 't'});
+  EXPECT_NE(split(dir, {"t"}).out.find("done!\nKeeping the old tga/t.tga as tga/t~2.tga\n"),
+            std::string::npos);
+  EXPECT_EQ(read_file(dir / "tga" / "t~2.tga"), (Bytes{'e', 'd', 'i', 't'}));
+  EXPECT_EQ(split(dir, {"t"}).out, transcript_indexed("t", tex.size(), 4, 8) + kPrompt);
+  EXPECT_EQ(entries_in(dir / "tga"), 5u);
 }
 
 TEST(Skinsplit, ATgaThatIsNotADirectoryStopsBeforeWriting) {
@@ -238,7 +249,8 @@ TEST(Skinsplit, AFailedWriteKeepsTheOldFileAndNeverSaysDone) {
     if (c.limit < 1052) {
       EXPECT_EQ(read_file(dir / "tga" / "t.pal"), (Bytes{'o', 'l', 'd', 'p'}));
     }
-    EXPECT_EQ(entries_in(dir / "tga"), 2u);
+    // A palette file that was replaced kept the old one as t~1.pal.
+    EXPECT_EQ(entries_in(dir / "tga"), c.limit < 1052 ? 2u : 3u);
   }
 }
 
@@ -262,4 +274,11 @@ TEST(Skinsplit, AReadOnlyOutputIsRefusedAndLeftAlone) {
   EXPECT_EQ(read_file(dir / "tga" / "t.tga"), (Bytes{'o', 'l', 'd'}));
   EXPECT_TRUE(fs::exists(dir / "tga" / "t.pal"));
   EXPECT_EQ(entries_in(dir / "tga"), 2u);
+
+  // A "tga" that may not be created is refused for that reason.
+  fs::create_directory(dir / "locked");
+  write_file(dir / "locked" / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  fs::permissions(dir / "locked", fs::perms::all & ~fs::perms::others_write);
+  EXPECT_EQ(split(dir, {"locked/t"}, options).err,
+            "ERROR! Could not create subdirectory tga! : Permission denied\n");
 }

@@ -35,8 +35,8 @@ int run(std::vector<std::string> args, CapturedConsole& console) {
   std::vector<char*> argv;
   for (std::string& arg : args)
     argv.push_back(arg.data());
-  const int status =
-      run_driver(static_cast<int>(argv.size()), argv.data(), "USAGE: tool file1\n", fake_procedure);
+  const Tool tool = {"tool", "USAGE: tool file1\n", "Does a thing.\n", fake_procedure};
+  const int status = run_driver(static_cast<int>(argv.size()), argv.data(), tool);
   console.finish();
   return status;
 }

@@ -111,3 +111,40 @@ TEST(OutputFile, ALinkStaysALinkAndTheFileItNamesIsReplaced) {
   EXPECT_FALSE(out.open((dir / "work" / "loop_a.tex").string()));
   EXPECT_EQ(errno, ELOOP);
 }
+
+TEST(OutputFile, AChangedTargetIsKeptByALinkOrACopyAndAnUnchangedOneIsNot) {
+  TempDir dir;
+  // A file on another file system (/dev/shm is one of its own where it
+  // exists) cannot be linked to, so it is copied.
+  const fs::path far = fs::path(fs::exists("/dev/shm") ? "/dev/shm" : dir.path()) /
+                       ("skinkeep" + dir.path().filename().string());
+  write_file(dir / "here.tga", {'o', 'l', 'd'});
+  write_file(far, {'f', 'a', 'r'});
+  fs::create_symlink(far, dir / "there.tga");
+  const struct {
+    std::string name;
+    Bytes old;
+  } targets[] = {{"here.tga", {'o', 'l', 'd'}}, {"there.tga", {'f', 'a', 'r'}}};
+  for (const auto& target : targets) {
+    SCOPED_TRACE(target.name);
+    const auto numbered = [&](unsigned n) {
+      return (dir / (target.name + std::to_string(n))).string();
+    };
+    write_file(numbered(1), {'x'});  // the first name is taken: the second it is
+    for (const std::string& expected : {numbered(2), std::string()}) {
+      OutputFile out;
+      std::string kept;
+      ASSERT_TRUE(out.open((dir / target.name).string()));
+      put(out, "new");
+      ASSERT_TRUE(out.finish());
+      ASSERT_TRUE(out.keep_changed_target(numbered, kept));
+      ASSERT_TRUE(out.commit());
+      EXPECT_EQ(kept, expected);  // the second time the bytes are the same: nothing kept
+    }
+    EXPECT_EQ(read_file(numbered(2)), target.old);
+    EXPECT_EQ(read_file(dir / target.name), (Bytes{'n', 'e', 'w'}));
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "there.tga"));
+  EXPECT_EQ(fs::hard_link_count(dir / "here.tga2"), 1u);  // the old file, now under one name
+  fs::remove(far);
+}
