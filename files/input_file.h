@@ -1,8 +1,12 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
+#include <string>
 
+#include "files/errno_guard.h"
 #include "files/stream_buffer.h"
 
 /// Closes an input file and gives back the read buffer it borrowed, if any.
@@ -40,4 +44,19 @@ inline LengthResult measure_file_length(std::FILE* stream, long& length) {
   if (length < 0) return LengthResult::length_unknown;
   if (std::fseek(stream, 0, SEEK_SET) != 0) return LengthResult::start_not_found;
   return LengthResult::ok;
+}
+
+/// Whether the file first was modified after the file second; false when
+/// either cannot be looked at.
+inline bool file_is_newer(const std::string& first, const std::string& second) {
+  ErrnoGuard keep_errno;
+  struct stat a {};
+  struct stat b {};
+  if (stat(first.c_str(), &a) != 0 || stat(second.c_str(), &b) != 0) return false;
+#ifdef _WIN32
+  return a.st_mtime > b.st_mtime;
+#else
+  return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec > b.st_mtim.tv_sec
+                                              : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
+#endif
 }

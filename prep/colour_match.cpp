@@ -23,21 +23,48 @@ Palette colours_of(const TexPalette& palette, bool expanded) {
   return colours;
 }
 
-/// Whether every entry the colour map holds has the palette's red, green and
-/// blue at the same index: then the image's indices mean the palette's entries.
-bool map_is_palette(const TgaColourMap& map, const Palette& palette) {
+/// Whether every entry the colour map holds has the palette's colour at the
+/// same index (red, green and blue; alpha too when the image has alpha of its
+/// own): then the image's indices mean the palette's entries.
+bool map_is_palette(const TgaColourMap& map, const Palette& palette, bool with_alpha) {
   for (std::size_t n = 0; n < 256; ++n) {
-    if (map.present[n] && pack_rgb(map.colour[n]) != pack_rgb(palette[n])) return false;
+    if (!map.present[n]) continue;
+    if (with_alpha ? pack_colour(map.colour[n]) != pack_colour(palette[n])
+                   : pack_rgb(map.colour[n]) != pack_rgb(palette[n]))
+      return false;
   }
   return true;
 }
 
-/// The colour a pixel asks for. An image without alpha of its own takes the
-/// alpha of the texture's entry at the same place, or is opaque.
+/// Whose alpha the pixels take. A paint program that adds an alpha channel
+/// (saving as RGBA) gives every pixel alpha 255; a translucent logo pasted on
+/// top then makes the image "have alpha" without the palette's. That shows
+/// where pixels kept the texture's colour at its place: where that colour
+/// is translucent in the texture and every such pixel is opaque here, the
+/// alpha was added. Without any such pixel (a picture painted anew) there is
+/// nothing to tell by, and the image's alpha stands.
+AlphaSource choose_alpha(const EditedImage& image, const OldTexture& old, const Palette& colours) {
+  if (!image.has_alpha) return AlphaSource::texture;
+  if (!old.usable) return AlphaSource::image;
+  bool witnessed = false;
+  for (std::size_t k = 0; k < image.colours.size(); ++k) {
+    const TgaColour& was = colours[old.levels->high[k]];
+    const TgaColour& is = image.colours[k];
+    if (was[3] == 255 || pack_rgb(was) != pack_rgb(is)) continue;
+    if (is[3] != 255) return AlphaSource::image;
+    witnessed = true;
+  }
+  return witnessed ? AlphaSource::texture_where_opaque : AlphaSource::image;
+}
+
+/// The colour a pixel asks for: with the alpha of the texture's entry at the
+/// same place where the texture's alpha counts (opaque without a texture).
 TgaColour wanted_colour(const EditedImage& image, const OldTexture& old, const Palette& colours,
-                        std::size_t k) {
+                        AlphaSource alpha, std::size_t k) {
   TgaColour c = image.colours[k];
-  if (!image.has_alpha) c[3] = old.usable ? colours[old.levels->high[k]][3] : 255;
+  const bool texture_alpha = alpha == AlphaSource::texture ||
+                             (alpha == AlphaSource::texture_where_opaque && c[3] == 255);
+  if (texture_alpha) c[3] = old.usable ? colours[old.levels->high[k]][3] : 255;
   return c;
 }
 
@@ -56,6 +83,7 @@ std::size_t take_colours(const EditedImage& image, const OldTexture& old,
                          const PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
                          MatchScratch& scratch) {
   const Palette colours = colours_of(setting.palette, setting.expanded);
+  counts.alpha = choose_alpha(image, old, colours);
   // Without alpha of the image's own or the texture's, only red, green and blue can be compared.
   const bool rgb_only = !image.has_alpha && !old.usable;
   ColourIndex lowest;
@@ -65,7 +93,7 @@ std::size_t take_colours(const EditedImage& image, const OldTexture& old,
   }
   std::size_t fresh = 0;
   for (std::size_t k = 0; k < image.colours.size(); ++k) {
-    const TgaColour c = wanted_colour(image, old, colours, k);
+    const TgaColour c = wanted_colour(image, old, colours, counts.alpha, k);
     scratch.fresh[k] = false;
     scratch.wanted[k] = c;
     if (old.usable && colours[old.levels->high[k]] == c) {
@@ -319,11 +347,14 @@ std::size_t find_high_indices(const EditedImage& image, const OldTexture& old,
                               PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
                               MatchScratch& scratch) {
   if (setting.from_image) setting.palette.fill({0, 0, 0, 0});
+  const bool alpha = image.has_alpha;
   const bool by_index =
       image.map != nullptr &&
       ((!setting.from_image &&
-        map_is_palette(*image.map, colours_of(setting.palette, setting.expanded))) ||
-       (old.usable && map_is_palette(*image.map, colours_of(*old.palette, setting.expanded))));
+        map_is_palette(*image.map, colours_of(setting.palette, setting.expanded), alpha)) ||
+       (old.usable &&
+        map_is_palette(*image.map, colours_of(*old.palette, setting.expanded), alpha)));
+  counts.alpha = image.has_alpha ? AlphaSource::image : AlphaSource::texture;
   if (by_index) {
     take_indices(image, result, counts, scratch);
     return 0;
@@ -383,6 +414,23 @@ void make_lower_levels(const EditedImage& image, const OldTexture& old,
     make_level(image, old, result, scratch, colours, nearest, level, remade);
 }
 
+/// Counts the pixels that were opaque in the texture and are translucent in
+/// the result while the image has no alpha to show it: indices taken from an
+/// indexed image, or colours snapped to translucent entries, punch holes the
+/// user could not see.
+void count_holes(const EditedImage& image, const OldTexture& old, const PaletteSetting& setting,
+                 const TexLevels& result, MatchCounts& counts) {
+  if (image.has_alpha || !old.usable) return;
+  const Palette was = colours_of(*old.palette, setting.expanded);
+  const Palette is = colours_of(setting.palette, setting.expanded);
+  for (std::size_t k = 0; k < image.colours.size(); ++k) {
+    const unsigned char entry = result.high[k];
+    if (was[old.levels->high[k]][3] != 255 || is[entry][3] == 255) continue;
+    ++counts.holes;
+    counts.hole_entries[entry] = true;
+  }
+}
+
 }  // namespace
 
 MatchResult match_colours(const EditedImage& image, const OldTexture& old, PaletteSetting& setting,
@@ -398,5 +446,6 @@ MatchResult match_colours(const EditedImage& image, const OldTexture& old, Palet
   // After a reduction a reused pixel must also still mean the colour it meant.
   const Remade remade = counts.reduced ? Remade{&before, &setting.palette} : Remade{};
   make_lower_levels(image, old, setting, result, scratch, lower, remade);
+  count_holes(image, old, setting, result, counts);
   return counts.reduced ? MatchResult::reduced : MatchResult::exact;
 }

@@ -39,6 +39,13 @@ struct PaletteSetting {
   bool expanded = false;
 };
 
+/// Whose alpha the result has.
+enum class AlphaSource {
+  texture,               ///< the image has none: the texture's entry at each place, or opaque
+  image,                 ///< the image's own
+  texture_where_opaque,  ///< added by a paint program: the texture's where the image is opaque
+};
+
 /// What the summary tells the user (as unsigned long, which every printf prints).
 struct MatchCounts {
   unsigned long kept = 0;     ///< high-level pixels that kept their index
@@ -53,6 +60,9 @@ struct MatchCounts {
   unsigned long free_entries = 0;  ///< for the new colours
   bool reduced = false;            ///< the new colours did not fit: the palette was made anew
   Reduction reduction;
+  AlphaSource alpha = AlphaSource::texture;
+  unsigned long holes = 0;               ///< opaque in the texture, translucent now, unseen
+  std::array<bool, 256> hole_entries{};  ///< the entries those pixels use
 };
 
 /// How the high level's colours were found room for.

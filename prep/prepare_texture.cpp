@@ -57,6 +57,7 @@ bool prepare_texture(char* argument,  // NOLINT(readability-non-const-parameter)
   print_progress("done!\n");
   if (!write_image_directory(files, edited.width, edited.height, work.result, setting.palette))
     return false;
-  print_summary(files, source, ref, counts);
+  print_summary(files, source, ref, counts, static_cast<unsigned>(edited.width),
+                static_cast<unsigned>(edited.height));
   return true;
 }

@@ -74,6 +74,9 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
     return true;
   }
   if (x != edited.width || y != edited.height) {
+    ref.other_size = true;
+    ref.x = x;
+    ref.y = y;
     ref.left_aside = "another size, " + std::to_string(x) + "x" + std::to_string(y);
     return true;
   }

@@ -33,6 +33,9 @@ struct Reference {
   bool usable = false;
   TexSubtype subtype = TexSubtype::indexed;
   std::string left_aside;  ///< why a texture that exists is not used
+  bool other_size = false;  ///< it was left aside for a size other than the image's
+  unsigned x = 0;           ///< its size, when other_size
+  unsigned y = 0;
 };
 
 /// Reads the edited image into area (the pixels) and image (header and map);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "shell/report.h"
+#include "shell/steps.h"
 
 namespace {
 
@@ -78,16 +79,39 @@ void print_high_level(const MatchCounts& counts) {
   }
 }
 
+void print_alpha(const MatchCounts& counts) {
+  switch (counts.alpha) {
+    case AlphaSource::texture:  // the image has no alpha: nothing to choose
+      break;
+    case AlphaSource::image:
+      print_progress("Alpha: the image's own\n");
+      break;
+    case AlphaSource::texture_where_opaque:
+      print_progress(
+          "Alpha: the texture's where the image is opaque, the image's where it is "
+          "translucent (the image's alpha channel was added without the palette's)\n");
+      break;
+  }
+}
+
 }  // namespace
 
 void print_summary(const TextureFiles& files, PaletteSource source, const Reference& ref,
-                   const MatchCounts& counts) {
+                   const MatchCounts& counts, unsigned width, unsigned height) {
   print_reference(files, ref);
   print_palette_source(files, source);
   print_high_level(counts);
   print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.medium_reused,
                  counts.medium_made);
   print_progress("Low level: %lu pixels reused, %lu made\n", counts.low_reused, counts.low_made);
+  print_alpha(counts);
+  if (ref.other_size) warn_of_new_size(files.tex, ref.x, ref.y, width, height);
+  if (counts.holes > 0) {
+    print_error(
+        "WARNING! %lu pixels that are opaque in %s come out see-through (entries %s); the "
+        "image has no alpha to show them.\n",
+        counts.holes, files.tex.c_str(), list_entries(counts.hole_entries).c_str());
+  }
   if (counts.reduced && counts.reduction.quality < kPoorQuality) {
     print_error(
         "WARNING! The colours of %s were reduced with quality %d of 100; the "

@@ -8,7 +8,9 @@
 enum class PaletteSource { palette_file, texture, image };
 
 /// Tells the user what skinprep found and did: the reference texture, the
-/// palette's source, and how each level was made. A reduction poor enough
-/// to show is warned of on standard error after it.
+/// palette's source, how each level was made and whose alpha it has. What
+/// the user may not expect is warned of on standard error after it: a
+/// texture of another size than the image (width × height), pixels that come
+/// out see-through unseen, a reduction poor enough to show.
 void print_summary(const TextureFiles& files, PaletteSource source, const Reference& ref,
-                   const MatchCounts& counts);
+                   const MatchCounts& counts, unsigned width, unsigned height);

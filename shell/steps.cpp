@@ -75,3 +75,10 @@ bool create_and_enter_directory(const std::string& name, const std::string& fail
   }
   return true;
 }
+
+void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsigned new_x,
+                      unsigned new_y) {
+  const bool too_big_to_split = new_x > kTexMaxSplitDimension || new_y > kTexMaxSplitDimension;
+  print_error("WARNING! %s was %u x %u and becomes %u x %u%s.\n", tex_name.c_str(), x, y, new_x,
+              new_y, too_big_to_split ? "; skinsplit reads textures up to 256 x 256" : "");
+}

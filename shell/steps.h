@@ -33,3 +33,8 @@ bool read_palette_data(std::FILE* file, TexPalette& palette);
 /// files, so a directory that cannot be entered is a failure, reported with
 /// failure_message.
 bool create_and_enter_directory(const std::string& name, const std::string& failure_message);
+
+/// Warns that the texture tex_name, x × y, becomes new_x × new_y when
+/// welded, and that skinsplit cannot read it back when it grows past that.
+void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsigned new_x,
+                      unsigned new_y);

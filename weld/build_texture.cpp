@@ -149,19 +149,29 @@ bool read_level_images(const TextureFiles& files, TexHeader& header) {
          read_level_image(files.levels[2], palette, low_level, &high, other);
 }
 
+/// What the TEX file being replaced was, beyond its tail: for the warnings
+/// about what the new one changes.
+struct OldTexFile {
+  bool found = false;
+  bool has_size = false;
+  std::uint16_t x = 0;
+  std::uint16_t y = 0;
+};
+
 /// Takes bytes 4 to 13 of the TEX file being replaced, or the default tail.
-bool take_header_tail(const std::string& tex_name, TexTail& tail) {
+bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& old) {
   print_progress("Checking %s...", tex_name.c_str());
   InputFile file;
-  bool found = false;
   // A file that is there but cannot be read still holds a sub-type and
   // header bytes that the default tail would lose.
-  if (!open_if_present(tex_name, file, found, "\nERROR! Could not open TEX file! ")) return false;
-  if (!found) {
+  if (!open_if_present(tex_name, file, old.found, "\nERROR! Could not open TEX file! "))
+    return false;
+  if (!old.found) {
     print_progress("not found.  Creating new TEX file...");
     tail = kTexDefaultTail;
     return true;
   }
+  old.has_size = read_tex_dimensions(file.get(), old.x, old.y) == TexDimensionsResult::ok;
   if (std::fseek(file.get(), 4, SEEK_SET) != 0) {
     print_system_error("ERROR! Could not find start of TEX file! ");
     return false;
@@ -174,6 +184,28 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail) {
   return check_replaceable(static_cast<TexSubtype>(tail[0]),
                            "\nERROR! %s has true-colour sub-type %d, not replaced!\n",
                            tex_name.c_str(), static_cast<int>(tail[0]));
+}
+
+/// Tells what the new texture does that the user may not expect: another
+/// size than the one it replaces, a header of a sub-type the tools do not
+/// know carried over, or an edited image that was not prepared yet.
+void warn_of_surprises(const TextureName& name, const TexHeader& header, const OldTexFile& old) {
+  const TextureFiles& files = name.files;
+  if (old.has_size && (old.x != header.x_size || old.y != header.y_size))
+    warn_of_new_size(files.tex, old.x, old.y, header.x_size, header.y_size);
+  const auto subtype = static_cast<TexSubtype>(header.tail[0]);
+  if (old.found && subtype != TexSubtype::indexed && subtype != TexSubtype::indexed_expanded) {
+    print_error(
+        "WARNING! %s has sub-type %d, not a paletted texture these tools know; its header is "
+        "kept as it was.\n",
+        files.tex.c_str(), header.tail[0]);
+  }
+  const std::string high = files.image_directory + "/" + files.levels[0];
+  if (file_is_newer(files.edited_image, high)) {
+    print_error("WARNING! %s is newer than %s: the edit is not in this texture; run skinprep %s "
+                "first.\n",
+                files.edited_image.c_str(), high.c_str(), name.base.c_str());
+  }
 }
 
 /// Writes the TEX file whole, or leaves the old one exactly as it was.
@@ -231,5 +263,9 @@ bool build_texture(char* argument,  // NOLINT(readability-non-const-parameter)
   if (!read_palette_file(files.level_palette) || !read_level_images(files, header)) return false;
   // The TEX file lies beside the image directory.
   if (!return_to_texture_directory(name.path, start)) return false;
-  return take_header_tail(files.tex, header.tail) && write_texture(files.tex, header);
+  OldTexFile old;
+  if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header))
+    return false;
+  warn_of_surprises(name, header, old);
+  return true;
 }

@@ -214,6 +214,9 @@ TEST(Skinprep, ATextureThatCannotServeIsLeftAsideWithAWord) {
     const RunResult r = run(kSkinprep, dir, {"t"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("Checking t.tex..." + c.word + ", not used.\n"), std::string::npos);
+    EXPECT_EQ(r.err, c.word == "another size, 16x8"
+                         ? "WARNING! t.tex was 16 x 8 and becomes 8 x 8.\n"
+                         : "");
     EXPECT_NE(r.out.find("Reference: none (t.tex not used: " + c.word +
                          ")\n"
                          "Palette: made from the image"),
@@ -362,5 +365,69 @@ TEST(Skinprep, ARepaintWithMoreColoursThanThePaletteHoldsIsReducedKeepingWhatWas
     if (m % (w / 2) < w / 4) {
       ASSERT_EQ(welded[kPixels + w * h + m], tex[kPixels + w * h + m]) << m;
     }
+  }
+}
+
+TEST(Skinprep, AlphaTheUserCouldNotSeeIsNeitherTakenForAnEditNorLostUnseen) {
+  // An opaque texture (entry 3) with a translucent window (entry 7, alpha 96)
+  // in its right half.
+  Bytes tex = make_tex(TexSubtype::indexed, 8, 4);
+  for (std::size_t n = 0; n < 256; ++n)
+    tex[14 + 4 * n + 3] = n == 7 ? 96 : 255;
+  for (std::size_t k = 0; k < 32 + 8 + 2; ++k) {
+    const std::size_t width = k < 32 ? 8 : k < 40 ? 4 : 2;
+    const std::size_t at = k < 32 ? k : k < 40 ? k - 32 : k - 40;
+    tex[kPixels + k] = at % width >= width / 2 ? 7 : 3;
+  }
+  const Bytes indices(tex.begin() + kPixels, tex.begin() + kPixels + 32);
+  TexPalette palette{};
+  std::copy_n(tex.begin() + 14, 1024, &palette[0][0]);
+  // Saved as RGBA: every pixel alpha 255, then a translucent logo at (0, 0).
+  std::vector<TgaColour> rgba = high_colours(tex, false);
+  rgba[0] = {9, 9, 9, 128};
+  // Indexed with a 32-bit map holding the palette, entry 3's alpha edited to 200.
+  Bytes map32 = make_tga8(8, 4, indices, palette);
+  map32[7] = 32;
+  map32.erase(map32.begin() + 18, map32.begin() + 18 + 768);
+  palette[3][3] = 200;
+  map32.insert(map32.begin() + 18, &palette[0][0], &palette[0][0] + 1024);
+  // Painted in indexed mode: two opaque pixels snapped to the window's entry.
+  Bytes holes = indices;
+  holes[0] = holes[1] = 7;
+  const auto alpha_of = [](const Bytes& pal, unsigned char entry) {
+    return pal[24 + 4 * entry + 3];
+  };
+  const struct {
+    const char* name;
+    Bytes image;
+    std::string out;
+    std::string err;
+    std::function<unsigned(std::size_t k, unsigned was)> alpha;  // wanted at pixel k
+  } rows[] = {
+      {"alpha channel added, logo pasted", make_tga_colours(8, 4, rgba, 32, {2, 0, "", false}),
+       "Alpha: the texture's where the image is opaque, the image's where it is translucent", "",
+       [](std::size_t k, unsigned was) { return k == 0 ? 128 : was; }},
+      {"32-bit map with an alpha edited", map32, "Alpha: the image's own\n", "",
+       [](std::size_t, unsigned was) { return was == 255 ? 200 : was; }},
+      {"indexed edit onto the window", make_tga8(8, 4, holes, palette),
+       "High level: 32 pixels kept their index",
+       "WARNING! 2 pixels that are opaque in t.tex come out see-through (entries 7); the image "
+       "has no alpha to show them.\n",
+       [](std::size_t k, unsigned was) { return k < 2 ? 96 : was; }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    fs::create_directory(dir / "tga");
+    write_file(dir / "t.tex", tex);
+    write_file(dir / "tga" / "t.tga", row.image);
+    const RunResult r = run(kSkinprep, dir, {"t"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, row.err);
+    const Bytes high = read_file(dir / "t" / "t_h.tga");
+    const Bytes pal = read_file(dir / "t" / "t.pal");
+    for (std::size_t k = 0; k < 32; ++k)
+      EXPECT_EQ(alpha_of(pal, high[786 + k]), row.alpha(k, tex[14 + 4 * indices[k] + 3])) << k;
   }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -90,7 +91,23 @@ TEST(Skinweld, BuildsTheTexFileWithAndWithoutAnOldOne) {
   write_file(dir / "car1.tex", old);
   const RunResult again = weld(dir, {"car1.tex"});
   EXPECT_EQ(again.out, transcript("car1", 256, 256, true) + kPrompt);
+  EXPECT_EQ(again.err, "");
   EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), expected_tex(levels, tail)), -1);
+
+  // So is a sub-type the tools do not know, with a word; and an edited image
+  // newer than the levels was not prepared yet.
+  Bytes sub15 = read_file(dir / "car1.tex");
+  sub15[4] = 15;
+  write_file(dir / "car1.tex", sub15);
+  fs::create_directory(dir / "tga");
+  write_file(dir / "tga" / "car1.tga", {});
+  fs::last_write_time(dir / "tga" / "car1.tga",
+                      fs::last_write_time(dir / "car1" / "car1_h.tga") + std::chrono::seconds(1));
+  EXPECT_EQ(weld(dir, {"car1"}).err,
+            "WARNING! car1.tex has sub-type 15, not a paletted texture these tools know; its "
+            "header is kept as it was.\nWARNING! tga/car1.tga is newer than car1/car1_h.tga: the "
+            "edit is not in this texture; run skinprep car1 first.\n");
+  EXPECT_EQ(read_file(dir / "car1.tex"), sub15);
 
   // An old file too short for a tail gives the default one.
   write_file(dir / "car1.tex", Bytes(10, 0xee));
@@ -103,17 +120,28 @@ TEST(Skinweld, BuildsTheTexFileWithAndWithoutAnOldOne) {
 
 TEST(Skinweld, SizesFromNothingToTheLimit) {
   TempDir dir;
-  for (const auto& [w, h] : {std::pair{0u, 0u}, {6u, 6u}, {5u, 10u}, {256u, 128u}, {512u, 512u}}) {
+  // Each replaces the one before, and says how its size changes.
+  const struct {
+    unsigned w, h;
+    std::string warning;
+  } sizes[] = {{0, 0, ""},
+               {6, 6, "WARNING! t.tex was 0 x 0 and becomes 6 x 6.\n"},
+               {5, 10, "WARNING! t.tex was 6 x 6 and becomes 5 x 10.\n"},
+               {256, 128, "WARNING! t.tex was 5 x 10 and becomes 256 x 128.\n"},
+               {512, 512,
+                "WARNING! t.tex was 256 x 128 and becomes 512 x 512; skinsplit reads textures up "
+                "to 256 x 256.\n"}};
+  for (const auto& [w, h, warning] : sizes) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     const Levels levels = sample_levels(w, h);
     make_image_dir(dir.path(), "t", levels);
     const RunResult r = weld(dir, {"t"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, warning);
     const Bytes tex = read_file(dir / "t.tex");
     EXPECT_EQ(tex.size(), 1038 + w * h + (w / 2) * (h / 2) + (w / 4) * (h / 4));
     EXPECT_EQ(first_difference(tex, expected_tex(levels)), -1);
     fs::remove_all(dir / "t");
-    fs::remove(dir / "t.tex");
   }
 }
 

@@ -263,14 +263,16 @@ class Trip(unittest.TestCase):
 
     def check_painted(self, name, image, box, colour):
         """box (left, top, right, bottom, exclusive, counted from the top) was
-        painted in colour: exactly that colour there, the old indices elsewhere."""
+        painted in colour (red, green, blue and perhaps alpha): exactly that
+        colour there, the old indices (and so the old alpha) elsewhere."""
         welded = self.prep_and_weld(name, image)
         for py in range(H):
             for px in range(W):
                 k = 1038 + (H - 1 - py) * W + px
                 if box[0] <= px < box[2] and box[1] <= py < box[3]:
-                    entry = welded[14 + 4 * welded[k]: 14 + 4 * welded[k] + 3]
-                    self.assertEqual((entry[2], entry[1], entry[0]), colour, (px, py))
+                    entry = welded[14 + 4 * welded[k]: 14 + 4 * welded[k] + 4]
+                    shown = (entry[2], entry[1], entry[0], entry[3])
+                    self.assertEqual(shown[:len(colour)], colour, (px, py))
                 else:
                     self.assertEqual(welded[k], self.tex[1][k], (px, py))
 
@@ -379,6 +381,16 @@ class Pillow(Trip):
         saved = os.path.join(self.dir, "pil_painted.tga")
         image.save(saved)
         self.check_painted("pil_painted", saved, (4, 4, 12, 8), (1, 2, 3))
+
+    def test_prep_keeps_the_palettes_alpha_under_an_added_alpha_channel(self):
+        """Converted to RGBA (alpha 255 everywhere: the palette's alpha is not in
+        the image) with a translucent logo pasted on: the logo keeps its alpha,
+        the rest the texture's."""
+        image = Image.open(self.split_output(1)).convert("RGBA")
+        image.paste(Image.new("RGBA", (8, 4), (1, 2, 3, 128)), (4, 4))
+        saved = os.path.join(self.dir, "pil_logo.tga")
+        image.save(saved)
+        self.check_painted("pil_logo", saved, (4, 4, 12, 8), (1, 2, 3, 128))
 
 
 class ImageMagick(Trip):
