@@ -10,9 +10,9 @@
 #include <csignal>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -72,7 +72,7 @@ void note_pending_handle(std::size_t slot, int fd) {
   pending_handles[slot] = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 #else
-constexpr std::array kInterrupts = {SIGINT, SIGHUP, SIGTERM};
+constexpr std::array kInterrupts = {SIGINT, SIGHUP, SIGTERM, SIGQUIT};
 
 extern "C" void end_on_interrupt(int signal_number) {
   // unlink, signal and raise are safe to call here; nothing else is used.
@@ -98,6 +98,11 @@ void install_interrupt_handler() {
     if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
       sigaction(number, &action, nullptr);
   }
+  // A closed pipe on the console (skinsplit *.tex | head) and a file-size
+  // limit would end the process there and then, temporary files and all;
+  // ignored, they make the write fail, which is reported and cleaned up.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 /// Holds interrupts off while the list changes, so that the handler never
@@ -210,14 +215,35 @@ std::string follow_links(const std::string& target) {
 }
 #endif
 
+/// The temporary file's name, hidden beside the target, saying what it is:
+/// ".car1.tex.partial-XXXXXX", so that one left by a power loss can be
+/// recognised and deleted. A long name is shortened to fit the system's limit.
+std::string temporary_pattern(const std::string& destination) {
+  constexpr std::size_t kLongestName = 255;
+  const std::string suffix = ".partial-XXXXXX";
+  const std::string directory = directory_of(destination);
+  const std::string name = destination.substr(directory.size());
+  return directory + "." + name.substr(0, kLongestName - 1 - suffix.size()) + suffix;
+}
+
 /// Finds the mode (and owner) the new file should have. False, with errno set,
 /// when an existing target cannot be written: replacing it would bypass that.
+/// Only a regular file is replaced: a device, pipe or socket a link leads to
+/// would become a file of that name, and a directory cannot be.
 bool inspect_target(const std::string& target, struct stat& existing, bool& exists) {
   if (stat(target.c_str(), &existing) != 0) {
     exists = false;
     return errno == ENOENT;
   }
   exists = true;
+  if (S_ISDIR(existing.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(existing.st_mode)) {
+    errno = ENOTSUP;
+    return false;
+  }
   // Opening for writing without truncating asks the system itself whether
   // this user may write the file, without touching its content.
   const int fd = open(target.c_str(), kWriteProbeFlags);
@@ -285,6 +311,10 @@ bool copy_file(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+void prepare_for_interrupts() {
+  install_interrupt_handler();
+}
+
 OutputFile::~OutputFile() {
   discard();
 }
@@ -298,8 +328,7 @@ bool OutputFile::open(const std::string& target) {
   bool exists = false;
   if (!inspect_target(destination, existing, exists)) return false;
 
-  // A short name, so that it fits wherever the target's own name fits.
-  std::string pattern = directory_of(destination) + ".skinXXXXXX";
+  std::string pattern = temporary_pattern(destination);
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = -1;
@@ -368,16 +397,31 @@ bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>&
 }
 
 bool OutputFile::commit() {
+  OutputFile* self = this;
+  return commit_outputs(std::span(&self, 1));
+}
+
+bool OutputFile::place() {
+  const InterruptsHeld held;
+  if (!replace_file(temporary_, target_)) {
+    forget_temporary();
+    return false;
+  }
+  remove_pending(temporary_.c_str());
+  temporary_.clear();
+  return true;
+}
+
+bool commit_outputs(std::span<OutputFile* const> outputs) {
   const int caller_errno = errno;
-  if (!finish()) return false;
-  {
-    const InterruptsHeld held;
-    if (!replace_file(temporary_, target_)) {
-      forget_temporary();
-      return false;
-    }
-    remove_pending(temporary_.c_str());
-    temporary_.clear();
+  for (OutputFile* out : outputs) {
+    if (!out->finish()) return false;
+  }
+  // An interrupt now waits until every file is in place: it finds the old
+  // set or the new one, never a mix.
+  const InterruptsHeld held;
+  for (OutputFile* out : outputs) {
+    if (!out->place()) return false;
   }
   errno = caller_errno;
   return true;

@@ -2,7 +2,23 @@
 
 #include <cstdio>
 #include <functional>
+#include <span>
 #include <string>
+
+class OutputFile;
+
+/// Finishes every output and then puts them all in place, one right after
+/// the other with interrupts held off, so that files that belong together
+/// are replaced together: a failed write leaves every old file as it was. A
+/// rename that fails (seldom: the directory would have to change under the
+/// run) leaves the ones before it in place. Only a power loss or SIGKILL
+/// between two renames can still leave a mix.
+bool commit_outputs(std::span<OutputFile* const> outputs);
+
+/// Makes interrupts (Ctrl-C, Ctrl-\, a closed terminal, kill) remove the
+/// temporary files being written before they end the process, and a closed
+/// console pipe or a file-size limit fail the write instead of ending it.
+void prepare_for_interrupts();
 
 /// An output file that replaces its target whole or not at all.
 ///
@@ -12,8 +28,8 @@
 /// committed is removed when the object goes away.
 ///
 /// A target that is a symbolic link stays one: the file at the end of the
-/// link is replaced. An interrupt (Ctrl-C, a closed terminal, kill) while the
-/// file is being written removes the temporary file before the process ends.
+/// link is replaced, when it is a regular file. An interrupt while the file
+/// is being written removes the temporary file before the process ends.
 ///
 /// Calls that succeed leave the error number as they found it; a call that
 /// fails leaves the error number of its failing system call, for the report.
@@ -41,14 +57,15 @@ class OutputFile {
   /// copied, nothing can fail half-way), else by a copy. kept is that name,
   /// or empty when nothing needed keeping. False, with the error number, when
   /// it could not be kept; the target is then not to be replaced.
-  bool keep_changed_target(const std::function<std::string(unsigned)>& name_for,
-                           std::string& kept);
+  bool keep_changed_target(const std::function<std::string(unsigned)>& name_for, std::string& kept);
 
   /// Finishes the new content if that is not done yet, and puts it in place
   /// of the target. A failure here is a failed write: the target stays as it was.
   bool commit();
 
  private:
+  friend bool commit_outputs(std::span<OutputFile* const> outputs);
+  bool place();
   void discard();
   void forget_temporary();
 

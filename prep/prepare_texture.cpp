@@ -1,5 +1,6 @@
 #include "prep/prepare_texture.h"
 
+#include "files/texture_lock.h"
 #include "prep/colour_match.h"
 #include "prep/read_inputs.h"
 #include "prep/summary.h"
@@ -27,6 +28,7 @@ bool prepare_texture(char* argument,  // NOLINT(readability-non-const-parameter)
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is named relative to the texture's directory.
   const TextureFiles& files = name.files;
+  const TextureLock lock("");
 
   ImageFile image;
   EditedImage edited;

@@ -150,6 +150,11 @@ bool read_reference(const std::string& name, const EditedImage& edited, InputAre
     print_progress("not found.\n");
     return true;
   }
+  // A broken export must not replace a texture with an empty one.
+  if (edited.colours.empty()) {
+    print_error("\nERROR! The image has no pixels; %s left as it is!\n", name.c_str());
+    return false;
+  }
   if (!read_texture_levels(file.get(), edited, area, ref)) return false;
   print_progress(ref.usable ? "done!\n" : "%s, not used.\n", ref.left_aside.c_str());
   return true;

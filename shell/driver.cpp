@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "files/errno_guard.h"
+#include "files/output_file.h"
 #include "shell/report.h"
 
 #ifdef __MINGW32__
@@ -49,6 +50,7 @@ int run_driver(int argc, char** argv, const Tool& tool) {
     return kExitUsage;
   }
   if (answer_question(argc, argv, tool)) return kExitAllConverted;
+  prepare_for_interrupts();
   const StartDirectory start;
   bool all_converted = true;
   for (int i = 1; i < argc; ++i) {

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "files/input_file.h"
 #include "files/output_file.h"
+#include "files/texture_lock.h"
 #include "formats/pal.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
@@ -128,24 +130,6 @@ bool read_texture(const std::string& name, TextureFacts& facts) {
   return read_texture_file(file.get(), facts);
 }
 
-/// Puts a written output in place. An existing file whose bytes differ from
-/// it (an edited image, say) is kept as NAME~N first, and kept says so.
-bool replace_keeping_changes(OutputFile& out, const std::string& name, std::string& kept) {
-  if (!out.keep_changed_target([&](unsigned n) { return numbered_name(name, n); }, kept)) {
-    print_system_error(("\nERROR! Could not keep the old " + std::string(kSplitDirectory) + "/" +
-                        name + ", so it is not replaced! ")
-                           .c_str());
-    return false;
-  }
-  return true;
-}
-
-void tell_kept(const std::string& name, const std::string& kept) {
-  if (kept.empty()) return;
-  print_progress("Keeping the old %s/%s as %s/%s\n", kSplitDirectory, name.c_str(),
-                 kSplitDirectory, kept.c_str());
-}
-
 /// Enters "tga", creating it if needed.
 bool enter_output_directory() {
   print_progress("Checking for sub directory creation\n");
@@ -153,9 +137,16 @@ bool enter_output_directory() {
   return create_and_enter_directory(kSplitDirectory, "ERROR! Could not create subdirectory tga! ");
 }
 
-bool save_palette_file(const std::string& name) {
+/// One file the split writes: its name in "tga" and its new content.
+struct SplitOutput {
+  std::string name;
+  OutputFile file;
+};
+
+bool save_palette_file(SplitOutput& output) {
+  const std::string& name = output.name;
+  OutputFile& out = output.file;
   print_progress("Saving palette %s...", name.c_str());
-  OutputFile out;
   if (!out.open(name)) {
     print_progress("\ncould not create %s!\n", name.c_str());
     return false;
@@ -174,20 +165,14 @@ bool save_palette_file(const std::string& name) {
     print_system_error("\nERROR! Could not terminate palette! ");
     return false;
   }
-  std::string kept;
-  if (!replace_keeping_changes(out, name, kept)) return false;
-  if (!out.commit()) {
-    print_system_error("\nERROR! Could not terminate palette! ");
-    return false;
-  }
   print_progress("done!\n");
-  tell_kept(name, kept);
   return true;
 }
 
-bool save_image(const std::string& name, const TextureFacts& facts) {
+bool save_image(SplitOutput& output, const TextureFacts& facts) {
+  const std::string& name = output.name;
+  OutputFile& out = output.file;
   print_progress("Saving image %s...", name.c_str());
-  OutputFile out;
   if (!out.open(name)) {
     print_progress("\ncould not create %s!\n", name.c_str());
     return false;
@@ -205,19 +190,41 @@ bool save_image(const std::string& name, const TextureFacts& facts) {
     }
   }
   print_progress("writing data...");
-  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) ||
-      !out.finish()) {
-    print_system_error("\nERROR! Could not write data! ");
-    return false;
-  }
-  std::string kept;
-  if (!replace_keeping_changes(out, name, kept)) return false;
-  if (!out.commit()) {
+  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) || !out.finish()) {
     print_system_error("\nERROR! Could not write data! ");
     return false;
   }
   print_progress("done!\n");
-  tell_kept(name, kept);
+  return true;
+}
+
+/// Puts the written files in place together. An existing file whose bytes
+/// differ from its new ones (an edited image, say) is kept as NAME~N first,
+/// and the user is told; one that cannot be kept is not replaced, nor the rest.
+bool put_outputs_in_place(std::span<SplitOutput> outputs) {
+  std::vector<std::string> kept(outputs.size());
+  std::vector<OutputFile*> files;
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& name = outputs[i].name;
+    if (!outputs[i].file.keep_changed_target([&](unsigned n) { return numbered_name(name, n); },
+                                             kept[i])) {
+      print_system_error(("ERROR! Could not keep the old " + std::string(kSplitDirectory) + "/" +
+                          name + ", so it is not replaced! ")
+                             .c_str());
+      return false;
+    }
+    files.push_back(&outputs[i].file);
+  }
+  if (!commit_outputs(files)) {
+    print_system_error("ERROR! Could not put the new files in place! ");
+    return false;
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (!kept[i].empty()) {
+      print_progress("Keeping the old %s/%s as %s/%s\n", kSplitDirectory, outputs[i].name.c_str(),
+                     kSplitDirectory, kept[i].c_str());
+    }
+  }
   return true;
 }
 
@@ -228,11 +235,16 @@ bool split_texture(char* argument, const StartDirectory& /*start*/) {
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
   std::memcpy(argument, name.base.c_str(), name.base.size() + 1);
+  const TextureLock lock("");
 
   TextureFacts facts;
   if (!read_texture(name.files.tex, facts)) return false;
   if (!enter_output_directory()) return false;
-  if (facts.subtype == TexSubtype::indexed && !save_palette_file(name.files.split_palette))
-    return false;
-  return save_image(name.files.split_image, facts);
+  // The palette file and the image belong together: both are replaced, or neither.
+  std::array<SplitOutput, 2> outputs = {SplitOutput{name.files.split_palette, {}},
+                                        SplitOutput{name.files.split_image, {}}};
+  const bool paletted = facts.subtype == TexSubtype::indexed;
+  if (paletted && !save_palette_file(outputs[0])) return false;
+  if (!save_image(outputs[1], facts)) return false;
+  return put_outputs_in_place(paletted ? std::span(outputs) : std::span(outputs).last(1));
 }

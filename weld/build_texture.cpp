@@ -10,6 +10,7 @@
 
 #include "files/input_file.h"
 #include "files/output_file.h"
+#include "files/texture_lock.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
 #include "shell/report.h"
@@ -202,9 +203,10 @@ void warn_of_surprises(const TextureName& name, const TexHeader& header, const O
   }
   const std::string high = files.image_directory + "/" + files.levels[0];
   if (file_is_newer(files.edited_image, high)) {
-    print_error("WARNING! %s is newer than %s: the edit is not in this texture; run skinprep %s "
-                "first.\n",
-                files.edited_image.c_str(), high.c_str(), name.base.c_str());
+    print_error(
+        "WARNING! %s is newer than %s: the edit is not in this texture; run skinprep %s "
+        "first.\n",
+        files.edited_image.c_str(), high.c_str(), name.base.c_str());
   }
 }
 
@@ -257,6 +259,7 @@ bool build_texture(char* argument,  // NOLINT(readability-non-const-parameter)
                    const StartDirectory& start) {
   const TextureName name = read_texture_name(argument, NameRule::weld);
   const TextureFiles& files = name.files;
+  const TextureLock lock(name.path.drive + name.path.directory);
 
   if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
 #include <string>
 #include <thread>
@@ -43,7 +45,7 @@ std::map<fs::path, Bytes> snapshot(const fs::path& dir) {
 std::size_t temporary_files(const fs::path& dir) {
   std::size_t count = 0;
   for (const auto& entry : fs::recursive_directory_iterator(dir))
-    count += entry.path().filename().string().rfind(".skin", 0) == 0;
+    count += entry.path().filename().string().find(".partial-") != std::string::npos;
   return count;
 }
 
@@ -161,6 +163,72 @@ void check_prep_prefixes() {
   }
 }
 
+/// The files of a set, in order, or empty where one is missing.
+std::vector<Bytes> contents_of(const TempDir& dir, const std::vector<fs::path>& set) {
+  std::vector<Bytes> contents;
+  for (const fs::path& file : set)
+    contents.push_back(fs::exists(dir / file) ? read_file(dir / file) : Bytes{});
+  return contents;
+}
+
+/// Interrupts runs of a tool that works on one texture over and over (so
+/// that most of a run is spent writing), from points spread over the run,
+/// each once it is caught writing. Afterwards no temporary file is left, and
+/// the files that belong together are all old or all new.
+void check_interrupts(const std::string& exe, const TempDir& dir, const std::vector<fs::path>& set,
+                      const std::function<void()>& lay_old) {
+  const std::vector<std::string> args(24, "t");
+  lay_old();
+  const std::vector<Bytes> old = contents_of(dir, set);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(run_tool(exe, args, dir.path()).exit_code, 0);
+  const auto whole_run = std::chrono::steady_clock::now() - started;
+  const std::vector<Bytes> done = contents_of(dir, set);
+
+  const int runs = 32;
+  int caught_writing = 0;
+  for (int run = 0; run < runs; ++run) {
+    const int signal_number = std::array{SIGINT, SIGTERM, SIGHUP, SIGQUIT}[run % 4];
+    SCOPED_TRACE(std::to_string(run) + ": signal " + std::to_string(signal_number));
+    lay_old();
+    RunOptions options;
+    // From a point spread over the run on, stopped and looked at until it is
+    // caught writing (or has had its chances), then interrupted.
+    options.while_running = [&, run, signal_number](pid_t pid) {
+      std::this_thread::sleep_for(whole_run * run / runs / 2);
+      for (int look = 0; look < 100; ++look) {
+        kill(pid, SIGSTOP);
+        if (temporary_files(dir.path()) > 0) {
+          ++caught_writing;
+          break;
+        }
+        kill(pid, SIGCONT);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+      kill(pid, signal_number);
+      kill(pid, SIGCONT);
+    };
+    const RunResult r = run_tool(exe, args, dir.path(), options);
+    if (r.exit_code == 0) continue;  // finished before the interrupt
+    EXPECT_EQ(r.signal, signal_number);
+    EXPECT_EQ(temporary_files(dir.path()), 0u);
+    const std::vector<Bytes> now = contents_of(dir, set);
+    EXPECT_TRUE(now == old || now == done);
+  }
+  // The interrupts must really have come while a file was being written.
+  EXPECT_GE(caught_writing, runs / 2);
+}
+
+const std::vector<fs::path> kPrepSet = {"t/t.pal", "t/t_h.tga", "t/t_m.tga", "t/t_l.tga"};
+
+/// An old image directory whose four files skinprep replaces.
+void lay_out_old_set(const TempDir& dir) {
+  fs::remove_all(dir / "t");
+  fs::create_directory(dir / "t");
+  for (const fs::path& file : kPrepSet)
+    write_file(dir / file, {'o', 'l', 'd', static_cast<unsigned char>(file.string()[4])});
+}
+
 }  // namespace
 
 TEST(Truncation, EveryPrefixOfTheImageToPrepare) {
@@ -216,12 +284,48 @@ TEST(FaultInjection, EveryWritePositionOfThePaletteFileAndImage) {
     } else if (limit < 1810) {
       ASSERT_EQ(r.err, "\nERROR! Could not write data! : File too large\n");
       ASSERT_EQ(count_of(r.out, "done!"), 1u);  // the palette file's, before the image began
-      ASSERT_EQ(read_file(dir / "tga" / "t.pal").size(), 1052u);
+      ASSERT_EQ(read_file(dir / "tga" / "t.pal"), old_pal);  // not without its image
       ASSERT_EQ(read_file(dir / "tga" / "t.tga"), old_tga);
     } else {
       ASSERT_EQ(r.exit_code, 0) << r.err;
       ASSERT_EQ(read_file(dir / "tga" / "t.tga").size(), 1810u);
     }
+  }
+}
+
+TEST(FaultInjection, EveryWriteFailureOfSkinprepsFourFilesKeepsTheOldSet) {
+  TempDir dir;
+  // 64 x 32: the palette file is 1052 bytes, the levels 2834, 1298 and 914.
+  fs::create_directory(dir / "tga");
+  write_file(dir / "tga" / "t.tga", make_tga8(64, 32, sample_level(64, 32, 1), sample_palette()));
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 64, 32));
+  lay_out_old_set(dir);
+  const auto old = snapshot(dir / "t");
+  for (long limit = 0; limit <= 2834; ++limit) {
+    if (!tried(limit, 2834, {1052})) continue;
+    SCOPED_TRACE(limit);
+    lay_out_old_set(dir);
+    const RunResult r = run_tool(kSkinprep, {"t"}, dir.path(), file_size_limit(limit));
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
+    if (limit < 2834) {
+      ASSERT_EQ(count_of(r.err, "ERROR!"), 1u) << r.err;
+      ASSERT_EQ(snapshot(dir / "t"), old);
+    } else {
+      ASSERT_EQ(r.exit_code, 0) << r.err;
+      ASSERT_EQ(read_file(dir / "t" / "t_h.tga").size(), 2834u);
+    }
+  }
+  // The smaller levels fail where they cannot be made at all.
+  for (const char* level : {"t_m.tga", "t_l.tga"}) {
+    SCOPED_TRACE(level);
+    lay_out_old_set(dir);
+    fs::remove(dir / "t" / level);
+    fs::create_directory(dir / "t" / level);
+    const auto before = snapshot(dir / "t");
+    const RunResult r = run_tool(kSkinprep, {"t"}, dir.path());
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
+    EXPECT_EQ(r.err, std::string("ERROR! Could not create ") + level + " : Is a directory\n");
+    EXPECT_EQ(snapshot(dir / "t"), before);
   }
 }
 
@@ -336,45 +440,62 @@ TEST(Interrupts, AnInterruptWhileWritingLeavesNoTemporaryFileAndTheOldFileWhole)
   write_file(dir / "t" / "t_h.tga", make_tga8(512, 512, sample_level(512, 512, 1), palette));
   write_file(dir / "t" / "t_m.tga", make_tga8(256, 256, sample_level(256, 256, 2), palette));
   write_file(dir / "t" / "t_l.tga", make_tga8(128, 128, sample_level(128, 128, 4), palette));
-  const Bytes old = {'o', 'l', 'd'};
-  // The same texture welded over and over: most of the run is spent writing.
-  const std::vector<std::string> args(24, "t");
-  write_file(dir / "t.tex", old);
-  const auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(run_tool(kSkinweld, args, dir.path()).exit_code, 0);
-  const auto whole_run = std::chrono::steady_clock::now() - started;
-  const Bytes welded = read_file(dir / "t.tex");
+  check_interrupts(kSkinweld, dir, {"t.tex"}, [&] { write_file(dir / "t.tex", {'o', 'l', 'd'}); });
+}
 
-  const int runs = 30;
-  int caught_writing = 0;
-  for (int run = 0; run < runs; ++run) {
-    const int signal_number = std::array{SIGINT, SIGTERM, SIGHUP}[run % 3];
-    SCOPED_TRACE(std::to_string(run) + ": signal " + std::to_string(signal_number));
-    write_file(dir / "t.tex", old);
-    RunOptions options;
-    // From a point spread over the run on, stopped and looked at until it is
-    // caught writing (or has had its chances), then interrupted.
-    options.while_running = [&, run, signal_number](pid_t pid) {
-      std::this_thread::sleep_for(whole_run * run / runs / 2);
-      for (int look = 0; look < 100; ++look) {
-        kill(pid, SIGSTOP);
-        if (temporary_files(dir.path()) > 0) {
-          ++caught_writing;
-          break;
-        }
-        kill(pid, SIGCONT);
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-      }
-      kill(pid, signal_number);
-      kill(pid, SIGCONT);
-    };
-    const RunResult r = run_tool(kSkinweld, args, dir.path(), options);
-    if (r.exit_code == 0) continue;  // finished before the interrupt
-    EXPECT_EQ(r.signal, signal_number);
-    EXPECT_EQ(temporary_files(dir.path()), 0u);
-    const Bytes now = read_file(dir / "t.tex");
-    EXPECT_TRUE(now == old || now == welded);
+TEST(Interrupts, SkinprepsFourFilesAreReplacedAllOrNone) {
+  TempDir dir;
+  fs::create_directory(dir / "tga");
+  write_file(dir / "tga" / "t.tga",
+             make_tga8(512, 512, sample_level(512, 512, 1), sample_palette()));
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 512, 512));
+  check_interrupts(kSkinprep, dir, kPrepSet, [&] { lay_out_old_set(dir); });
+}
+
+TEST(Interrupts, AClosedPipeOnTheConsoleLeavesNoTemporaryFile) {
+  TempDir dir;
+  const Bytes tex = make_tex(TexSubtype::indexed, 256, 256);
+  write_file(dir / "t.tex", tex);
+  ASSERT_EQ(run_tool(kSkinsplit, {"t"}, dir.path()).exit_code, 0);
+  const Bytes split = read_file(dir / "tga" / "t.tga");
+  // The console fills its pipe buffer many times over while files are written.
+  std::string command = "'" + kSkinsplit + "'";
+  for (int n = 0; n < 100; ++n)
+    command += " t";
+  const RunResult r = run_tool("/bin/sh", {"-c", command + " | head -c1"}, dir.path());
+  EXPECT_EQ(r.out, "O");
+  EXPECT_EQ(temporary_files(dir.path()), 0u);
+  EXPECT_EQ(read_file(dir / "tga" / "t.tga"), split);
+}
+
+TEST(Concurrency, TwoSkinprepRunsOnOneTextureLeaveOneRunsCompleteSet) {
+  TempDir dir;
+  fs::create_directory(dir / "tga");
+  const TexPalette palette = sample_palette();
+  const Bytes indices = sample_level(512, 512, 1);
+  std::vector<TgaColour> painted = colours_of_level(indices);
+  std::fill(painted.begin(), painted.begin() + 512 * 64, TgaColour{1, 2, 3, 255});
+  const Bytes images[] = {make_tga8(512, 512, indices, palette),
+                          make_tga_colours(512, 512, painted, 24, {2, 0, "", false})};
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 512, 512));
+  std::vector<std::vector<Bytes>> sets;
+  for (const Bytes& image : images) {
+    write_file(dir / "tga" / "t.tga", image);
+    ASSERT_EQ(run_tool(kSkinprep, {"t"}, dir.path()).exit_code, 0);
+    sets.push_back(contents_of(dir, kPrepSet));
   }
-  // The interrupts must really have come while a file was being written.
-  EXPECT_GE(caught_writing, runs / 2);
+  for (int run = 0; run < 20; ++run) {
+    SCOPED_TRACE(run);
+    lay_out_old_set(dir);
+    write_file(dir / "tga" / "t.tga", images[0]);
+    auto first =
+        std::async(std::launch::async, [&] { return run_tool(kSkinprep, {"t"}, dir.path()); });
+    write_file(dir / "tga" / "next.tga", images[1]);
+    fs::rename(dir / "tga" / "next.tga", dir / "tga" / "t.tga");
+    const RunResult second = run_tool(kSkinprep, {"t"}, dir.path());
+    EXPECT_EQ(first.get().exit_code, 0);
+    EXPECT_EQ(second.exit_code, 0);
+    const std::vector<Bytes> now = contents_of(dir, kPrepSet);
+    EXPECT_TRUE(now == sets[0] || now == sets[1]);
+  }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <cstring>
@@ -71,6 +72,16 @@ TEST(OutputFile, TargetsThatCannotBeWrittenAreRefusedWithTheirOwnErrorNumber) {
   EXPECT_EQ(errno, EISDIR);
   EXPECT_FALSE(out.open((dir / "missing_dir" / "x.tga").string()));
   EXPECT_EQ(errno, ENOENT);
+  // A link to a device (a FIFO where no device node can be made) is not
+  // written through: the device would become a file of that name.
+  const fs::path node = dir / "node";
+  if (mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    ASSERT_EQ(mkfifo(node.c_str(), 0666), 0);
+  }
+  fs::create_symlink(node, dir / "linked.tga");
+  EXPECT_FALSE(out.open((dir / "linked.tga").string()));
+  EXPECT_EQ(errno, ENOTSUP);
+  EXPECT_FALSE(fs::is_regular_file(node));
   // A name as long as the system allows still gets its temporary file.
   const std::string longest(255, 'n');
   ASSERT_TRUE(out.open((dir / longest).string()));
