@@ -3,6 +3,7 @@
 #include "prep/palette_colours.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -68,11 +69,14 @@ TgaColour wanted_colour(const EditedImage& image, const OldTexture& old, const P
   return c;
 }
 
-/// Takes every pixel by its own index: the image's colour map is the palette.
-void take_indices(const EditedImage& image, TexLevels& result, MatchCounts& counts,
-                  MatchScratch& scratch) {
+/// Takes every pixel by its own index: the image's colour map is the palette,
+/// whose colours the pixels then ask for.
+void take_indices(const EditedImage& image, const Palette& colours, TexLevels& result,
+                  MatchCounts& counts, MatchScratch& scratch) {
   std::copy(image.indices.begin(), image.indices.end(), result.high.begin());
   std::fill_n(scratch.fresh.begin(), image.indices.size(), false);
+  for (std::size_t k = 0; k < image.indices.size(); ++k)
+    scratch.wanted[k] = colours[image.indices[k]];
   counts.kept = image.indices.size();
 }
 
@@ -162,17 +166,17 @@ struct LowerLevel {
   unsigned long* made_count;
 };
 
-/// Marks the entries that the texture's reused lower-level pixels hold.
-void mark_reused_entries(const EditedImage& image, const OldTexture& old, const TexLevels& result,
-                         const MatchScratch& scratch, const LowerLevel& level,
-                         std::array<bool, 256>& used) {
+/// Counts, by entry, the texture's lower-level pixels that are reused.
+void count_reused_entries(const EditedImage& image, const OldTexture& old,
+                          const TexLevels& result, const MatchScratch& scratch,
+                          const LowerLevel& level, std::array<std::size_t, 256>& users) {
   const std::size_t width = image.width / level.size;
   const std::size_t height = image.height / level.size;
   for (std::size_t y = 0; y < height; ++y) {
     for (std::size_t x = 0; x < width; ++x) {
       const Block block = {x * level.size, y * level.size, level.size};
       if (block_unchanged(image, old, result, scratch, block, Remade{}))
-        used[level.old[y * width + x]] = true;
+        ++users[level.old[y * width + x]];
     }
   }
 }
@@ -229,42 +233,64 @@ class NearestEntry {
   std::array<unsigned char, kSlots> values_{};
 };
 
-/// The index for a block that changed: its one index, or else the entry
-/// nearest to its colours averaged. The average weighs each colour by its
-/// alpha, so transparent pixels do not darken the edge of what shows.
+/// The light a stored sRGB value stands for, 0 to 1: averaging the values
+/// themselves would turn a black and white checker into grey 128, where the
+/// eye (and a blur) sees 188.
+float decode_srgb(unsigned char value) {
+  static const std::array<float, 256> table = [] {
+    std::array<float, 256> light{};
+    for (std::size_t v = 0; v < 256; ++v) {
+      const double c = static_cast<double>(v) / 255.0;
+      light[v] = static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+    }
+    return light;
+  }();
+  return table[value];
+}
+
+/// The sRGB value that stands for an amount of light, rounded.
+unsigned char encode_srgb(double light) {
+  const double c = light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1 / 2.4) - 0.055;
+  return static_cast<unsigned char>(std::clamp(c * 255.0 + 0.5, 0.0, 255.0));
+}
+
+/// The index for a block that changed: the entry nearest to the colours its
+/// pixels ask for (the picture before any reduction or dithering), averaged
+/// as light and weighted by alpha, so that transparent pixels do not darken
+/// the edge of what shows. A block of one colour keeps its high-level index.
 unsigned char make_block_index(const EditedImage& image, const TexLevels& result,
-                               const Palette& colours, NearestEntry& nearest, const Block& block) {
-  const unsigned char first = result.high[block.y0 * image.width + block.x0];
-  bool one_index = true;
-  std::array<std::uint64_t, 3> weighted{};
-  std::array<std::uint64_t, 3> plain{};
+                               const MatchScratch& scratch, NearestEntry& nearest,
+                               const Block& block) {
+  const std::size_t first = block.y0 * image.width + block.x0;
+  bool one_colour = true;
+  std::array<double, 3> weighted{};
+  std::array<double, 3> plain{};
   std::uint64_t alpha = 0;
   for (std::size_t y = block.y0; y < block.y0 + block.size; ++y) {
     for (std::size_t x = block.x0; x < block.x0 + block.size; ++x) {
-      const unsigned char index = result.high[y * image.width + x];
-      one_index = one_index && index == first;
-      const TgaColour& c = colours[index];
+      const TgaColour& c = scratch.wanted[y * image.width + x];
+      one_colour = one_colour && c == scratch.wanted[first];
       for (std::size_t ch = 0; ch < 3; ++ch) {
-        weighted[ch] += static_cast<std::uint64_t>(c[ch]) * c[3];
-        plain[ch] += c[ch];
+        weighted[ch] += decode_srgb(c[ch]) * c[3];
+        plain[ch] += decode_srgb(c[ch]);
       }
       alpha += c[3];
     }
   }
-  if (one_index) return first;
+  if (one_colour) return result.high[first];
   const std::uint64_t count = block.size * block.size;
   TgaColour average{};
   for (std::size_t ch = 0; ch < 3; ++ch) {
-    average[ch] = static_cast<unsigned char>(alpha > 0 ? (weighted[ch] + alpha / 2) / alpha
-                                                       : (plain[ch] + count / 2) / count);
+    average[ch] = encode_srgb(alpha > 0 ? weighted[ch] / static_cast<double>(alpha)
+                                        : plain[ch] / static_cast<double>(count));
   }
   average[3] = static_cast<unsigned char>((alpha + count / 2) / count);
   return nearest.find(average);
 }
 
 void make_level(const EditedImage& image, const OldTexture& old, const TexLevels& result,
-                const MatchScratch& scratch, const Palette& colours, NearestEntry& nearest,
-                const LowerLevel& level, const Remade& remade) {
+                const MatchScratch& scratch, NearestEntry& nearest, const LowerLevel& level,
+                const Remade& remade) {
   const std::size_t width = image.width / level.size;
   const std::size_t height = image.height / level.size;
   for (std::size_t y = 0; y < height; ++y) {
@@ -276,33 +302,36 @@ void make_level(const EditedImage& image, const OldTexture& old, const TexLevels
         level.made[at] = level.old[at];
         ++*level.reused;
       } else {
-        level.made[at] = make_block_index(image, result, colours, nearest, block);
+        level.made[at] = make_block_index(image, result, scratch, nearest, block);
         ++*level.made_count;
       }
     }
   }
 }
 
-/// The entries that pixels keeping their colour use, to be kept through a
-/// reduction. At most kMaxFixed of them, those most pixels use, so that
-/// libimagequant keeps room for the new colours: with the whole palette fixed
-/// they would all be dithered from the old colours.
-std::array<bool, 256> choose_fixed_entries(const TexLevels& result, const MatchScratch& scratch,
-                                           std::size_t count) {
-  constexpr std::size_t kMaxFixed = 192;
-  std::array<std::size_t, 256> users{};
-  for (std::size_t k = 0; k < count; ++k) {
-    if (!scratch.fresh[k]) ++users[result.high[k]];
+/// The entries that pixels keeping their colour use (users, at all three
+/// levels), to be kept through a reduction, most worth keeping first: what
+/// dropping one would cost is the pixels that use it times how far its
+/// nearest other kept colour lies, so that of nearly equal colours one is
+/// enough, and a colour only a few pixels of a lower level need still counts.
+std::vector<unsigned char> rank_kept_entries(const std::array<std::size_t, 256>& users,
+                                             const Palette& colours) {
+  std::vector<unsigned char> ranked;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (users[n] > 0) ranked.push_back(static_cast<unsigned char>(n));
   }
-  std::array<unsigned char, 256> by_use{};
-  for (std::size_t n = 0; n < 256; ++n)
-    by_use[n] = static_cast<unsigned char>(n);
-  std::stable_sort(by_use.begin(), by_use.end(),
-                   [&](unsigned char a, unsigned char b) { return users[a] > users[b]; });
-  std::array<bool, 256> fixed{};
-  for (std::size_t rank = 0; rank < kMaxFixed && users[by_use[rank]] > 0; ++rank)
-    fixed[by_use[rank]] = true;
-  return fixed;
+  std::array<double, 256> cost{};
+  for (const unsigned char n : ranked) {
+    std::int64_t nearest = std::numeric_limits<std::int64_t>::max();
+    for (const unsigned char other : ranked) {
+      if (other != n)
+        nearest = std::min(nearest, colour_distance(colours[n], colours[other], nearest));
+    }
+    cost[n] = static_cast<double>(users[n]) * std::sqrt(static_cast<double>(nearest));
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [&](unsigned char a, unsigned char b) { return cost[a] > cost[b]; });
+  return ranked;
 }
 
 /// Gives each new colour a free entry, in the order the colours first appear
@@ -356,26 +385,26 @@ std::size_t find_high_indices(const EditedImage& image, const OldTexture& old,
         map_is_palette(*image.map, colours_of(*old.palette, setting.expanded), alpha)));
   counts.alpha = image.has_alpha ? AlphaSource::image : AlphaSource::texture;
   if (by_index) {
-    take_indices(image, result, counts, scratch);
+    take_indices(image, colours_of(setting.palette, setting.expanded), result, counts, scratch);
     return 0;
   }
   return take_colours(image, old, setting, result, counts, scratch);
 }
 
-/// Second phase: the entries no pixel that keeps its colour holds, at the
-/// high level or reused below, lowest first.
+/// Second phase: how many pixels that keep their colour use each entry, at
+/// the high level or reused below; the entries none uses are free.
 std::vector<unsigned char> find_free_entries(const EditedImage& image, const OldTexture& old,
                                              const TexLevels& result, const MatchScratch& scratch,
-                                             const std::array<LowerLevel, 2>& lower) {
-  std::array<bool, 256> used{};
+                                             const std::array<LowerLevel, 2>& lower,
+                                             std::array<std::size_t, 256>& users) {
   for (std::size_t k = 0; k < image.colours.size(); ++k) {
-    if (!scratch.fresh[k]) used[result.high[k]] = true;
+    if (!scratch.fresh[k]) ++users[result.high[k]];
   }
   for (const LowerLevel& level : lower)
-    mark_reused_entries(image, old, result, scratch, level, used);
+    count_reused_entries(image, old, result, scratch, level, users);
   std::vector<unsigned char> free;
   for (std::size_t n = 0; n < 256; ++n) {
-    if (!used[n]) free.push_back(static_cast<unsigned char>(n));
+    if (users[n] == 0) free.push_back(static_cast<unsigned char>(n));
   }
   return free;
 }
@@ -384,8 +413,8 @@ std::vector<unsigned char> find_free_entries(const EditedImage& image, const Old
 /// a palette made anew for the whole picture, keeping the entries of kept
 /// pixels where it can. False when the reduction fails.
 bool fit_new_colours(const EditedImage& image, const std::vector<unsigned char>& free,
-                     PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
-                     MatchScratch& scratch) {
+                     const std::array<std::size_t, 256>& users, PaletteSetting& setting,
+                     TexLevels& result, MatchCounts& counts, MatchScratch& scratch) {
   if (counts.fresh_colours <= counts.free_entries) {
     place_new_colours(image, free, setting, result, counts, scratch);
     return true;
@@ -395,7 +424,7 @@ bool fit_new_colours(const EditedImage& image, const std::vector<unsigned char>&
   input.width = image.width;
   input.height = image.height;
   input.expanded = setting.expanded;
-  input.fixed = choose_fixed_entries(result, scratch, image.colours.size());
+  input.kept = rank_kept_entries(users, colours_of(setting.palette, setting.expanded));
   if (!reduce_colours(input, setting.palette, result.high, scratch.keys, counts.reduction))
     return false;
   counts.reduced = true;
@@ -411,7 +440,7 @@ void make_lower_levels(const EditedImage& image, const OldTexture& old,
   const Palette colours = colours_of(setting.palette, setting.expanded);
   NearestEntry nearest(colours);
   for (const LowerLevel& level : lower)
-    make_level(image, old, result, scratch, colours, nearest, level, remade);
+    make_level(image, old, result, scratch, nearest, level, remade);
 }
 
 /// Counts the pixels that were opaque in the texture and are translucent in
@@ -437,11 +466,13 @@ MatchResult match_colours(const EditedImage& image, const OldTexture& old, Palet
                           TexLevels& result, MatchCounts& counts, MatchScratch& scratch) {
   const std::size_t fresh = find_high_indices(image, old, setting, result, counts, scratch);
   const std::array<LowerLevel, 2> lower = lower_levels(old, result, counts);
-  const std::vector<unsigned char> free = find_free_entries(image, old, result, scratch, lower);
+  std::array<std::size_t, 256> users{};
+  const std::vector<unsigned char> free =
+      find_free_entries(image, old, result, scratch, lower, users);
   counts.fresh_colours = fresh > 0 ? count_distinct(std::span(scratch.keys).first(fresh)) : 0;
   counts.free_entries = free.size();
   const TexPalette before = setting.palette;
-  if (!fit_new_colours(image, free, setting, result, counts, scratch))
+  if (!fit_new_colours(image, free, users, setting, result, counts, scratch))
     return MatchResult::reduction_failed;
   // After a reduction a reused pixel must also still mean the colour it meant.
   const Remade remade = counts.reduced ? Remade{&before, &setting.palette} : Remade{};

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -23,11 +24,91 @@ struct ImageDeleter {
 struct ResultDeleter {
   void operator()(liq_result* p) const { liq_result_destroy(p); }
 };
+using Attr = std::unique_ptr<liq_attr, AttrDeleter>;
+using LiqImage = std::unique_ptr<liq_image, ImageDeleter>;
+using LiqResult = std::unique_ptr<liq_result, ResultDeleter>;
+
+using Fixed = std::array<bool, 256>;
+
+/// libimagequant's best quality (speed 1) for the palette that is kept; a
+/// quicker one to compare how many colours to fix, which ranks them alike.
+constexpr int kFinalSpeed = 1;
+constexpr int kTrialSpeed = 6;
+
+/// A palette made by libimagequant for the picture, with the entries marked
+/// in fixed held as they are, and the picture remapped to it with dithering
+/// into high (libimagequant's palette order).
+struct Quantized {
+  LiqImage image;
+  LiqResult result;
+};
+
+bool quantize(const ReductionInput& input, const TexPalette& palette, const Fixed& fixed, int speed,
+              std::span<unsigned char> high, Quantized& out) {
+  const Attr attr(liq_attr_create());
+  if (!attr || liq_set_max_colors(attr.get(), 256) != LIQ_OK ||
+      liq_set_quality(attr.get(), 0, 100) != LIQ_OK || liq_set_speed(attr.get(), speed) != LIQ_OK)
+    return false;
+  out.image.reset(liq_image_create_rgba(attr.get(), input.colours.data(),
+                                        static_cast<int>(input.width),
+                                        static_cast<int>(input.height), 0));
+  if (!out.image) return false;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (!fixed[n]) continue;
+    const TgaColour c = tex_entry_colour(palette[n], input.expanded);
+    if (liq_image_add_fixed_color(out.image.get(), liq_color{c[0], c[1], c[2], c[3]}) != LIQ_OK)
+      return false;
+  }
+  liq_result* made = nullptr;
+  if (liq_image_quantize(out.image.get(), attr.get(), &made) != LIQ_OK) return false;
+  out.result.reset(made);
+  // Dithering at libimagequant's default level, as pngquant uses it.
+  return liq_set_dithering_level(out.result.get(), 1.0F) == LIQ_OK &&
+         liq_write_remapped_image(out.result.get(), out.image.get(), high.data(),
+                                  input.colours.size()) == LIQ_OK;
+}
+
+/// The first count entries of the kept ones, as fixed colours.
+Fixed first_kept(const ReductionInput& input, std::size_t count) {
+  Fixed fixed{};
+  for (std::size_t rank = 0; rank < count; ++rank)
+    fixed[input.kept[rank]] = true;
+  return fixed;
+}
+
+/// How many of the kept entries to fix: every one keeps the untouched
+/// picture exactly, at its index, but may leave a repaint too few colours.
+/// A few counts are tried; the most that come within kErrorMargin of the
+/// least error of the whole picture win, since between nearly equal results
+/// the one that changes less of what the user did not touch is better.
+bool choose_fixed_count(const ReductionInput& input, const TexPalette& palette,
+                        std::span<unsigned char> high, std::size_t& chosen) {
+  constexpr double kErrorMargin = 1.10;
+  chosen = 0;
+  const std::size_t all = std::min<std::size_t>(input.kept.size(), 255);
+  if (all == 0) return true;
+  const std::array<std::size_t, 5> counts = {all, all * 7 / 8, all * 3 / 4, all / 2, all / 4};
+  std::array<double, 5> errors{};
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    Quantized trial;
+    if (!quantize(input, palette, first_kept(input, counts[i]), kTrialSpeed, high, trial))
+      return false;
+    errors[i] = liq_get_remapping_error(trial.result.get());
+  }
+  const double least = *std::min_element(errors.begin(), errors.end());
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    if (errors[i] <= least * kErrorMargin) {
+      chosen = counts[i];
+      break;
+    }
+  }
+  return true;
+}
 
 /// Where each colour of the new palette goes: a colour that a fixed entry
 /// had stays at that entry's index (the lowest, if several had it); the
 /// others take the indices left, lowest first.
-std::array<int, 256> place_colours(const liq_palette& made, const ReductionInput& input,
+std::array<int, 256> place_colours(const liq_palette& made, const Fixed& fixed, bool expanded,
                                    const TexPalette& old, Reduction& reduction) {
   std::array<int, 256> place{};
   place.fill(-1);
@@ -36,7 +117,7 @@ std::array<int, 256> place_colours(const liq_palette& made, const ReductionInput
     const liq_color& c = made.entries[j];
     const TgaColour colour = {c.r, c.g, c.b, c.a};
     for (std::size_t n = 0; n < 256; ++n) {
-      if (input.fixed[n] && !taken[n] && tex_entry_colour(old[n], input.expanded) == colour) {
+      if (fixed[n] && !taken[n] && tex_entry_colour(old[n], expanded) == colour) {
         place[j] = static_cast<int>(n);
         taken[n] = true;
         ++reduction.kept_places;
@@ -55,6 +136,31 @@ std::array<int, 256> place_colours(const liq_palette& made, const ReductionInput
   return place;
 }
 
+/// Dithering may give a fully transparent or fully opaque pixel a colour of
+/// some other alpha: a see-through speck, or a faint veil over nothing. Such
+/// a pixel takes the nearest entry of its exact alpha, where there is one.
+void keep_exact_alpha(const ReductionInput& input, const TexPalette& palette,
+                      const std::array<bool, 256>& filled, std::span<unsigned char> high) {
+  std::array<TgaColour, 256> colours{};
+  for (std::size_t n = 0; n < 256; ++n)
+    colours[n] = tex_entry_colour(palette[n], input.expanded);
+  for (std::size_t k = 0; k < input.colours.size(); ++k) {
+    const TgaColour& want = input.colours[k];
+    if ((want[3] != 0 && want[3] != 255) || colours[high[k]][3] == want[3]) continue;
+    long best = std::numeric_limits<long>::max();
+    for (std::size_t n = 0; n < 256; ++n) {
+      if (!filled[n] || colours[n][3] != want[3]) continue;
+      long distance = 0;
+      for (std::size_t ch = 0; ch < 3 && want[3] != 0; ++ch)
+        distance += (long{colours[n][ch]} - want[ch]) * (long{colours[n][ch]} - want[ch]);
+      if (distance < best) {
+        best = distance;
+        high[k] = static_cast<unsigned char>(n);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<unsigned char> high,
@@ -63,33 +169,18 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
   for (std::size_t k = 0; k < input.colours.size(); ++k)
     sort_space[k] = pack_colour(input.colours[k]);
   reduction.image_colours = count_distinct(sort_space.first(input.colours.size()));
-  const std::unique_ptr<liq_attr, AttrDeleter> attr(liq_attr_create());
-  if (!attr || liq_set_max_colors(attr.get(), 256) != LIQ_OK ||
-      liq_set_quality(attr.get(), 0, 100) != LIQ_OK || liq_set_speed(attr.get(), 1) != LIQ_OK)
-    return false;
-  const std::unique_ptr<liq_image, ImageDeleter> image(
-      liq_image_create_rgba(attr.get(), input.colours.data(), static_cast<int>(input.width),
-                            static_cast<int>(input.height), 0));
-  if (!image) return false;
-  for (std::size_t n = 0; n < 256; ++n) {
-    if (!input.fixed[n]) continue;
-    const TgaColour c = tex_entry_colour(palette[n], input.expanded);
-    if (liq_image_add_fixed_color(image.get(), liq_color{c[0], c[1], c[2], c[3]}) != LIQ_OK)
-      return false;
-  }
-  liq_result* made = nullptr;
-  if (liq_image_quantize(image.get(), attr.get(), &made) != LIQ_OK) return false;
-  const std::unique_ptr<liq_result, ResultDeleter> result(made);
-  // Dithering at libimagequant's default level, as pngquant uses it.
-  const std::size_t count = input.width * input.height;
-  if (liq_set_dithering_level(result.get(), 1.0F) != LIQ_OK ||
-      liq_write_remapped_image(result.get(), image.get(), high.data(), count) != LIQ_OK)
-    return false;
-  reduction.mean_square_error = liq_get_remapping_error(result.get());
-  reduction.quality = liq_get_remapping_quality(result.get());
+  std::size_t fixed_count = 0;
+  if (!choose_fixed_count(input, palette, high, fixed_count)) return false;
+  const Fixed fixed = first_kept(input, fixed_count);
+  Quantized made;
+  if (!quantize(input, palette, fixed, kFinalSpeed, high, made)) return false;
+  reduction.fixed_entries = fixed_count;
+  reduction.mean_square_error = liq_get_remapping_error(made.result.get());
+  reduction.quality = liq_get_remapping_quality(made.result.get());
 
-  const liq_palette& colours = *liq_get_palette(result.get());
-  const std::array<int, 256> place = place_colours(colours, input, palette, reduction);
+  const liq_palette& colours = *liq_get_palette(made.result.get());
+  const std::array<int, 256> place =
+      place_colours(colours, fixed, input.expanded, palette, reduction);
   palette.fill({0, 0, 0, 0});
   std::array<bool, 256> filled{};
   for (unsigned j = 0; j < colours.count; ++j) {
@@ -105,7 +196,7 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
   }
   // A colour the new palette holds exactly is taken as it is: no dithering
   // noise on flat areas that the edit did not touch.
-  for (std::size_t k = 0; k < count; ++k) {
+  for (std::size_t k = 0; k < input.colours.size(); ++k) {
     const int exact = lowest.find(pack_colour(input.colours[k]));
     if (exact >= 0) {
       high[k] = static_cast<unsigned char>(exact);
@@ -115,5 +206,6 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
       ++reduction.dithered_pixels;
     }
   }
+  keep_exact_alpha(input, palette, filled, high);
   return true;
 }

@@ -62,11 +62,11 @@ void print_high_level(const MatchCounts& counts) {
     const Reduction& r = counts.reduction;
     print_progress(
         "High level: %lu colours, %lu of them new, more than the %lu free entries hold: "
-        "palette made anew by libimagequant, %lu entries kept their place; %lu pixels "
-        "have exactly their colour, %lu dithered; mean square error %.2f, quality %d "
-        "of 100",
-        r.image_colours, counts.fresh_colours, counts.free_entries, r.kept_places, r.exact_pixels,
-        r.dithered_pixels, r.mean_square_error, r.quality);
+        "palette made anew by libimagequant with %lu entries held fixed, %lu entries kept "
+        "their place; %lu pixels have exactly their colour, %lu dithered; mean square error "
+        "%.2f, quality %d of 100",
+        r.image_colours, counts.fresh_colours, counts.free_entries, r.fixed_entries,
+        r.kept_places, r.exact_pixels, r.dithered_pixels, r.mean_square_error, r.quality);
     return;
   }
   print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,

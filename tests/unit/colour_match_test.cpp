@@ -84,3 +84,54 @@ TEST(ColourMatch, ANewColourTakesTheLowestEntryNoKeptPixelHoldsAtAnyLevel) {
   EXPECT_EQ(counts.medium_reused, 4u);
   EXPECT_EQ(counts.low_reused, 1u);
 }
+
+TEST(ColourMatch, AReductionKeepsAlphaZeroAndFullExactlyThroughDithering) {
+  // Columns of alpha 0 and 255 between columns of every other alpha: dithering
+  // alone gives many of them the alpha of an entry nearby.
+  const auto work = std::make_unique<Work>();
+  std::vector<TgaColour> colours;
+  for (unsigned y = 0; y < 64; ++y) {
+    for (unsigned x = 0; x < 64; ++x) {
+      const auto alpha = static_cast<unsigned char>(x % 8 == 0 ? 0 : x % 8 == 4 ? 255 : x * 4 + y);
+      colours.push_back({static_cast<unsigned char>(x * 4), static_cast<unsigned char>(y * 4),
+                         static_cast<unsigned char>(x * y), alpha});
+    }
+  }
+  PaletteSetting setting;
+  setting.from_image = true;
+  MatchCounts counts;
+  ASSERT_EQ(match_colours(picture(64, 64, colours, true), OldTexture{}, setting, work->result,
+                          counts, work->scratch),
+            MatchResult::reduced);
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    if (colours[k][3] == 0 || colours[k][3] == 255) {
+      ASSERT_EQ(setting.palette[work->result.high[k]][3], colours[k][3]) << k;
+    }
+  }
+}
+
+TEST(ColourMatch, LowerLevelsAverageLightNotStoredValues) {
+  // A 1-pixel checker of two colours: its blocks show the light of both
+  // halved, sRGB 188 for black and white, not the stored values' mean 128.
+  const struct {
+    TgaColour first, second, stored_mean, light_mean;
+  } rows[] = {{{0, 0, 0, 255}, {255, 255, 255, 255}, {128, 128, 128, 255}, {188, 188, 188, 255}},
+              {{255, 0, 0, 255}, {0, 255, 0, 255}, {128, 128, 0, 255}, {188, 188, 0, 255}}};
+  for (const auto& row : rows) {
+    const auto work = std::make_unique<Work>();
+    PaletteSetting setting;
+    const std::array<TgaColour, 4> entries = {row.first, row.second, row.stored_mean,
+                                              row.light_mean};
+    for (std::size_t n = 0; n < entries.size(); ++n)
+      setting.palette[n] = tex_colour_entry(entries[n], false);
+    std::vector<TgaColour> colours;
+    for (std::size_t k = 0; k < 64; ++k)
+      colours.push_back((k + k / 8) % 2 == 0 ? row.first : row.second);
+    MatchCounts counts;
+    ASSERT_EQ(match_colours(picture(8, 8, colours, false), OldTexture{}, setting, work->result,
+                            counts, work->scratch),
+              MatchResult::exact);
+    EXPECT_EQ(Bytes(work->result.medium.begin(), work->result.medium.begin() + 16), Bytes(16, 3));
+    EXPECT_EQ(Bytes(work->result.low.begin(), work->result.low.begin() + 4), Bytes(4, 3));
+  }
+}
