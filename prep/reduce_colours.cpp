@@ -83,12 +83,14 @@ Fixed first_kept(const ReductionInput& input, std::size_t count) {
 /// the one that changes less of what the user did not touch is better.
 bool choose_fixed_count(const ReductionInput& input, const TexPalette& palette,
                         std::span<unsigned char> high, std::size_t& chosen) {
-  constexpr double kErrorMargin = 1.10;
+  constexpr double kErrorMargin = 1.15;
   chosen = 0;
   const std::size_t all = std::min<std::size_t>(input.kept.size(), 255);
   if (all == 0) return true;
-  const std::array<std::size_t, 5> counts = {all, all * 7 / 8, all * 3 / 4, all / 2, all / 4};
-  std::array<double, 5> errors{};
+  std::array<std::size_t, 8> counts{};
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    counts[i] = all * (counts.size() - i) / counts.size();
+  std::array<double, 8> errors{};
   for (std::size_t i = 0; i < counts.size(); ++i) {
     Quantized trial;
     if (!quantize(input, palette, first_kept(input, counts[i]), kTrialSpeed, high, trial))
@@ -161,6 +163,25 @@ void keep_exact_alpha(const ReductionInput& input, const TexPalette& palette,
   }
 }
 
+/// The filled entry nearest to a colour, by red, green, blue and alpha.
+unsigned char nearest_entry(const TgaColour& want, const TexPalette& palette,
+                            const std::array<bool, 256>& filled, bool expanded) {
+  long best = std::numeric_limits<long>::max();
+  unsigned char chosen = 0;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (!filled[n]) continue;
+    const TgaColour c = tex_entry_colour(palette[n], expanded);
+    long distance = 0;
+    for (std::size_t ch = 0; ch < 4; ++ch)
+      distance += (long{c[ch]} - want[ch]) * (long{c[ch]} - want[ch]);
+    if (distance < best) {
+      best = distance;
+      chosen = static_cast<unsigned char>(n);
+    }
+  }
+  return chosen;
+}
+
 }  // namespace
 
 bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<unsigned char> high,
@@ -195,12 +216,17 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
       lowest.add(pack_colour(tex_entry_colour(palette[n], input.expanded)), static_cast<int>(n));
   }
   // A colour the new palette holds exactly is taken as it is: no dithering
-  // noise on flat areas that the edit did not touch.
+  // noise on flat areas that the edit did not touch. A pixel the edit did
+  // not touch whose colour was dropped takes the nearest one: dithering it
+  // would scatter noise over what the user left alone.
   for (std::size_t k = 0; k < input.colours.size(); ++k) {
     const int exact = lowest.find(pack_colour(input.colours[k]));
     if (exact >= 0) {
       high[k] = static_cast<unsigned char>(exact);
       ++reduction.exact_pixels;
+    } else if (!input.fresh.empty() && !input.fresh[k]) {
+      high[k] = nearest_entry(input.colours[k], palette, filled, input.expanded);
+      ++reduction.dithered_pixels;
     } else {
       high[k] = static_cast<unsigned char>(place[high[k]]);
       ++reduction.dithered_pixels;

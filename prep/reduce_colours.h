@@ -25,6 +25,9 @@ struct Reduction {
 /// The picture to reduce: every pixel's colour, rows of width pixels.
 struct ReductionInput {
   std::span<const TgaColour> colours;
+  /// Which pixels have colours the old palette lacks (the edit); the others
+  /// kept theirs.
+  std::span<const bool> fresh;
   std::size_t width = 0;
   std::size_t height = 0;
   /// Entries whose colours pixels that kept them still use, most worth
