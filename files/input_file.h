@@ -60,3 +60,10 @@ inline bool file_is_newer(const std::string& first, const std::string& second) {
                                               : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
 #endif
 }
+
+/// Whether a file (or anything else) of that name is there.
+inline bool file_exists(const std::string& name) {
+  ErrnoGuard keep_errno;
+  struct stat status {};
+  return stat(name.c_str(), &status) == 0;
+}

@@ -278,7 +278,7 @@ unsigned char make_block_index(const EditedImage& image, const TexLevels& result
       const TgaColour& c = scratch.wanted[y * image.width + x];
       one_colour = one_colour && c == scratch.wanted[first];
       for (std::size_t ch = 0; ch < 3; ++ch) {
-        weighted[ch] += decode_srgb(c[ch]) * c[3];
+        weighted[ch] += static_cast<double>(decode_srgb(c[ch])) * c[3];
         plain[ch] += decode_srgb(c[ch]);
       }
       alpha += c[3];

@@ -35,7 +35,7 @@ bool prepare_texture(char* argument,  // NOLINT(readability-non-const-parameter)
   Reference ref;
   TexPalette file_palette{};
   bool palette_found = false;
-  if (!read_edited_image(files.edited_image, work.inputs, image, edited)) return false;
+  if (!read_edited_image(files, work.inputs, image, edited)) return false;
   if (!read_reference(files.tex, edited, work.inputs, ref)) return false;
   if (!read_palette_file(files.edited_palette, palette_found, file_palette)) return false;
 
@@ -59,7 +59,6 @@ bool prepare_texture(char* argument,  // NOLINT(readability-non-const-parameter)
   print_progress("done!\n");
   if (!write_image_directory(files, edited.width, edited.height, work.result, setting.palette))
     return false;
-  print_summary(files, source, ref, counts, static_cast<unsigned>(edited.width),
-                static_cast<unsigned>(edited.height));
+  print_summary(files, image, source, ref, counts);
   return true;
 }

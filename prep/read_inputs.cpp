@@ -6,17 +6,17 @@
 #include <span>
 
 #include "files/input_file.h"
+#include "formats/png.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 
 namespace {
 
-/// Whether the image has an alpha channel of its own: 32-bit pixels or map
-/// entries, some below 255. All of them 0 is a program that left the byte unused.
+/// Whether the image has an alpha channel of its own: pixels or map entries
+/// that can carry alpha, some below 255. All of them 0 is a program that left
+/// the byte unused.
 bool has_real_alpha(const ImageFile& image, std::span<const TgaColour> colours) {
-  const bool deep =
-      image.indexed ? image.header.colour_map_entry_size == 32 : image.header.pixel_depth == 32;
-  if (!deep) return false;
+  if (!image.alpha_channel) return false;
   const bool below_opaque =
       std::any_of(colours.begin(), colours.end(), [](const TgaColour& c) { return c[3] != 255; });
   const bool all_clear =
@@ -24,26 +24,101 @@ bool has_real_alpha(const ImageFile& image, std::span<const TgaColour> colours) 
   return below_opaque && !all_clear;
 }
 
+/// The colour of one stored pixel of either kind of image.
+TgaColour pixel_colour(const ImageFile& image, const unsigned char* pixel) {
+  if (image.indexed) return image.map.colour[pixel[0]];
+  if (image.png) return {pixel[0], pixel[1], pixel[2], pixel[3]};
+  return tga_pixel_colour(pixel, image.header, image.map);
+}
+
 /// Turns the stored pixels into colours; an index that the colour map does
 /// not hold is refused, since no colour can be made up for it.
-bool decode_colours(const ImageFile& image, unsigned pixel_bytes, InputArea& area,
-                    EditedImage& edited) {
-  const std::size_t count = std::size_t{image.header.width} * image.header.height;
+bool decode_colours(const ImageFile& image, InputArea& area, EditedImage& edited) {
+  const std::size_t count = image.width * image.height;
   for (std::size_t k = 0; k < count; ++k) {
-    const unsigned char* pixel = &area.stored[k * pixel_bytes];
+    const unsigned char* pixel = &area.stored[k * image.pixel_bytes];
     if (image.indexed && !image.map.present[pixel[0]]) {
       print_error("\nERROR! A pixel has index %d, which the image's colour map does not hold!\n",
                   pixel[0]);
       return false;
     }
-    area.colours[k] = tga_pixel_colour(pixel, image.header, image.map);
+    area.colours[k] = pixel_colour(image, pixel);
   }
+  edited.width = image.width;
+  edited.height = image.height;
   edited.colours = std::span(area.colours).first(count);
   edited.indices = image.indexed ? std::span<const unsigned char>(area.stored).first(count)
                                  : std::span<const unsigned char>();
   edited.map = image.indexed ? &image.map : nullptr;
   edited.has_alpha = has_real_alpha(image, edited.colours);
   return true;
+}
+
+/// Reads a TGA image's header, colour map and pixels.
+bool read_tga_image(std::FILE* file, InputArea& area, ImageFile& image) {
+  if (!read_tga_header(file, image.header)) {
+    print_system_error("\nERROR! Could not read tga header ");
+    return false;
+  }
+  const TgaHeader& h = image.header;
+  print_progress("\nDimensions of image = %dx%d\n", h.width, h.height);
+  if (h.width > kTexMaxDimension || h.height > kTexMaxDimension) {
+    print_error("ERROR! Image exceeds maximum size!\n");
+    return false;
+  }
+  image.pixel_bytes = tga_colour_pixel_bytes(h);
+  if (image.pixel_bytes == 0) {
+    print_error(
+        "ERROR! Image of type %d with %d bits per pixel is not a TGA image skinprep takes!\n",
+        h.image_type, h.pixel_depth);
+    return false;
+  }
+  image.indexed = h.image_type == kTgaColourMapped || h.image_type == kTgaColourMappedRle;
+  image.alpha_channel = image.indexed ? h.colour_map_entry_size == 32 : h.pixel_depth == 32;
+  image.width = h.width;
+  image.height = h.height;
+  print_progress("Reading data for image...");
+  const char* read_error = "\nERROR! Could not read image data! ";
+  const char* cut_short = "\nERROR! Tried to read past end-of-file!\n";
+  return report_read(read_tga_colour_map(file, h, image.map), read_error, cut_short) &&
+         report_read(read_tga_pixel_bytes(file, h, area.stored, image.pixel_bytes), read_error,
+                     cut_short);
+}
+
+/// Reads a PNG image: its palette and indices, or its colours.
+bool read_png_image(std::FILE* file, InputArea& area, ImageFile& image) {
+  PngImage png;
+  switch (read_png(file, png, area.stored)) {
+    case PngResult::too_large:
+      print_error("\nERROR! Image exceeds maximum size!\n");
+      return false;
+    case PngResult::damaged:
+      print_error("\nERROR! %s is not a PNG image skinprep can read: %s!\n", image.name.c_str(),
+                  png.message);
+      return false;
+    case PngResult::ok:
+      break;
+  }
+  print_progress("\nDimensions of image = %ux%u\n", png.width, png.height);
+  print_progress("Reading data for image...");
+  image.png = true;
+  image.map = png.map;
+  image.indexed = png.indexed;
+  image.alpha_channel = png.alpha;
+  image.pixel_bytes = png.indexed ? 1 : 4;
+  image.width = png.width;
+  image.height = png.height;
+  return true;
+}
+
+/// Which of tga/NAME.tga and tga/NAME.png to read: the one there is, or of
+/// both the one modified last (a PNG saved beside the split TGA is the edit).
+void choose_image_file(const TextureFiles& files, ImageFile& image) {
+  const bool tga = file_exists(files.edited_image);
+  const bool png = file_exists(files.edited_png);
+  const bool take_png = png && (!tga || file_is_newer(files.edited_png, files.edited_image));
+  image.name = take_png ? files.edited_png : files.edited_image;
+  if (tga && png) image.left_aside = take_png ? files.edited_image : files.edited_png;
 }
 
 /// Reads the TEX file's header and, when it can serve, its palette and three
@@ -101,42 +176,18 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
 
 }  // namespace
 
-bool read_edited_image(const std::string& name, InputArea& area, ImageFile& image,
+bool read_edited_image(const TextureFiles& files, InputArea& area, ImageFile& image,
                        EditedImage& edited) {
-  print_progress("Opening %s...", name.c_str());
-  const InputFile file = open_input(name.c_str());
+  choose_image_file(files, image);
+  print_progress("Opening %s...", image.name.c_str());
+  const InputFile file = open_input(image.name.c_str());
   if (!file) {
     print_system_error("\nERROR! Could not open image! ");
     return false;
   }
-  if (!read_tga_header(file.get(), image.header)) {
-    print_system_error("\nERROR! Could not read tga header ");
-    return false;
-  }
-  const TgaHeader& h = image.header;
-  print_progress("\nDimensions of image = %dx%d\n", h.width, h.height);
-  if (h.width > kTexMaxDimension || h.height > kTexMaxDimension) {
-    print_error("ERROR! Image exceeds maximum size!\n");
-    return false;
-  }
-  const unsigned pixel_bytes = tga_colour_pixel_bytes(h);
-  if (pixel_bytes == 0) {
-    print_error(
-        "ERROR! Image of type %d with %d bits per pixel is not a TGA image skinprep takes!\n",
-        h.image_type, h.pixel_depth);
-    return false;
-  }
-  image.indexed = h.image_type == kTgaColourMapped || h.image_type == kTgaColourMappedRle;
-  print_progress("Reading data for image...");
-  const char* read_error = "\nERROR! Could not read image data! ";
-  const char* cut_short = "\nERROR! Tried to read past end-of-file!\n";
-  if (!report_read(read_tga_colour_map(file.get(), h, image.map), read_error, cut_short) ||
-      !report_read(read_tga_pixel_bytes(file.get(), h, area.stored, pixel_bytes), read_error,
-                   cut_short) ||
-      !decode_colours(image, pixel_bytes, area, edited))
-    return false;
-  edited.width = h.width;
-  edited.height = h.height;
+  const bool read = image.name == files.edited_png ? read_png_image(file.get(), area, image)
+                                                   : read_tga_image(file.get(), area, image);
+  if (!read || !decode_colours(image, area, edited)) return false;
   print_progress("done!\n");
   return true;
 }

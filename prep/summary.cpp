@@ -65,8 +65,8 @@ void print_high_level(const MatchCounts& counts) {
         "palette made anew by libimagequant with %lu entries held fixed, %lu entries kept "
         "their place; %lu pixels have exactly their colour, %lu dithered; mean square error "
         "%.2f, quality %d of 100",
-        r.image_colours, counts.fresh_colours, counts.free_entries, r.fixed_entries,
-        r.kept_places, r.exact_pixels, r.dithered_pixels, r.mean_square_error, r.quality);
+        r.image_colours, counts.fresh_colours, counts.free_entries, r.fixed_entries, r.kept_places,
+        r.exact_pixels, r.dithered_pixels, r.mean_square_error, r.quality);
     return;
   }
   print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,
@@ -96,8 +96,14 @@ void print_alpha(const MatchCounts& counts) {
 
 }  // namespace
 
-void print_summary(const TextureFiles& files, PaletteSource source, const Reference& ref,
-                   const MatchCounts& counts, unsigned width, unsigned height) {
+void print_summary(const TextureFiles& files, const ImageFile& image, PaletteSource source,
+                   const Reference& ref, const MatchCounts& counts) {
+  if (image.left_aside.empty()) {
+    print_progress("Image: %s\n", image.name.c_str());
+  } else {
+    print_progress("Image: %s (%s is older and was left aside)\n", image.name.c_str(),
+                   image.left_aside.c_str());
+  }
   print_reference(files, ref);
   print_palette_source(files, source);
   print_high_level(counts);
@@ -105,7 +111,10 @@ void print_summary(const TextureFiles& files, PaletteSource source, const Refere
                  counts.medium_made);
   print_progress("Low level: %lu pixels reused, %lu made\n", counts.low_reused, counts.low_made);
   print_alpha(counts);
-  if (ref.other_size) warn_of_new_size(files.tex, ref.x, ref.y, width, height);
+  if (ref.other_size) {
+    warn_of_new_size(files.tex, ref.x, ref.y, static_cast<unsigned>(image.width),
+                     static_cast<unsigned>(image.height));
+  }
   if (counts.holes > 0) {
     print_error(
         "WARNING! %lu pixels that are opaque in %s come out see-through (entries %s); the "
@@ -116,6 +125,6 @@ void print_summary(const TextureFiles& files, PaletteSource source, const Refere
     print_error(
         "WARNING! The colours of %s were reduced with quality %d of 100; the "
         "texture will look visibly different from the image.\n",
-        files.edited_image.c_str(), counts.reduction.quality);
+        image.name.c_str(), counts.reduction.quality);
   }
 }

@@ -66,7 +66,9 @@ bool write_image_directory(const TextureFiles& files, std::size_t width, std::si
       !save_level(out[2], files.levels[1], width / 2, height / 2, levels.medium, palette) ||
       !save_level(out[3], files.levels[2], width / 4, height / 4, levels.low, palette))
     return false;
-  const std::array<OutputFile*, 4> set = {&out[0], &out[1], &out[2], &out[3]};
+  std::array<OutputFile*, 4> set{};
+  for (std::size_t n = 0; n < out.size(); ++n)
+    set[n] = &out[n];
   if (!commit_outputs(set)) {
     print_system_error("ERROR! Could not put the new files in place! ");
     return false;

@@ -14,7 +14,7 @@ cmake --build --preset fuzz
 # Absolute paths: the whole-procedure targets change the current directory.
 root=$PWD
 bin=$root/build/fuzz/tests/fuzz
-for target in tex tga pal split weld prep; do
+for target in tex tga png pal split weld prep; do
   corpus=$root/build/fuzz/corpus/$target
   mkdir -p "$corpus" "$root/build/fuzz/crashes"
   log=build/fuzz/$target.log

@@ -33,6 +33,7 @@ TextureFiles name_texture_files(const std::string& base) {
   files.split_image = base + ".tga";
   files.split_palette = base + ".pal";
   files.edited_image = std::string(kSplitDirectory) + "/" + files.split_image;
+  files.edited_png = std::string(kSplitDirectory) + "/" + base + ".png";
   files.edited_palette = std::string(kSplitDirectory) + "/" + files.split_palette;
   files.image_directory = base;
   files.level_palette = base + ".pal";

@@ -24,6 +24,7 @@ struct TextureFiles {
   std::string split_image;            ///< "car1.tga", in tga/
   std::string split_palette;          ///< "car1.pal", in tga/
   std::string edited_image;           ///< "tga/car1.tga", the image skinprep reads
+  std::string edited_png;             ///< "tga/car1.png", which skinprep reads too
   std::string edited_palette;         ///< "tga/car1.pal"
   std::string image_directory;        ///< "car1", where skinprep writes and skinweld reads
   std::string level_palette;          ///< "car1.pal", in BASE/

@@ -1,6 +1,7 @@
 // skinprep end to end: what it guarantees, not how it gets there.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -124,6 +125,26 @@ TEST(Skinprep, NothingEditedNothingChangedThroughEveryWayOfSavingTheImage) {
       EXPECT_EQ(weld.err, "");  // no colour-map warning
       EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), original), -1);
     }
+  }
+}
+
+TEST(Skinprep, OfATgaAndAPngTheNewerIsRead) {
+  TempDir dir;
+  const Bytes original = texture_with_duplicates(TexSubtype::indexed, 64, 32);
+  write_file(dir / "car1.tex", original);
+  ASSERT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 0);
+  write_file(dir / "tga" / "car1.png", make_png(64, 32, high_colours(original, false)));
+  const auto split_time = fs::last_write_time(dir / "tga" / "car1.tga");
+  for (const auto& [png_time, line] :
+       {std::pair{split_time + std::chrono::seconds(1),
+                  "Image: tga/car1.png (tga/car1.tga is older and was left aside)\n"},
+        std::pair{split_time - std::chrono::seconds(1),
+                  "Image: tga/car1.tga (tga/car1.png is older and was left aside)\n"}}) {
+    fs::last_write_time(dir / "tga" / "car1.png", png_time);
+    const RunResult prep = run(kSkinprep, dir, {"car1"});
+    EXPECT_NE(prep.out.find(line), std::string::npos) << prep.out;
+    ASSERT_EQ(run(kSkinweld, dir, {"car1"}).exit_code, 0);
+    EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), original), -1);
   }
 }
 
@@ -276,6 +297,12 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
        Bytes(pal.begin(), pal.begin() + 1000),
        {},
        "\nERROR! Tried to read past EOF!\n"},
+      {"PNG 513 wide", std::nullopt, {}, {}, "\nERROR! Image exceeds maximum size!\n"},
+      {"PNG cut short",
+       std::nullopt,
+       {},
+       {},
+       "\nERROR! tga/t.png is not a PNG image skinprep can read: Read Error!\n"},
       {"no pixels over a texture",
        make_tga8(0, 0, {}, palette),
        {},
@@ -292,6 +319,13 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
     TempDir dir;
     fs::create_directory(dir / "tga");
     if (c.image) write_file(dir / "tga" / "t.tga", *c.image);
+    const std::string name = c.name;
+    if (name.starts_with("PNG")) {
+      const Bytes png = make_png(name.ends_with("wide") ? 513 : 8, 4,
+                                 std::vector<TgaColour>(name.ends_with("wide") ? 2052 : 32));
+      write_file(dir / "tga" / "t.png",
+                 name.ends_with("wide") ? png : Bytes(png.begin(), png.end() - 20));
+    }
     if (c.pal) write_file(dir / "tga" / "t.pal", *c.pal);
     if (c.tex) write_file(dir / "t.tex", *c.tex);
     const std::size_t before = entries_in(dir.path());

@@ -246,7 +246,8 @@ class Trip(unittest.TestCase):
         path = os.path.join(self.dir, name)
         os.makedirs(os.path.join(path, "tga"))
         shutil.copy(os.path.join(self.dir, "tga", "s1.pal"), os.path.join(path, "tga"))
-        shutil.copy(image, os.path.join(path, "tga", "s1.tga"))
+        # A TGA or a PNG, saved where skinprep reads it.
+        shutil.copy(image, os.path.join(path, "tga", "s1" + os.path.splitext(image)[1]))
         with open(os.path.join(path, "s1.tex"), "wb") as f:
             f.write(self.tex[1])
         for tool in (SKINPREP, SKINWELD):
@@ -382,6 +383,44 @@ class Pillow(Trip):
         image.save(saved)
         self.check_painted("pil_painted", saved, (4, 4, 12, 8), (1, 2, 3))
 
+    def test_prep_takes_png_saves(self):
+        for mode in ("P", "RGB", "RGBA"):
+            saved = os.path.join(self.dir, "pil_%s.png" % mode)
+            Image.open(self.split_output(1)).convert(mode).save(saved)
+            self.check_prep("pil_png_" + mode, saved)
+        # An edit saved as PNG: a translucent stroke.
+        from PIL import ImageDraw
+        image = Image.open(self.split_output(1)).convert("RGBA")
+        ImageDraw.Draw(image).rectangle([4, 10, 27, 11], fill=(1, 2, 3, 128))
+        saved = os.path.join(self.dir, "pil_stroke.png")
+        image.save(saved)
+        self.check_painted("pil_stroke", saved, (4, 10, 28, 12), (1, 2, 3, 128))
+
+    def test_prep_reads_a_2_bit_palette_png_with_transparency(self):
+        """Four colours, one clear and one half see-through, two bits a pixel:
+        no texture, so the palette is made from the image's colours."""
+        colours = [(200, 10, 10), (10, 200, 10), (10, 10, 200), (250, 250, 0)]
+        alphas = bytes([255, 0, 128, 255])
+        image = Image.new("P", (W, H))
+        image.putpalette([c for colour in colours for c in colour])
+        image.putdata([(x // 3 + y) % 4 for y in range(H) for x in range(W)])
+        path = os.path.join(self.dir, "pil_2bit")
+        os.makedirs(os.path.join(path, "tga"))
+        image.save(os.path.join(path, "tga", "t.png"), bits=2, transparency=alphas)
+        with open(os.path.join(path, "tga", "t.png"), "rb") as f:
+            self.assertEqual(f.read()[24], 2)  # IHDR's bit depth
+        result = run([SKINPREP, "t"], path)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        with open(os.path.join(path, "t", "t.pal"), "rb") as f:
+            palette = f.read()[24:1048]
+        high = read_tga(os.path.join(path, "t", "t_h.tga"))["pixels"]
+        for py in range(H):
+            for px in range(W):
+                n = (px // 3 + py) % 4
+                entry = high[(H - 1 - py) * W + px]
+                self.assertEqual(tuple(palette[4 * entry: 4 * entry + 4]),
+                                 colours[n] + (alphas[n],), (px, py))
+
     def test_prep_keeps_the_palettes_alpha_under_an_added_alpha_channel(self):
         """Converted to RGBA (alpha 255 everywhere: the palette's alpha is not in
         the image) with a translucent logo pasted on: the logo keeps its alpha,
@@ -448,6 +487,21 @@ class ImageMagick(Trip):
                         "-type", "TrueColor", saved], check=True)
         self.check_repaint("im_repaint", saved)
 
+    def test_prep_takes_png_saves(self):
+        # -auto-orient, as the README says: without it the bottom-up rows of
+        # the split image come out upside down in a PNG.
+        saved = os.path.join(self.dir, "im_plain.png")
+        subprocess.run([CONVERT, self.split_output(1), "-auto-orient", saved], check=True)
+        self.check_prep("im_png", saved)
+        # Sixteen bits a channel with alpha: a repaint with a translucent middle.
+        painted = os.path.join(self.dir, "im_repaint16.tga")
+        repaint(True).save(painted)
+        saved = os.path.join(self.dir, "im_repaint16.png")
+        subprocess.run([CONVERT, painted, "-depth", "16", "PNG64:" + saved], check=True)
+        with open(saved, "rb") as f:
+            self.assertEqual(f.read()[24:26], bytes([16, 6]))  # IHDR: 16 bits, RGBA
+        self.check_repaint("im_repaint16", saved)
+
     def test_prep_takes_true_colour_saves(self):
         for kind in ("TrueColor", "TrueColorAlpha"):
             saved = os.path.join(self.dir, "im_%s.tga" % kind)
@@ -494,6 +548,11 @@ class Gimp(Trip):
             ' (gimp-procedural-db-set-data "file-tga-save" 8 (vector 1 0 0 0 1 0 0 0))'
             ' (file-tga-save RUN-WITH-LAST-VALS img (layer img) out out 1 1)'
             ' (gimp-image-delete img)))',
+            # GIMP's usual export as PNG, in RGB mode.
+            '(define (export-png in out) (let ((img (load in)))'
+            ' (gimp-image-convert-rgb img)'
+            ' (file-png-save2 RUN-NONINTERACTIVE img (layer img) out out 0 9 0 0 0 0 0 0 0)'
+            ' (gimp-image-delete img)))',
         ]
         script.append('(save-converted "%s" "%s" #f)' % (cls.split_output_of(1), cls.converted("rgb")))
         # A repaint that GIMP opens and exports as TGA.
@@ -501,6 +560,7 @@ class Gimp(Trip):
         script.append('(save-converted "%s" "%s" #f)' % (os.path.join(cls.dir, "gimp_repaint.png"),
                                                          cls.converted("repaint")))
         script.append('(save-converted "%s" "%s" #t)' % (cls.split_output_of(1), cls.converted("pruned")))
+        script.append('(export-png "%s" "%s")' % (cls.split_output_of(1), cls.converted_png("rgb")))
         for subtype in (1, 14, 17, 18):
             script.append('(to-png "%s" "%s")' % (cls.split_output_of(subtype), cls.png(subtype)))
         for name, (rle, origin, _) in cls.SAVES.items():
@@ -529,6 +589,10 @@ class Gimp(Trip):
     @classmethod
     def converted(cls, kind):
         return os.path.join(cls.dir, "gimp_%s.tga" % kind)
+
+    @classmethod
+    def converted_png(cls, kind):
+        return os.path.join(cls.dir, "gimp_%s.png" % kind)
 
     @classmethod
     def png(cls, subtype):
@@ -574,6 +638,10 @@ class Gimp(Trip):
         self.assertLess(len(pruned["colour_map"]), 256)  # the unused colours are gone
         self.check_prep("gimp_prep_rgb", self.converted("rgb"))
         self.check_prep("gimp_prep_pruned", self.converted("pruned"))
+
+    def test_prep_takes_rgb_and_indexed_png_exports(self):
+        self.check_prep("gimp_png_rgb", self.converted_png("rgb"))
+        self.check_prep("gimp_png_indexed", self.png(1))  # the split image exported from indexed mode
 
 
 if __name__ == "__main__":

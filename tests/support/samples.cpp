@@ -1,5 +1,7 @@
 #include "support/samples.h"
 
+#include <png.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -269,8 +271,9 @@ std::vector<std::optional<Bytes>> unframe_parts(const Bytes& data, std::size_t c
 
 void write_fuzz_seeds(const std::filesystem::path& dir) {
   namespace fs = std::filesystem;
-  for (const char* target : {"tex", "tga", "pal", "split", "weld", "prep"})
+  for (const char* target : {"tex", "tga", "png", "pal", "split", "weld", "prep"})
     fs::create_directories(dir / target);
+  write_file(dir / "png" / "rgba.png", make_png(6, 4, colours_of_level(sample_level(6, 4, 1))));
   const TexPalette palette = sample_palette();
   for (const auto subtype : {TexSubtype::indexed, TexSubtype::indexed_expanded,
                              TexSubtype::truecolour24, TexSubtype::truecolour32}) {
@@ -307,6 +310,28 @@ void write_fuzz_seeds(const std::filesystem::path& dir) {
              frame_parts({make_pal(palette), make_tga8(4, 4, sample_level(4, 4, 1), palette),
                           make_tga8(2, 2, sample_level(2, 2, 2), palette),
                           make_tga8(1, 1, sample_level(1, 1, 4), palette), std::nullopt}));
+}
+
+Bytes make_png(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_RGBA;
+  Bytes top_down;
+  for (unsigned row = height; row-- > 0;) {
+    for (unsigned x = 0; x < width; ++x) {
+      const TgaColour& c = bottom_up[std::size_t{row} * width + x];
+      top_down.insert(top_down.end(), c.begin(), c.end());
+    }
+  }
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, top_down.data(), 0, nullptr);
+  Bytes out(size);
+  if (png_image_write_to_memory(&image, out.data(), &size, 0, top_down.data(), 0, nullptr) == 0)
+    throw std::runtime_error("cannot make a PNG image");
+  out.resize(size);
+  return out;
 }
 
 Bytes read_file(const std::filesystem::path& path) {

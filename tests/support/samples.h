@@ -50,6 +50,10 @@ Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
 Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up,
                        unsigned depth, const TgaOptions& options);
 
+/// An 8-bit RGBA PNG image of the colours, given bottom row first (a PNG
+/// stores the top row first), written by libpng.
+Bytes make_png(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up);
+
 /// The colours (red, green, blue, alpha) of sample palette indices, as a
 /// sub-type 1 texture shows them.
 std::vector<TgaColour> colours_of_level(const Bytes& indices);
