@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the Debian package and the tarball, installs the package into a
-# scratch root, runs both installed tools on a generated texture there, and
-# renders both manual pages, which must give no warning.
+# scratch root, runs the three installed tools on a generated texture there, and
+# renders every manual page, which must give no warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,4 +42,4 @@ for page in skinsplit skinprep skinweld; do
   LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$file" >"$scratch/$page.txt"
   grep -q "EXIT STATUS" "$scratch/$page.txt"
 done
-echo "both manual pages render without warnings"
+echo "every manual page renders without warnings"
