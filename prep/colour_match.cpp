@@ -10,8 +10,6 @@
 
 namespace {
 
-using Palette = std::array<TgaColour, 256>;
-
 /// The key of a colour by red, green and blue alone.
 std::uint32_t pack_rgb(const TgaColour& c) {
   return pack_colour(c) & 0x00ffffffU;
@@ -87,7 +85,6 @@ std::size_t take_colours(const EditedImage& image, const OldTexture& old,
                          const PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
                          MatchScratch& scratch) {
   const Palette colours = colours_of(setting.palette, setting.expanded);
-  counts.alpha = choose_alpha(image, old, colours);
   // Without alpha of the image's own or the texture's, only red, green and blue can be compared.
   const bool rgb_only = !image.has_alpha && !old.usable;
   ColourIndex lowest;
@@ -191,54 +188,6 @@ void count_reused_entries(const EditedImage& image, const OldTexture& old, const
     }
   }
 }
-
-/// How far apart two colours are: the squared differences of red, green,
-/// blue and alpha as stored. (Comparing them premultiplied, as they would
-/// show over black or white, matched the lower levels' averages worse by
-/// the quality benchmark: 12.9 against 5.6 RMSE on a skin's translucent
-/// window.) Counting stops once the sum reaches limit: the entry has lost.
-std::int64_t colour_distance(const TgaColour& a, const TgaColour& b, std::int64_t limit) {
-  std::int64_t sum = 0;
-  for (std::size_t ch = 0; ch < 4 && sum < limit; ++ch) {
-    const std::int64_t difference = std::int64_t{a[ch]} - b[ch];
-    sum += difference * difference;
-  }
-  return sum;
-}
-
-/// The palette entry nearest to a colour, remembered: averages repeat, and a
-/// search through 256 entries for every pixel of a large image adds up.
-class NearestEntry {
- public:
-  explicit NearestEntry(const Palette& palette) : palette_(palette) { valid_.fill(false); }
-
-  unsigned char find(const TgaColour& c) {
-    const std::uint32_t key = pack_colour(c);
-    const std::size_t slot = (key * 2654435761U) >> 20U;
-    if (valid_[slot] && keys_[slot] == key) return values_[slot];
-    unsigned char best = 0;
-    std::int64_t best_distance =
-        colour_distance(c, palette_[0], std::numeric_limits<std::int64_t>::max());
-    for (std::size_t n = 1; n < 256 && best_distance > 0; ++n) {
-      const std::int64_t distance = colour_distance(c, palette_[n], best_distance);
-      if (distance < best_distance) {
-        best_distance = distance;
-        best = static_cast<unsigned char>(n);
-      }
-    }
-    valid_[slot] = true;
-    keys_[slot] = key;
-    values_[slot] = best;
-    return best;
-  }
-
- private:
-  static constexpr std::size_t kSlots = 4096;
-  const Palette& palette_;
-  std::array<bool, kSlots> valid_{};
-  std::array<std::uint32_t, kSlots> keys_{};
-  std::array<unsigned char, kSlots> values_{};
-};
 
 /// The light a stored sRGB value stands for, 0 to 1: averaging the values
 /// themselves would turn a black and white checker into grey 128, where the
@@ -392,18 +341,19 @@ std::size_t find_high_indices(const EditedImage& image, const OldTexture& old,
                               PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
                               MatchScratch& scratch) {
   if (setting.from_image) setting.palette.fill({0, 0, 0, 0});
+  const Palette colours = colours_of(setting.palette, setting.expanded);
   const bool alpha = image.has_alpha;
   const bool by_index =
       image.map != nullptr &&
-      ((!setting.from_image &&
-        map_is_palette(*image.map, colours_of(setting.palette, setting.expanded), alpha)) ||
+      ((!setting.from_image && map_is_palette(*image.map, colours, alpha)) ||
        (old.usable &&
         map_is_palette(*image.map, colours_of(*old.palette, setting.expanded), alpha)));
-  counts.alpha = image.has_alpha ? AlphaSource::image : AlphaSource::texture;
   if (by_index) {
-    take_indices(image, colours_of(setting.palette, setting.expanded), result, counts, scratch);
+    counts.alpha = alpha ? AlphaSource::image : AlphaSource::texture;
+    take_indices(image, colours, result, counts, scratch);
     return 0;
   }
+  counts.alpha = choose_alpha(image, old, colours);
   return take_colours(image, old, setting, result, counts, scratch);
 }
 

@@ -4,18 +4,74 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 #include "formats/tex.h"
 #include "formats/tga.h"
 
-// Two helpers for finding and counting colours.
+// Helpers for finding and counting colours.
 
 /// A colour as one number, to compare, sort and look colours up by.
 inline std::uint32_t pack_colour(const TgaColour& c) {
   return static_cast<std::uint32_t>(c[0]) | (static_cast<std::uint32_t>(c[1]) << 8) |
          (static_cast<std::uint32_t>(c[2]) << 16) | (static_cast<std::uint32_t>(c[3]) << 24);
 }
+
+/// The colours of a palette's 256 entries, as they show.
+using Palette = std::array<TgaColour, 256>;
+
+/// How far apart two colours are: the squared differences of red, green,
+/// blue and alpha as stored. (Comparing them premultiplied, as they would
+/// show over black or white, matched the lower levels' averages worse by
+/// the quality benchmark: 12.9 against 5.6 RMSE on a skin's translucent
+/// window.) Counting stops once the sum reaches limit: the entry has lost.
+inline std::int64_t colour_distance(const TgaColour& a, const TgaColour& b, std::int64_t limit) {
+  std::int64_t sum = 0;
+  for (std::size_t ch = 0; ch < 4 && sum < limit; ++ch) {
+    const std::int64_t difference = std::int64_t{a[ch]} - b[ch];
+    sum += difference * difference;
+  }
+  return sum;
+}
+
+/// The palette entry nearest to a colour (the lowest of equally near ones),
+/// remembered: colours repeat, and a search through 256 entries for every
+/// pixel of a large image adds up. With candidates, only the entries marked
+/// there are looked at.
+class NearestEntry {
+ public:
+  explicit NearestEntry(const Palette& palette, const std::array<bool, 256>* candidates = nullptr)
+      : palette_(palette), candidates_(candidates) {}
+
+  unsigned char find(const TgaColour& c) {
+    const std::uint32_t key = pack_colour(c);
+    const std::size_t slot = (key * 2654435761U) >> 20U;
+    if (valid_[slot] && keys_[slot] == key) return values_[slot];
+    unsigned char best = 0;
+    std::int64_t best_distance = std::numeric_limits<std::int64_t>::max();
+    for (std::size_t n = 0; n < 256 && best_distance > 0; ++n) {
+      if (candidates_ != nullptr && !(*candidates_)[n]) continue;
+      const std::int64_t distance = colour_distance(c, palette_[n], best_distance);
+      if (distance < best_distance) {
+        best_distance = distance;
+        best = static_cast<unsigned char>(n);
+      }
+    }
+    valid_[slot] = true;
+    keys_[slot] = key;
+    values_[slot] = best;
+    return best;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 4096;
+  const Palette& palette_;
+  const std::array<bool, 256>* candidates_;
+  std::array<bool, kSlots> valid_{};
+  std::array<std::uint32_t, kSlots> keys_{};
+  std::array<unsigned char, kSlots> values_{};
+};
 
 /// Palette indices by colour: at most a few hundred colours, found in one or
 /// two probes instead of a search through the palette for every pixel.

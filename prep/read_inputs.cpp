@@ -101,7 +101,6 @@ bool read_png_image(std::FILE* file, InputArea& area, ImageFile& image) {
   }
   print_progress("\nDimensions of image = %ux%u\n", png.width, png.height);
   print_progress("Reading data for image...");
-  image.png = true;
   image.map = png.map;
   image.indexed = png.indexed;
   image.alpha_channel = png.alpha;
@@ -117,6 +116,7 @@ void choose_image_file(const TextureFiles& files, ImageFile& image) {
   const bool tga = file_exists(files.edited_image);
   const bool png = file_exists(files.edited_png);
   const bool take_png = png && (!tga || file_is_newer(files.edited_png, files.edited_image));
+  image.png = take_png;
   image.name = take_png ? files.edited_png : files.edited_image;
   if (tga && png) image.left_aside = take_png ? files.edited_image : files.edited_png;
 }
@@ -185,8 +185,8 @@ bool read_edited_image(const TextureFiles& files, InputArea& area, ImageFile& im
     print_system_error("\nERROR! Could not open image! ");
     return false;
   }
-  const bool read = image.name == files.edited_png ? read_png_image(file.get(), area, image)
-                                                   : read_tga_image(file.get(), area, image);
+  const bool read =
+      image.png ? read_png_image(file.get(), area, image) : read_tga_image(file.get(), area, image);
   if (!read || !decode_colours(image, area, edited)) return false;
   print_progress("done!\n");
   return true;

@@ -163,25 +163,6 @@ void keep_exact_alpha(const ReductionInput& input, const TexPalette& palette,
   }
 }
 
-/// The filled entry nearest to a colour, by red, green, blue and alpha.
-unsigned char nearest_entry(const TgaColour& want, const TexPalette& palette,
-                            const std::array<bool, 256>& filled, bool expanded) {
-  long best = std::numeric_limits<long>::max();
-  unsigned char chosen = 0;
-  for (std::size_t n = 0; n < 256; ++n) {
-    if (!filled[n]) continue;
-    const TgaColour c = tex_entry_colour(palette[n], expanded);
-    long distance = 0;
-    for (std::size_t ch = 0; ch < 4; ++ch)
-      distance += (long{c[ch]} - want[ch]) * (long{c[ch]} - want[ch]);
-    if (distance < best) {
-      best = distance;
-      chosen = static_cast<unsigned char>(n);
-    }
-  }
-  return chosen;
-}
-
 }  // namespace
 
 bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<unsigned char> high,
@@ -210,11 +191,13 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
     palette[index] = tex_colour_entry(TgaColour{c.r, c.g, c.b, c.a}, input.expanded);
     filled[index] = true;
   }
+  Palette shown{};
   ColourIndex lowest;
   for (std::size_t n = 0; n < 256; ++n) {
-    if (filled[n])
-      lowest.add(pack_colour(tex_entry_colour(palette[n], input.expanded)), static_cast<int>(n));
+    shown[n] = tex_entry_colour(palette[n], input.expanded);
+    if (filled[n]) lowest.add(pack_colour(shown[n]), static_cast<int>(n));
   }
+  NearestEntry nearest(shown, &filled);
   // A colour the new palette holds exactly is taken as it is: no dithering
   // noise on flat areas that the edit did not touch. A pixel the edit did
   // not touch whose colour was dropped takes the nearest one: dithering it
@@ -225,7 +208,7 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
       high[k] = static_cast<unsigned char>(exact);
       ++reduction.exact_pixels;
     } else if (!input.fresh.empty() && !input.fresh[k]) {
-      high[k] = nearest_entry(input.colours[k], palette, filled, input.expanded);
+      high[k] = nearest.find(input.colours[k]);
       ++reduction.dithered_pixels;
     } else {
       high[k] = static_cast<unsigned char>(place[high[k]]);

@@ -69,9 +69,5 @@ bool write_image_directory(const TextureFiles& files, std::size_t width, std::si
   std::array<OutputFile*, 4> set{};
   for (std::size_t n = 0; n < out.size(); ++n)
     set[n] = &out[n];
-  if (!commit_outputs(set)) {
-    print_system_error("ERROR! Could not put the new files in place! ");
-    return false;
-  }
-  return true;
+  return put_in_place(set);
 }

@@ -82,3 +82,9 @@ void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsig
   print_error("WARNING! %s was %u x %u and becomes %u x %u%s.\n", tex_name.c_str(), x, y, new_x,
               new_y, too_big_to_split ? "; skinsplit reads textures up to 256 x 256" : "");
 }
+
+bool put_in_place(std::span<OutputFile* const> files) {
+  if (commit_outputs(files)) return true;
+  print_system_error("ERROR! Could not put the new files in place! ");
+  return false;
+}

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "files/input_file.h"
+#include "files/output_file.h"
 #include "formats/bytes.h"
 #include "formats/tex.h"
 
@@ -38,3 +40,7 @@ bool create_and_enter_directory(const std::string& name, const std::string& fail
 /// welded, and that skinsplit cannot read it back when it grows past that.
 void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsigned new_x,
                       unsigned new_y);
+
+/// Puts written files that belong together in place together (see
+/// commit_outputs), reporting a failure.
+bool put_in_place(std::span<OutputFile* const> files);

@@ -215,10 +215,7 @@ bool put_outputs_in_place(std::span<SplitOutput> outputs) {
     }
     files.push_back(&outputs[i].file);
   }
-  if (!commit_outputs(files)) {
-    print_system_error("ERROR! Could not put the new files in place! ");
-    return false;
-  }
+  if (!put_in_place(files)) return false;
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     if (!kept[i].empty()) {
       print_progress("Keeping the old %s/%s as %s/%s\n", kSplitDirectory, outputs[i].name.c_str(),
