@@ -19,8 +19,9 @@ grep -q '/bin/skinsplit$' "$scratch/contents"
 grep -q '/share/man/man1/skinweld.1$' "$scratch/contents"
 grep -q '/bin/skinprep$' "$scratch/contents"
 grep -q '/share/doc/skintools/copyright$' "$scratch/contents"
-dpkg-deb -f "$deb" Depends | grep -q libimagequant0
-dpkg-deb -f "$deb" Depends | grep -q libpng16-16
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q libimagequant0 <<<"$depends"
+grep -q libpng16-16 <<<"$depends"
 dpkg -x "$deb" "$scratch/root"
 bin=$scratch/root/usr/bin
 cd "$scratch"

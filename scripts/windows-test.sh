@@ -12,7 +12,10 @@ bash scripts/fetch-sources.sh build/deps
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 (cd build/windows && cpack >/dev/null && ls skintools-*.zip)
-# The licences of what is built in travel with the tools.
-unzip -l build/windows/skintools-*.zip | grep -q LICENSE-libpng
-unzip -l build/windows/skintools-*.zip | grep -q LICENSE-zlib
+# The licences of what is built in travel with the tools. The listing is
+# read whole first: 'grep -q' stops at its first match, and under pipefail
+# the lister's broken pipe would fail the run now and then.
+listing=$(unzip -l build/windows/skintools-*.zip)
+grep -q LICENSE-libpng <<<"$listing"
+grep -q LICENSE-zlib <<<"$listing"
 /usr/bin/python3 tests/windows/wine_test.py build/windows build/default
