@@ -15,13 +15,6 @@ std::uint32_t pack_rgb(const TgaColour& c) {
   return pack_colour(c) & 0x00ffffffU;
 }
 
-Palette colours_of(const TexPalette& palette, bool expanded) {
-  Palette colours;
-  for (std::size_t n = 0; n < 256; ++n)
-    colours[n] = tex_entry_colour(palette[n], expanded);
-  return colours;
-}
-
 /// Whether every entry the colour map holds has the palette's colour at the
 /// same index (red, green and blue; alpha too when the image has alpha of its
 /// own): then the image's indices mean the palette's entries.
@@ -78,13 +71,13 @@ void take_indices(const EditedImage& image, const Palette& colours, TexLevels& r
   counts.kept = image.indices.size();
 }
 
-/// Takes every pixel by its colour: the texture's own index where that entry
-/// has it, else the lowest entry that has it, else it is a new colour. Returns
-/// how many pixels have new colours; their colours are gathered in the scratch.
+/// Takes every pixel by its colour (colours: the palette's): the texture's own
+/// index where that entry has it, else the lowest entry that has it, else it
+/// is a new colour. Returns how many pixels have new colours; their colours
+/// are gathered in the scratch.
 std::size_t take_colours(const EditedImage& image, const OldTexture& old,
-                         const PaletteSetting& setting, TexLevels& result, MatchCounts& counts,
-                         MatchScratch& scratch) {
-  const Palette colours = colours_of(setting.palette, setting.expanded);
+                         const PaletteSetting& setting, const Palette& colours, TexLevels& result,
+                         MatchCounts& counts, MatchScratch& scratch) {
   // Without alpha of the image's own or the texture's, only red, green and blue can be compared.
   const bool rgb_only = !image.has_alpha && !old.usable;
   ColourIndex lowest;
@@ -354,7 +347,7 @@ std::size_t find_high_indices(const EditedImage& image, const OldTexture& old,
     return 0;
   }
   counts.alpha = choose_alpha(image, old, colours);
-  return take_colours(image, old, setting, result, counts, scratch);
+  return take_colours(image, old, setting, colours, result, counts, scratch);
 }
 
 /// Second phase: how many pixels that keep their colour use each entry, at

@@ -21,6 +21,14 @@ inline std::uint32_t pack_colour(const TgaColour& c) {
 /// The colours of a palette's 256 entries, as they show.
 using Palette = std::array<TgaColour, 256>;
 
+/// The colours a palette's entries show (see tex_entry_colour).
+inline Palette colours_of(const TexPalette& palette, bool expanded) {
+  Palette colours;
+  for (std::size_t n = 0; n < 256; ++n)
+    colours[n] = tex_entry_colour(palette[n], expanded);
+  return colours;
+}
+
 /// How far apart two colours are: the squared differences of red, green,
 /// blue and alpha as stored. (Comparing them premultiplied, as they would
 /// show over black or white, matched the lower levels' averages worse by

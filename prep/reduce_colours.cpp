@@ -141,11 +141,8 @@ std::array<int, 256> place_colours(const liq_palette& made, const Fixed& fixed, 
 /// Dithering may give a fully transparent or fully opaque pixel a colour of
 /// some other alpha: a see-through speck, or a faint veil over nothing. Such
 /// a pixel takes the nearest entry of its exact alpha, where there is one.
-void keep_exact_alpha(const ReductionInput& input, const TexPalette& palette,
+void keep_exact_alpha(const ReductionInput& input, const Palette& colours,
                       const std::array<bool, 256>& filled, std::span<unsigned char> high) {
-  std::array<TgaColour, 256> colours{};
-  for (std::size_t n = 0; n < 256; ++n)
-    colours[n] = tex_entry_colour(palette[n], input.expanded);
   for (std::size_t k = 0; k < input.colours.size(); ++k) {
     const TgaColour& want = input.colours[k];
     if ((want[3] != 0 && want[3] != 255) || colours[high[k]][3] == want[3]) continue;
@@ -191,10 +188,9 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
     palette[index] = tex_colour_entry(TgaColour{c.r, c.g, c.b, c.a}, input.expanded);
     filled[index] = true;
   }
-  Palette shown{};
+  const Palette shown = colours_of(palette, input.expanded);
   ColourIndex lowest;
   for (std::size_t n = 0; n < 256; ++n) {
-    shown[n] = tex_entry_colour(palette[n], input.expanded);
     if (filled[n]) lowest.add(pack_colour(shown[n]), static_cast<int>(n));
   }
   NearestEntry nearest(shown, &filled);
@@ -215,6 +211,6 @@ bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<
       ++reduction.dithered_pixels;
     }
   }
-  keep_exact_alpha(input, palette, filled, high);
+  keep_exact_alpha(input, shown, filled, high);
   return true;
 }
