@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/tex.h"
+#include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "support/samples.h"
 #include "support/streams.h"
@@ -52,7 +53,7 @@ void read_tga_indices_of(benchmark::State& state) {
     std::rewind(in);
     TgaHeader header;
     read_tga_header(in, header);
-    TgaColourMap map;
+    ColourMap map;
     read_tga_colour_map(in, header, map);
     benchmark::DoNotOptimize(read_tga_indices(in, header, level));
   }

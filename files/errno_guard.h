@@ -10,10 +10,20 @@
 class ErrnoGuard {
  public:
   ErrnoGuard() : saved_(errno) {}
-  ~ErrnoGuard() { errno = saved_; }
+  ~ErrnoGuard() {
+    if (!released_) errno = saved_;
+  }
   ErrnoGuard(const ErrnoGuard&) = delete;
   ErrnoGuard& operator=(const ErrnoGuard&) = delete;
 
+  /// Passes ok on. A success leaves the error number as the guard found it; a
+  /// failure leaves the number its failing call set, for the report.
+  bool result(bool ok) {
+    released_ = !ok;
+    return ok;
+  }
+
  private:
   int saved_;
+  bool released_ = false;
 };

@@ -14,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "files/errno_guard.h"
@@ -173,8 +174,8 @@ mode_t new_file_mode() {
 /// the mode fopen would give a new one.
 bool keep_owner_and_mode(int fd, const struct stat* existing) {
   if (existing != nullptr && (existing->st_uid != geteuid() || existing->st_gid != getegid())) {
-    const int caller_errno = errno;
-    if (fchown(fd, existing->st_uid, existing->st_gid) != 0) errno = caller_errno;
+    const ErrnoGuard keep_errno;  // another owner, where not allowed, is no failure
+    (void)fchown(fd, existing->st_uid, existing->st_gid);
   }
   return fchmod(fd, existing != nullptr ? (existing->st_mode & 07777) : new_file_mode()) == 0;
 }
@@ -322,8 +323,11 @@ OutputFile::~OutputFile() {
 bool OutputFile::open(const std::string& target) {
   discard();
   install_interrupt_handler();
-  const int caller_errno = errno;
-  const std::string destination = follow_links(target);
+  ErrnoGuard keep_errno;
+  return keep_errno.result(open_temporary(follow_links(target)));
+}
+
+bool OutputFile::open_temporary(const std::string& destination) {
   struct stat existing {};
   bool exists = false;
   if (!inspect_target(destination, existing, exists)) return false;
@@ -347,53 +351,47 @@ bool OutputFile::open(const std::string& target) {
 
   if (!keep_owner_and_mode(fd, exists ? &existing : nullptr) ||
       (stream_ = fdopen(fd, "wb")) == nullptr) {
-    ErrnoGuard keep_errno;
+    const ErrnoGuard keep_errno;
     close(fd);
     forget_temporary();
     return false;
   }
   target_ = destination;
-  errno = caller_errno;
   return true;
 }
 
 bool OutputFile::finish() {
   if (stream_ == nullptr) return !temporary_.empty();
-  const int caller_errno = errno;
-  const bool flushed = std::fflush(stream_) == 0;
-  const int flush_errno = errno;
-  const bool closed = std::fclose(stream_) == 0;
-  stream_ = nullptr;
-  if (!flushed) errno = flush_errno;
-  if (!flushed || !closed) {
-    discard();
-    return false;
+  ErrnoGuard keep_errno;
+  std::FILE* closing = std::exchange(stream_, nullptr);
+  bool written = std::fflush(closing) == 0;
+  if (written) {
+    written = std::fclose(closing) == 0;
+  } else {
+    const ErrnoGuard keep_flush_errno;  // the flush's failure is the one to report
+    std::fclose(closing);
   }
-  errno = caller_errno;
-  return true;
+  if (!written) discard();
+  return keep_errno.result(written);
 }
 
 bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>& name_for,
                                      std::string& kept) {
   kept.clear();
-  const int caller_errno = errno;
-  if (!name_is_taken(target_) || same_content(temporary_, target_)) {
-    errno = caller_errno;
-    return true;
-  }
+  ErrnoGuard keep_errno;
+  if (!name_is_taken(target_) || same_content(temporary_, target_)) return true;
   for (unsigned n = 1; n < 100000; ++n) {
     const std::string name = name_for(n);
     if (name_is_taken(name)) continue;
     if (!link_file(target_, name)) {
       if (errno == EEXIST) continue;  // taken since it was looked at
-      if (!copy_file(target_, name)) return false;
+      if (!copy_file(target_, name)) return keep_errno.result(false);
     }
     kept = name;
-    errno = caller_errno;
     return true;
   }
   errno = EEXIST;
-  return false;
+  return keep_errno.result(false);
 }
 
 bool OutputFile::commit() {
@@ -413,17 +411,16 @@ bool OutputFile::place() {
 }
 
 bool commit_outputs(std::span<OutputFile* const> outputs) {
-  const int caller_errno = errno;
+  ErrnoGuard keep_errno;
   for (OutputFile* out : outputs) {
-    if (!out->finish()) return false;
+    if (!out->finish()) return keep_errno.result(false);
   }
   // An interrupt now waits until every file is in place: it finds the old
   // set or the new one, never a mix.
   const InterruptsHeld held;
   for (OutputFile* out : outputs) {
-    if (!out->place()) return false;
+    if (!out->place()) return keep_errno.result(false);
   }
-  errno = caller_errno;
   return true;
 }
 

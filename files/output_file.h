@@ -65,6 +65,7 @@ class OutputFile {
 
  private:
   friend bool commit_outputs(std::span<OutputFile* const> outputs);
+  bool open_temporary(const std::string& destination);
   bool place();
   void discard();
   void forget_temporary();

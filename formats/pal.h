@@ -13,7 +13,6 @@
 // a flags byte, which carries the palette's alpha. Four zero bytes end it.
 
 inline constexpr std::size_t kPalHeaderSize = 24;
-inline constexpr std::size_t kPalFileSize = 1052;
 
 struct PalHeader {
   std::array<char, 4> riff_id{};

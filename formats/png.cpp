@@ -7,6 +7,8 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "formats/tex.h"
+
 namespace {
 
 /// libpng reports an error by a jump back to where reading began; only plain
@@ -102,8 +104,4 @@ PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigne
 PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels) {
   image = PngImage{};
   return read_with_libpng(stream, image, pixels);
-}
-
-bool is_png_signature(std::span<const unsigned char> bytes) {
-  return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0;
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <span>
 
-#include "formats/tga.h"
+#include "formats/colour.h"
 
 // The PNG image file, read with libpng: every colour type and bit depth a
 // paint program saves (palette of 1 to 8 bits with per-entry alpha, grey of
@@ -27,7 +27,7 @@ struct PngImage {
   std::uint32_t height = 0;
   bool indexed = false;
   bool alpha = false;      ///< an alpha channel or transparency of its own (tRNS)
-  TgaColourMap map;        ///< a palette image's colours by index
+  ColourMap map;           ///< a palette image's colours by index
   bool too_large = false;  ///< wider or higher than allowed
   char message[128] = {};  ///< what is wrong with a damaged file, in libpng's words
 };
@@ -36,6 +36,3 @@ struct PngImage {
 /// (which holds four bytes for each of them), bottom row first, each row left
 /// to right, as the TEX file stores them.
 PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels);
-
-/// Whether a file starts with the PNG signature.
-bool is_png_signature(std::span<const unsigned char> bytes);

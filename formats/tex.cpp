@@ -32,23 +32,38 @@ std::uint64_t tex_min_length(unsigned x, unsigned y) {
   return kTexPaletteOffset + kTexPaletteSize + pixels + pixels / 4 + pixels / 16;
 }
 
-TexLevelSizes tex_level_sizes(unsigned x, unsigned y) {
-  return {std::size_t{x} * y, std::size_t{x / 2} * (y / 2), std::size_t{x / 4} * (y / 4)};
+namespace {
+
+std::size_t level_pixels(unsigned x, unsigned y, std::size_t level) {
+  const TexSize size = tex_level_size(x, y, level);
+  return std::size_t{size.x} * size.y;
 }
+
+/// Level n of levels, const or not.
+template <typename Levels>
+auto level_of(Levels& levels, std::size_t n, unsigned x, unsigned y) {
+  const std::size_t pixels = level_pixels(x, y, n);
+  return n == 0   ? std::span(levels.high).first(pixels)
+         : n == 1 ? std::span(levels.medium).first(pixels)
+                  : std::span(levels.low).first(pixels);
+}
+
+}  // namespace
 
 std::uint64_t tex_written_length(unsigned x, unsigned y) {
-  const TexLevelSizes sizes = tex_level_sizes(x, y);
-  return kTexPixelOffset + sizes.high + sizes.medium + sizes.low;
+  std::uint64_t length = kTexPixelOffset;
+  for (std::size_t level = 0; level < kTexLevelCount; ++level)
+    length += level_pixels(x, y, level);
+  return length;
 }
 
-long tex_pixel_offset(TexSubtype subtype) {
-  switch (subtype) {
-    case TexSubtype::indexed:
-    case TexSubtype::indexed_expanded:
-      return kTexPixelOffset;
-    default:
-      return kTexPaletteOffset;
-  }
+std::span<unsigned char> tex_level(TexLevels& levels, std::size_t n, unsigned x, unsigned y) {
+  return level_of(levels, n, x, y);
+}
+
+std::span<const unsigned char> tex_level(const TexLevels& levels, std::size_t n, unsigned x,
+                                         unsigned y) {
+  return level_of(levels, n, x, y);
 }
 
 unsigned tex_bytes_per_pixel(TexSubtype subtype) {
@@ -75,13 +90,9 @@ ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette) {
 ReadResult read_tex_levels(std::FILE* stream, unsigned x, unsigned y, TexPalette& palette,
                            TexLevels& levels) {
   if (std::fseek(stream, kTexPaletteOffset, SEEK_SET) != 0) return ReadResult::read_error;
-  const TexLevelSizes sizes = tex_level_sizes(x, y);
   ReadResult result = read_tex_palette(stream, palette);
-  if (result == ReadResult::ok)
-    result = read_bytes(stream, std::span(levels.high).first(sizes.high));
-  if (result == ReadResult::ok)
-    result = read_bytes(stream, std::span(levels.medium).first(sizes.medium));
-  if (result == ReadResult::ok) result = read_bytes(stream, std::span(levels.low).first(sizes.low));
+  for (std::size_t n = 0; n < kTexLevelCount && result == ReadResult::ok; ++n)
+    result = read_bytes(stream, tex_level(levels, n, x, y));
   return result;
 }
 
@@ -89,7 +100,7 @@ bool write_tex_header(std::FILE* stream, const TexHeader& header) {
   std::array<unsigned char, kTexHeaderSize> bytes{};
   put_u16le(bytes.data(), header.x_size);
   put_u16le(&bytes[2], header.y_size);
-  std::copy(header.tail.begin(), header.tail.end(), bytes.begin() + 4);
+  std::copy(header.tail.begin(), header.tail.end(), bytes.begin() + kTexTailOffset);
   return write_record(stream, bytes);
 }
 

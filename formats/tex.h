@@ -8,6 +8,7 @@
 #include <span>
 
 #include "formats/bytes.h"
+#include "formats/colour.h"
 
 // The TEX texture file: a 14-byte header, a 256-entry palette for the paletted
 // sub-types, then the pixels of the high, medium and low level of detail.
@@ -24,7 +25,25 @@ enum class TexSubtype : unsigned char {
   truecolour32 = 18,      ///< no palette, four bytes per pixel
 };
 
+/// Whether a sub-type keeps a palette and one index byte a pixel (1 and 14).
+constexpr bool tex_is_paletted(TexSubtype subtype) {
+  return subtype == TexSubtype::indexed || subtype == TexSubtype::indexed_expanded;
+}
+
+/// Whether a sub-type keeps its pixels' colours and no palette (17 and 18).
+constexpr bool tex_is_true_colour(TexSubtype subtype) {
+  return subtype == TexSubtype::truecolour24 || subtype == TexSubtype::truecolour32;
+}
+
+/// Whether a sub-type's palette entries show bytes 0, 1, 2, 3 as red, green,
+/// blue and alpha (sub-type 14) rather than blue, green, red, alpha.
+constexpr bool tex_is_expanded(TexSubtype subtype) {
+  return subtype == TexSubtype::indexed_expanded;
+}
+
 inline constexpr std::size_t kTexHeaderSize = 14;
+/// The header's tail, from the sub-type byte on, which the tools carry over.
+inline constexpr long kTexTailOffset = 4;
 inline constexpr std::size_t kTexTailSize = 10;
 inline constexpr long kTexPaletteOffset = 14;
 inline constexpr std::size_t kTexPaletteSize = 1024;
@@ -54,9 +73,6 @@ struct TexHeader {
 using TexPaletteEntry = std::array<unsigned char, 4>;
 using TexPalette = std::array<TexPaletteEntry, 256>;
 
-/// A colour as red, green, blue and alpha.
-using Rgba = std::array<unsigned char, 4>;
-
 /// The colour a palette entry shows. Sub-type 1 (and its palette file and
 /// colour map) keeps blue, green, red, alpha; the split image of sub-type 14
 /// ("expanded") shows entry bytes 0, 1, 2, 3 as red, green, blue, alpha.
@@ -70,14 +86,25 @@ inline TexPaletteEntry tex_colour_entry(const Rgba& c, bool expanded) {
                   : TexPaletteEntry{c[2], c[1], c[0], c[3]};
 }
 
-/// The pixel counts of the three levels of an X × Y texture: X × Y, then
-/// (X div 2) × (Y div 2), then (X div 4) × (Y div 4).
-struct TexLevelSizes {
-  std::size_t high = 0;
-  std::size_t medium = 0;
-  std::size_t low = 0;
+/// The levels of detail: high (X × Y), medium and low.
+inline constexpr std::size_t kTexLevelCount = 3;
+
+/// How many high-level pixels a pixel of level n (0 high, 1 medium, 2 low)
+/// stands for along each side: 1, 2 and 4.
+constexpr unsigned tex_level_scale(std::size_t level) {
+  return 1U << level;
+}
+
+/// The width and height of a picture or level.
+struct TexSize {
+  unsigned x = 0;
+  unsigned y = 0;
 };
-TexLevelSizes tex_level_sizes(unsigned x, unsigned y);
+
+/// The size of level n of an X × Y texture: X div 1, 2 or 4 by Y div 1, 2 or 4.
+constexpr TexSize tex_level_size(unsigned x, unsigned y, std::size_t level) {
+  return {x / tex_level_scale(level), y / tex_level_scale(level)};
+}
 
 /// The length of a paletted file with all three levels, as skinweld writes it.
 std::uint64_t tex_written_length(unsigned x, unsigned y);
@@ -90,6 +117,11 @@ struct TexLevels {
   std::array<unsigned char, kTexMaxPixels / 16> low;
 };
 
+/// The pixels of level n of an X × Y texture.
+std::span<unsigned char> tex_level(TexLevels& levels, std::size_t n, unsigned x, unsigned y);
+std::span<const unsigned char> tex_level(const TexLevels& levels, std::size_t n, unsigned x,
+                                         unsigned y);
+
 enum class TexDimensionsResult { ok, x_missing, y_missing };
 
 /// Reads X and then Y, each low byte first, one byte at a time.
@@ -101,10 +133,6 @@ std::optional<TexSubtype> read_tex_subtype(std::FILE* stream);
 /// The shortest file the splitter accepts for an X × Y texture. It counts one
 /// byte per pixel and a palette for every sub-type, from the product X·Y.
 std::uint64_t tex_min_length(unsigned x, unsigned y);
-
-/// Where the pixels of the high level begin: after the palette, or right after
-/// the header for the true-colour sub-types, which have none.
-long tex_pixel_offset(TexSubtype subtype);
 
 /// Bytes per stored pixel of the high level: 1, 3 or 4; 0 for an unknown sub-type.
 unsigned tex_bytes_per_pixel(TexSubtype subtype);

@@ -6,13 +6,12 @@ namespace {
 
 using TgaBytes = std::array<unsigned char, kTgaHeaderSize>;
 
-// The two headers the splitter starts from; size and depth are filled in.
-constexpr TgaBytes kColourMappedTemplate = {
+constexpr TgaBytes kTgaColourMappedTemplate = {
     0x00,                    // ID length: no image ID
     0x01,                    // colour map type: present
     0x01,                    // image type: uncompressed, colour-mapped
     0x00, 0x00,              // first colour map entry
-    0x00, 0x00,              // colour map length (set per file)
+    0x00, 0x01,              // colour map length: 256 entries
     0x18,                    // colour map entry size: 24 bits, blue green red
     0x00, 0x00, 0x00, 0x00,  // X and Y origin
     0x00, 0x00, 0x00, 0x00,  // width and height (set per file)
@@ -117,7 +116,7 @@ unsigned char widen_5_bits(unsigned value) {
 }
 
 /// The colour of one stored pixel or colour map entry of the given depth.
-TgaColour decode_colour(const unsigned char* bytes, unsigned depth) {
+Rgba decode_colour(const unsigned char* bytes, unsigned depth) {
   switch (depth) {
     case 8:
       return {bytes[0], bytes[0], bytes[0], 255};
@@ -138,64 +137,16 @@ TgaColour decode_colour(const unsigned char* bytes, unsigned depth) {
 
 }  // namespace
 
-TgaHeader tga_header_for_subtype(TexSubtype subtype, std::uint16_t x, std::uint16_t y) {
-  TgaHeader header;
-  if (subtype == TexSubtype::indexed) {
-    header = decode_tga_header(kColourMappedTemplate);
-    header.colour_map_length = 256;
-  } else {
-    header = decode_tga_header(kTrueColourTemplate);
-    header.pixel_depth = subtype == TexSubtype::truecolour24 ? 24 : 32;
-  }
-  header.width = x;
-  header.height = y;
-  return header;
+TgaHeader tga_colour_mapped_header() {
+  return decode_tga_header(kTgaColourMappedTemplate);
+}
+
+TgaHeader tga_true_colour_header() {
+  return decode_tga_header(kTrueColourTemplate);
 }
 
 bool write_tga_header(std::FILE* stream, const TgaHeader& header) {
   return write_record(stream, encode_tga_header(header));
-}
-
-bool write_tga_colour_map(std::FILE* stream, const TexPalette& palette) {
-  for (const TexPaletteEntry& entry : palette) {
-    // The colour map keeps the palette's own blue, green, red order; alpha has no place in it.
-    if (!write_bytes(stream, std::span(entry).first(3))) return false;
-  }
-  return true;
-}
-
-bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const unsigned char> stored,
-                      const TexPalette& palette) {
-  // One loop per sub-type, so that nothing is decided again for each pixel.
-  switch (subtype) {
-    case TexSubtype::indexed:
-      return write_bytes(stream, stored);
-    case TexSubtype::indexed_expanded:
-      for (const unsigned char index : stored) {
-        // The entry's colour as the pixel's blue, green, red and alpha.
-        const Rgba c = tex_entry_colour(palette[index], true);
-        if (!write_byte(stream, c[2]) || !write_byte(stream, c[1]) || !write_byte(stream, c[0]) ||
-            !write_byte(stream, c[3]))
-          return false;
-      }
-      return true;
-    case TexSubtype::truecolour24:
-      for (std::size_t at = 0; at + 3 <= stored.size(); at += 3) {
-        const unsigned char* s = &stored[at];
-        if (!write_byte(stream, s[2]) || !write_byte(stream, s[1]) || !write_byte(stream, s[0]))
-          return false;
-      }
-      return true;
-    case TexSubtype::truecolour32:
-      for (std::size_t at = 0; at + 4 <= stored.size(); at += 4) {
-        const unsigned char* s = &stored[at];
-        if (!write_byte(stream, s[2]) || !write_byte(stream, s[1]) || !write_byte(stream, s[0]) ||
-            !write_byte(stream, s[3]))
-          return false;
-      }
-      return true;
-  }
-  return true;
 }
 
 bool read_tga_header(std::FILE* stream, TgaHeader& header) {
@@ -203,19 +154,6 @@ bool read_tga_header(std::FILE* stream, TgaHeader& header) {
   if (!read_record(stream, bytes)) return false;
   header = decode_tga_header(bytes);
   return true;
-}
-
-bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> indices,
-                        const TexPalette& palette) {
-  std::array<bool, 256> used{};
-  for (const unsigned char index : indices)
-    used[index] = true;
-  for (std::size_t index = 0; index < 256; ++index) {
-    if (!used[index] || !map.present[index]) continue;
-    const TgaColour shown = tex_entry_colour(palette[index], false);
-    if (!std::equal(shown.begin(), shown.begin() + 3, map.colour[index].begin())) return true;
-  }
-  return false;
 }
 
 ReadResult read_tga_pixel_bytes(std::FILE* stream, const TgaHeader& header,
@@ -271,7 +209,7 @@ unsigned tga_colour_pixel_bytes(const TgaHeader& header) {
   }
 }
 
-ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap& map) {
+ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, ColourMap& map) {
   map = {};
   if (std::fseek(stream, header.id_length, SEEK_CUR) != 0) return ReadResult::read_error;
   const unsigned entry_bytes = (header.colour_map_entry_size + 7U) / 8U;
@@ -292,8 +230,7 @@ ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaCo
   return ReadResult::ok;
 }
 
-TgaColour tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header,
-                           const TgaColourMap& map) {
+Rgba tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header, const ColourMap& map) {
   if (header.image_type == kTgaColourMapped || header.image_type == kTgaColourMappedRle)
     return map.colour[pixel[0]];
   return decode_colour(pixel, header.pixel_depth);

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "formats/bytes.h"
-#include "formats/tex.h"
+#include "formats/colour.h"
 
 // The TGA image file, in the published format's terms. The splitter writes
 // uncompressed images without image ID or footer; skinweld reads 8-bit images
@@ -43,30 +43,13 @@ struct TgaHeader {
   std::uint8_t image_descriptor = 0;
 };
 
-/// A colour as red, green, blue and alpha.
-using TgaColour = Rgba;
-
-/// The colours of an image's colour map by pixel value (0 to 255); present is
-/// false where the map has no entry for a value.
-struct TgaColourMap {
-  std::array<TgaColour, 256> colour{};
-  std::array<bool, 256> present{};
-};
-
-/// The header the splitter writes for a sub-type (1, 14, 17 or 18) and size.
-TgaHeader tga_header_for_subtype(TexSubtype subtype, std::uint16_t x, std::uint16_t y);
+/// The two headers skinsplit starts from: an 8-bit image with a 256-entry
+/// colour map of 24 bits, and a true-colour image; size and depth are filled in.
+TgaHeader tga_colour_mapped_header();
+TgaHeader tga_true_colour_header();
 
 /// Writes the 18 header bytes in one write.
 bool write_tga_header(std::FILE* stream, const TgaHeader& header);
-
-/// Writes the 256-entry colour map: bytes 0, 1, 2 (blue, green, red) of each entry.
-bool write_tga_colour_map(std::FILE* stream, const TexPalette& palette);
-
-/// Writes the pixel data for a sub-type from the high level's stored pixels
-/// (1, 3 or 4 bytes each), in stored order. Sub-type 14 looks its indices up
-/// in the palette.
-bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const unsigned char> stored,
-                      const TexPalette& palette);
 
 /// Reads the 18 header bytes in one read; false if fewer arrive.
 bool read_tga_header(std::FILE* stream, TgaHeader& header);
@@ -74,13 +57,7 @@ bool read_tga_header(std::FILE* stream, TgaHeader& header);
 /// Reads the image ID and the colour map after the header, keeping the colours
 /// of the map entries that pixel values 0 to 255 reach. A map cut short ends
 /// with end of file.
-ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, TgaColourMap& map);
-
-/// Whether an index used by some pixel selects a colour-map colour whose red,
-/// green or blue differs from the palette's colour of that index (alpha is not
-/// compared).
-bool tga_colours_differ(const TgaColourMap& map, std::span<const unsigned char> indices,
-                        const TexPalette& palette);
+ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, ColourMap& map);
 
 /// Reads width × height pixel bytes into level, decoding run-length packets
 /// (image types 9 and 11), and delivers them bottom row first, each row left to
@@ -102,5 +79,4 @@ unsigned tga_colour_pixel_bytes(const TgaHeader& header);
 /// The colour of one stored pixel: looked up in the colour map for a
 /// colour-mapped image, decoded from its bytes for the others. Images of 15
 /// or 16 bits count as opaque.
-TgaColour tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header,
-                           const TgaColourMap& map);
+Rgba tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header, const ColourMap& map);

@@ -1,12 +1,23 @@
 #pragma once
 
 #include "files/start_directory.h"
+#include "prep/prep_work.h"
 
 /// Makes the image directory that skinweld reads from one edited image. The
 /// argument names the texture as skinsplit takes it ("car1.tex", "car1",
 /// "C:\skins\car1.tex"); its directory is entered, and from there the edited
-/// image tga/NAME.tga is read with, where they exist, the palette file
-/// tga/NAME.pal and the texture NAME.tex. Writes NAME/NAME.pal and the three
-/// levels NAME/NAME_h.tga, NAME_m.tga and NAME_l.tga, keeping the palette and
-/// every index the edit did not change. Returns whether all four were written.
-bool prepare_texture(char* argument, const StartDirectory& start);
+/// image (tga/NAME.tga or tga/NAME.png) is read with, where they exist, the
+/// palette file tga/NAME.pal and the texture NAME.tex. Writes NAME/NAME.pal
+/// and the three levels NAME/NAME_h.tga, NAME_m.tga and NAME_l.tga, keeping
+/// the palette and every index the edit did not change. Returns whether all
+/// four were written.
+bool prepare_texture(const char* argument, const StartDirectory& start);
+
+/// The matching part of prepare_texture, on a match whose image, texture
+/// and palette setting are given: makes the three levels into m.result. The
+/// high level's indices come from the image's own indices or its colours,
+/// new colours go into free entries of the palette (or, when they do not
+/// fit, the palette is made anew for the whole picture), and the lower
+/// levels are reused from the texture where the picture did not change.
+/// False when the colours could not be reduced.
+bool match_colours(Match& m);

@@ -1,18 +1,20 @@
 #include "prep/reduce_colours.h"
 
-#include "prep/palette_colours.h"
-
 #include <libimagequant.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <vector>
+
+#include "prep/colours.h"
 
 namespace {
 
 // libimagequant reads the colours in place as rows of red, green, blue, alpha bytes.
-static_assert(sizeof(TgaColour) == 4);
+static_assert(sizeof(Rgba) == 4);
 
 // libimagequant's objects, each destroyed by its own function.
 struct AttrDeleter {
@@ -35,27 +37,31 @@ using Fixed = std::array<bool, 256>;
 constexpr int kFinalSpeed = 1;
 constexpr int kTrialSpeed = 6;
 
+/// The colours every pixel asks for, in the TEX file's pixel order.
+std::span<const Rgba> wanted_colours(const Match& m) {
+  return std::span(m.scratch->wanted).first(m.image.colours.size());
+}
+
 /// A palette made by libimagequant for the picture, with the entries marked
 /// in fixed held as they are, and the picture remapped to it with dithering
-/// into high (libimagequant's palette order).
+/// into the high level (libimagequant's palette order).
 struct Quantized {
   LiqImage image;
   LiqResult result;
 };
 
-bool quantize(const ReductionInput& input, const TexPalette& palette, const Fixed& fixed, int speed,
-              std::span<unsigned char> high, Quantized& out) {
+bool quantize(const Match& m, const Fixed& fixed, int speed, Quantized& out) {
   const Attr attr(liq_attr_create());
   if (!attr || liq_set_max_colors(attr.get(), 256) != LIQ_OK ||
       liq_set_quality(attr.get(), 0, 100) != LIQ_OK || liq_set_speed(attr.get(), speed) != LIQ_OK)
     return false;
-  out.image.reset(liq_image_create_rgba(attr.get(), input.colours.data(),
-                                        static_cast<int>(input.width),
-                                        static_cast<int>(input.height), 0));
+  const std::span<const Rgba> colours = wanted_colours(m);
+  out.image.reset(liq_image_create_rgba(attr.get(), colours.data(), static_cast<int>(m.image.width),
+                                        static_cast<int>(m.image.height), 0));
   if (!out.image) return false;
   for (std::size_t n = 0; n < 256; ++n) {
     if (!fixed[n]) continue;
-    const TgaColour c = tex_entry_colour(palette[n], input.expanded);
+    const Rgba c = tex_entry_colour(m.setting.palette[n], m.setting.expanded);
     if (liq_image_add_fixed_color(out.image.get(), liq_color{c[0], c[1], c[2], c[3]}) != LIQ_OK)
       return false;
   }
@@ -64,37 +70,60 @@ bool quantize(const ReductionInput& input, const TexPalette& palette, const Fixe
   out.result.reset(made);
   // Dithering at libimagequant's default level, as pngquant uses it.
   return liq_set_dithering_level(out.result.get(), 1.0F) == LIQ_OK &&
-         liq_write_remapped_image(out.result.get(), out.image.get(), high.data(),
-                                  input.colours.size()) == LIQ_OK;
+         liq_write_remapped_image(out.result.get(), out.image.get(), m.result->high.data(),
+                                  colours.size()) == LIQ_OK;
 }
 
-/// The first count entries of the kept ones, as fixed colours.
-Fixed first_kept(const ReductionInput& input, std::size_t count) {
+/// The entries that pixels keeping their colour use (the users, at all three
+/// levels), most worth keeping first: what dropping one would cost is the
+/// pixels that use it times how far its nearest other kept colour lies, so
+/// that of nearly equal colours one is enough, and a colour only a few pixels
+/// of a lower level need still counts.
+std::vector<unsigned char> rank_kept_entries(const Match& m) {
+  const Palette colours = colours_of(m.setting.palette, m.setting.expanded);
+  std::vector<unsigned char> ranked;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (m.users[n] > 0) ranked.push_back(static_cast<unsigned char>(n));
+  }
+  std::array<double, 256> cost{};
+  for (const unsigned char n : ranked) {
+    std::int64_t nearest = std::numeric_limits<std::int64_t>::max();
+    for (const unsigned char other : ranked) {
+      if (other != n)
+        nearest = std::min(nearest, colour_distance(colours[n], colours[other], nearest));
+    }
+    cost[n] = static_cast<double>(m.users[n]) * std::sqrt(static_cast<double>(nearest));
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [&](unsigned char a, unsigned char b) { return cost[a] > cost[b]; });
+  return ranked;
+}
+
+/// The first count entries of the ranked ones, as fixed colours.
+Fixed first_ranked(const std::vector<unsigned char>& ranked, std::size_t count) {
   Fixed fixed{};
   for (std::size_t rank = 0; rank < count; ++rank)
-    fixed[input.kept[rank]] = true;
+    fixed[ranked[rank]] = true;
   return fixed;
 }
 
-/// How many of the kept entries to fix: every one keeps the untouched
+/// How many of the ranked entries to fix: every one keeps the untouched
 /// picture exactly, at its index, but may leave a repaint too few colours.
 /// A few counts are tried; the most that come within kErrorMargin of the
 /// least error of the whole picture win, since between nearly equal results
 /// the one that changes less of what the user did not touch is better.
-bool choose_fixed_count(const ReductionInput& input, const TexPalette& palette,
-                        std::span<unsigned char> high, std::size_t& chosen) {
+bool choose_fixed_count(const Match& m, const std::vector<unsigned char>& ranked,
+                        std::size_t& chosen) {
   constexpr double kErrorMargin = 1.15;
   chosen = 0;
-  const std::size_t all = std::min<std::size_t>(input.kept.size(), 255);
+  const std::size_t all = std::min<std::size_t>(ranked.size(), 255);
   if (all == 0) return true;
   std::array<std::size_t, 8> counts{};
-  for (std::size_t i = 0; i < counts.size(); ++i)
-    counts[i] = all * (counts.size() - i) / counts.size();
   std::array<double, 8> errors{};
   for (std::size_t i = 0; i < counts.size(); ++i) {
+    counts[i] = all * (counts.size() - i) / counts.size();
     Quantized trial;
-    if (!quantize(input, palette, first_kept(input, counts[i]), kTrialSpeed, high, trial))
-      return false;
+    if (!quantize(m, first_ranked(ranked, counts[i]), kTrialSpeed, trial)) return false;
     errors[i] = liq_get_remapping_error(trial.result.get());
   }
   const double least = *std::min_element(errors.begin(), errors.end());
@@ -110,19 +139,19 @@ bool choose_fixed_count(const ReductionInput& input, const TexPalette& palette,
 /// Where each colour of the new palette goes: a colour that a fixed entry
 /// had stays at that entry's index (the lowest, if several had it); the
 /// others take the indices left, lowest first.
-std::array<int, 256> place_colours(const liq_palette& made, const Fixed& fixed, bool expanded,
-                                   const TexPalette& old, Reduction& reduction) {
+std::array<int, 256> place_colours(Match& m, const liq_palette& made, const Fixed& fixed) {
   std::array<int, 256> place{};
   place.fill(-1);
   std::array<bool, 256> taken{};
   for (unsigned j = 0; j < made.count; ++j) {
     const liq_color& c = made.entries[j];
-    const TgaColour colour = {c.r, c.g, c.b, c.a};
+    const Rgba colour = {c.r, c.g, c.b, c.a};
     for (std::size_t n = 0; n < 256; ++n) {
-      if (fixed[n] && !taken[n] && tex_entry_colour(old[n], expanded) == colour) {
+      if (fixed[n] && !taken[n] &&
+          tex_entry_colour(m.setting.palette[n], m.setting.expanded) == colour) {
         place[j] = static_cast<int>(n);
         taken[n] = true;
-        ++reduction.kept_places;
+        ++m.counts.reduction.kept_places;
         break;
       }
     }
@@ -138,13 +167,57 @@ std::array<int, 256> place_colours(const liq_palette& made, const Fixed& fixed, 
   return place;
 }
 
+/// Puts the new palette's colours at their places; the entries left are
+/// zero. Returns which entries hold a colour.
+std::array<bool, 256> rebuild_palette(Match& m, const liq_palette& made,
+                                      const std::array<int, 256>& place) {
+  m.setting.palette.fill({0, 0, 0, 0});
+  std::array<bool, 256> filled{};
+  for (unsigned j = 0; j < made.count; ++j) {
+    const liq_color& c = made.entries[j];
+    const auto index = static_cast<std::size_t>(place[j]);
+    m.setting.palette[index] = tex_colour_entry(Rgba{c.r, c.g, c.b, c.a}, m.setting.expanded);
+    filled[index] = true;
+  }
+  return filled;
+}
+
+/// Gives every pixel its entry of the new palette. A colour the palette
+/// holds exactly is taken as it is: no dithering noise on flat areas that
+/// the edit did not touch. A pixel the edit did not touch whose colour was
+/// dropped takes the nearest one: dithering it would scatter noise over
+/// what the user left alone. The others keep libimagequant's dithering.
+void remap_pixels(Match& m, const Palette& shown, const std::array<bool, 256>& filled,
+                  const std::array<int, 256>& place) {
+  ColourIndex lowest;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (filled[n]) lowest.add(pack_colour(shown[n]), static_cast<int>(n));
+  }
+  NearestEntry nearest(shown, &filled);
+  const std::span<const Rgba> colours = wanted_colours(m);
+  std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    const int exact = lowest.find(pack_colour(colours[k]));
+    if (exact >= 0) {
+      high[k] = static_cast<unsigned char>(exact);
+      ++m.counts.reduction.exact_pixels;
+    } else if (!m.scratch->fresh[k]) {
+      high[k] = nearest.find(colours[k]);
+    } else {
+      high[k] = static_cast<unsigned char>(place[high[k]]);
+      ++m.counts.reduction.dithered_pixels;
+    }
+  }
+}
+
 /// Dithering may give a fully transparent or fully opaque pixel a colour of
 /// some other alpha: a see-through speck, or a faint veil over nothing. Such
 /// a pixel takes the nearest entry of its exact alpha, where there is one.
-void keep_exact_alpha(const ReductionInput& input, const Palette& colours,
-                      const std::array<bool, 256>& filled, std::span<unsigned char> high) {
-  for (std::size_t k = 0; k < input.colours.size(); ++k) {
-    const TgaColour& want = input.colours[k];
+void keep_exact_alpha(Match& m, const Palette& colours, const std::array<bool, 256>& filled) {
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
+  for (std::size_t k = 0; k < wanted.size(); ++k) {
+    const Rgba& want = wanted[k];
     if ((want[3] != 0 && want[3] != 255) || colours[high[k]][3] == want[3]) continue;
     long best = std::numeric_limits<long>::max();
     for (std::size_t n = 0; n < 256; ++n) {
@@ -160,57 +233,39 @@ void keep_exact_alpha(const ReductionInput& input, const Palette& colours,
   }
 }
 
+/// Counts the colours the pixels ask for, alpha included, sorting their
+/// keys in the scratch.
+unsigned long count_image_colours(Match& m) {
+  const std::span<const Rgba> colours = wanted_colours(m);
+  const std::span<std::uint32_t> keys = std::span(m.scratch->keys).first(colours.size());
+  for (std::size_t k = 0; k < colours.size(); ++k)
+    keys[k] = pack_colour(colours[k]);
+  return count_distinct(keys);
+}
+
 }  // namespace
 
-bool reduce_colours(const ReductionInput& input, TexPalette& palette, std::span<unsigned char> high,
-                    std::span<std::uint32_t> sort_space, Reduction& reduction) {
+bool reduce_colours(Match& m) {
+  Reduction& reduction = m.counts.reduction;
   reduction = {};
-  for (std::size_t k = 0; k < input.colours.size(); ++k)
-    sort_space[k] = pack_colour(input.colours[k]);
-  reduction.image_colours = count_distinct(sort_space.first(input.colours.size()));
+  reduction.image_colours = count_image_colours(m);
+  const std::vector<unsigned char> ranked = rank_kept_entries(m);
   std::size_t fixed_count = 0;
-  if (!choose_fixed_count(input, palette, high, fixed_count)) return false;
-  const Fixed fixed = first_kept(input, fixed_count);
+  if (!choose_fixed_count(m, ranked, fixed_count)) return false;
+  const Fixed fixed = first_ranked(ranked, fixed_count);
   Quantized made;
-  if (!quantize(input, palette, fixed, kFinalSpeed, high, made)) return false;
+  if (!quantize(m, fixed, kFinalSpeed, made)) return false;
   reduction.fixed_entries = fixed_count;
   reduction.mean_square_error = liq_get_remapping_error(made.result.get());
   reduction.quality = liq_get_remapping_quality(made.result.get());
 
   const liq_palette& colours = *liq_get_palette(made.result.get());
-  const std::array<int, 256> place =
-      place_colours(colours, fixed, input.expanded, palette, reduction);
-  palette.fill({0, 0, 0, 0});
-  std::array<bool, 256> filled{};
-  for (unsigned j = 0; j < colours.count; ++j) {
-    const liq_color& c = colours.entries[j];
-    const auto index = static_cast<std::size_t>(place[j]);
-    palette[index] = tex_colour_entry(TgaColour{c.r, c.g, c.b, c.a}, input.expanded);
-    filled[index] = true;
-  }
-  const Palette shown = colours_of(palette, input.expanded);
-  ColourIndex lowest;
-  for (std::size_t n = 0; n < 256; ++n) {
-    if (filled[n]) lowest.add(pack_colour(shown[n]), static_cast<int>(n));
-  }
-  NearestEntry nearest(shown, &filled);
-  // A colour the new palette holds exactly is taken as it is: no dithering
-  // noise on flat areas that the edit did not touch. A pixel the edit did
-  // not touch whose colour was dropped takes the nearest one: dithering it
-  // would scatter noise over what the user left alone.
-  for (std::size_t k = 0; k < input.colours.size(); ++k) {
-    const int exact = lowest.find(pack_colour(input.colours[k]));
-    if (exact >= 0) {
-      high[k] = static_cast<unsigned char>(exact);
-      ++reduction.exact_pixels;
-    } else if (!input.fresh.empty() && !input.fresh[k]) {
-      high[k] = nearest.find(input.colours[k]);
-      ++reduction.dithered_pixels;
-    } else {
-      high[k] = static_cast<unsigned char>(place[high[k]]);
-      ++reduction.dithered_pixels;
-    }
-  }
-  keep_exact_alpha(input, shown, filled, high);
+  const std::array<int, 256> place = place_colours(m, colours, fixed);
+  m.before = m.setting.palette;
+  const std::array<bool, 256> filled = rebuild_palette(m, colours, place);
+  const Palette shown = colours_of(m.setting.palette, m.setting.expanded);
+  remap_pixels(m, shown, filled, place);
+  keep_exact_alpha(m, shown, filled);
+  m.counts.reduced = true;
   return true;
 }

@@ -31,13 +31,13 @@ std::string list_entries(const std::array<bool, 256>& taken) {
   return text;
 }
 
-void print_reference(const TextureFiles& files, const Reference& ref) {
-  if (ref.usable) {
+void print_reference(const TextureFiles& files, const OldTexture& old) {
+  if (old.usable) {
     print_progress("Reference: %s, sub-type %d\n", files.tex.c_str(),
-                   static_cast<int>(ref.subtype));
-  } else if (ref.found) {
+                   static_cast<int>(old.subtype));
+  } else if (old.found) {
     print_progress("Reference: none (%s not used: %s)\n", files.tex.c_str(),
-                   ref.left_aside.c_str());
+                   old.left_aside.c_str());
   } else {
     print_progress("Reference: none (no %s)\n", files.tex.c_str());
   }
@@ -79,8 +79,8 @@ void print_high_level(const MatchCounts& counts) {
   }
 }
 
-void print_alpha(const MatchCounts& counts) {
-  switch (counts.alpha) {
+void print_alpha(AlphaSource alpha) {
+  switch (alpha) {
     case AlphaSource::texture:  // the image has no alpha: nothing to choose
       break;
     case AlphaSource::image:
@@ -96,23 +96,22 @@ void print_alpha(const MatchCounts& counts) {
 
 }  // namespace
 
-void print_summary(const TextureFiles& files, const ImageFile& image, PaletteSource source,
-                   const Reference& ref, const MatchCounts& counts) {
+void print_summary(const TextureFiles& files, const ImageFile& image, const Match& m) {
+  const MatchCounts& counts = m.counts;
   if (image.left_aside.empty()) {
     print_progress("Image: %s\n", image.name.c_str());
   } else {
     print_progress("Image: %s (%s is older and was left aside)\n", image.name.c_str(),
                    image.left_aside.c_str());
   }
-  print_reference(files, ref);
-  print_palette_source(files, source);
+  print_reference(files, m.old);
+  print_palette_source(files, m.source);
   print_high_level(counts);
-  print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.medium_reused,
-                 counts.medium_made);
-  print_progress("Low level: %lu pixels reused, %lu made\n", counts.low_reused, counts.low_made);
-  print_alpha(counts);
-  if (ref.other_size) {
-    warn_of_new_size(files.tex, ref.x, ref.y, static_cast<unsigned>(image.width),
+  print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.reused[1], counts.made[1]);
+  print_progress("Low level: %lu pixels reused, %lu made\n", counts.reused[2], counts.made[2]);
+  print_alpha(m.alpha);
+  if (m.old.other_size) {
+    warn_of_new_size(files.tex, m.old.x, m.old.y, static_cast<unsigned>(image.width),
                      static_cast<unsigned>(image.height));
   }
   if (counts.holes > 0) {

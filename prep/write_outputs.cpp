@@ -7,7 +7,9 @@
 
 #include "files/output_file.h"
 #include "formats/pal.h"
+#include "formats/tex_tga.h"
 #include "formats/tga.h"
+#include "shell/messages.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 
@@ -21,28 +23,35 @@ bool open_output(OutputFile& out, const std::string& name) {
   return false;
 }
 
-bool save_palette_file(OutputFile& out, const std::string& name, const TexPalette& palette) {
-  print_progress("Saving palette %s...", name.c_str());
-  if (!open_output(out, name)) return false;
+bool save_palette_file(SetOutput& output, const TexPalette& palette) {
+  OutputFile& out = output.file;
+  print_progress("Saving palette %s...", output.name.c_str());
+  if (!open_output(out, output.name)) return false;
   if (!write_pal_header(out.stream()) || !write_pal_entries(out.stream(), palette) ||
       !write_pal_terminator(out.stream()) || !out.finish()) {
-    print_system_error("\nERROR! Could not write palette! ");
+    print_system_error(kWritePaletteFailed);
     return false;
   }
   print_progress("done!\n");
   return true;
 }
 
-bool save_level(OutputFile& out, const std::string& name, std::size_t width, std::size_t height,
-                std::span<const unsigned char> level, const TexPalette& palette) {
-  print_progress("Saving image %s...", name.c_str());
-  if (!open_output(out, name)) return false;
+/// Saves level n of the match as an 8-bit image with the palette's colours.
+bool save_level(SetOutput& output, const Match& m, std::size_t n) {
+  OutputFile& out = output.file;
+  print_progress("Saving image %s...", output.name.c_str());
+  if (!open_output(out, output.name)) return false;
+  const auto x = static_cast<unsigned>(m.image.width);
+  const auto y = static_cast<unsigned>(m.image.height);
+  const TexSize size = tex_level_size(x, y, n);
   const TgaHeader header = tga_header_for_subtype(
-      TexSubtype::indexed, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height));
+      TexSubtype::indexed, static_cast<std::uint16_t>(size.x), static_cast<std::uint16_t>(size.y));
+  const TexPalette& palette = m.setting.palette;
   if (!write_tga_header(out.stream(), header) || !write_tga_colour_map(out.stream(), palette) ||
-      !write_tga_pixels(out.stream(), TexSubtype::indexed, level.first(width * height), palette) ||
+      !write_tga_pixels(out.stream(), TexSubtype::indexed, tex_level(*m.result, n, x, y),
+                        palette) ||
       !out.finish()) {
-    print_system_error("\nERROR! Could not write data! ");
+    print_system_error(kWriteDataFailed);
     return false;
   }
   print_progress("done!\n");
@@ -51,8 +60,7 @@ bool save_level(OutputFile& out, const std::string& name, std::size_t width, std
 
 }  // namespace
 
-bool write_image_directory(const TextureFiles& files, std::size_t width, std::size_t height,
-                           const TexLevels& levels, const TexPalette& palette) {
+bool write_image_directory(const TextureFiles& files, const Match& m) {
   const std::string& directory = files.image_directory;
   print_progress("Creating directory %s\n", directory.c_str());
   if (!create_and_enter_directory(directory,
@@ -60,14 +68,13 @@ bool write_image_directory(const TextureFiles& files, std::size_t width, std::si
     return false;
   // The four files belong together: skinweld would weld a new palette with
   // old images into a texture that is neither. All are replaced, or none.
-  std::array<OutputFile, 4> out;
-  if (!save_palette_file(out[0], files.level_palette, palette) ||
-      !save_level(out[1], files.levels[0], width, height, levels.high, palette) ||
-      !save_level(out[2], files.levels[1], width / 2, height / 2, levels.medium, palette) ||
-      !save_level(out[3], files.levels[2], width / 4, height / 4, levels.low, palette))
-    return false;
-  std::array<OutputFile*, 4> set{};
-  for (std::size_t n = 0; n < out.size(); ++n)
-    set[n] = &out[n];
-  return put_in_place(set);
+  std::array<SetOutput, 1 + kTexLevelCount> set = {
+      SetOutput{files.level_palette, {}, false}, SetOutput{files.levels[0], {}, false},
+      SetOutput{files.levels[1], {}, false}, SetOutput{files.levels[2], {}, false}};
+  if (!save_palette_file(set[0], m.setting.palette)) return false;
+  const std::span<SetOutput> levels = std::span(set).subspan(1);
+  for (std::size_t n = 0; n < levels.size(); ++n) {
+    if (!save_level(levels[n], m, n)) return false;
+  }
+  return put_set_in_place(set, directory);
 }

@@ -1,13 +1,10 @@
 #pragma once
 
-#include <cstddef>
-
-#include "formats/tex.h"
+#include "prep/prep_work.h"
 #include "shell/texture_path.h"
 
 /// Writes the image directory skinweld reads: creates and enters it, then
-/// writes the palette file and the three levels of a width × height texture
-/// as skinsplit writes a sub-type 1 image, the palette's colours as the
-/// colour map. Each failure is reported; the first one ends it.
-bool write_image_directory(const TextureFiles& files, std::size_t width, std::size_t height,
-                           const TexLevels& levels, const TexPalette& palette);
+/// writes the palette file and the three levels the match made, as skinsplit
+/// writes a sub-type 1 image, the palette's colours as the colour map. Each
+/// failure is reported; the first one ends it.
+bool write_image_directory(const TextureFiles& files, const Match& m);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, makes a sample texture of each sub-type and
-# shows both tools at work on them in build/demo.
+# shows the three tools at work on them in build/demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -2,11 +2,11 @@
 
 #include "files/start_directory.h"
 
-/// The per-texture work of one tool: takes the writable argument text (which it
-/// may overwrite) and the directory the tool started in (for a procedure that
-/// must come back out of a directory it entered), reports its own progress and
-/// failures, and says whether the texture was converted.
-using TextureProcedure = bool (*)(char* argument, const StartDirectory& start);
+/// The per-texture work of one tool: takes the argument text and the
+/// directory the tool started in (for a procedure that must come back out of
+/// a directory it entered), reports its own progress and failures, and says
+/// whether the texture was converted.
+using TextureProcedure = bool (*)(const char* argument, const StartDirectory& start);
 
 /// Exit statuses of every tool.
 inline constexpr int kExitAllConverted = 0;

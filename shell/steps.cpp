@@ -8,10 +8,12 @@
 #endif
 
 #include <cerrno>
-#include <cstdarg>
+#include <vector>
 
 #include "formats/pal.h"
+#include "shell/messages.h"
 #include "shell/report.h"
+#include "shell/texture_path.h"
 
 bool report_read(ReadResult result, const char* read_error_message,
                  const char* end_of_file_message) {
@@ -36,6 +38,9 @@ bool open_if_present(const std::string& name, InputFile& file, bool& found, cons
   return false;
 }
 
+namespace {
+
+/// Reads an opened palette file's header and 256 entries.
 bool read_palette_data(std::FILE* file, TexPalette& palette) {
   print_progress("Reading data for palette...");
   PalHeader header;
@@ -50,12 +55,48 @@ bool read_palette_data(std::FILE* file, TexPalette& palette) {
   return true;
 }
 
-bool check_replaceable(TexSubtype subtype, const char* format, ...) {
-  if (subtype != TexSubtype::truecolour24 && subtype != TexSubtype::truecolour32) return true;
-  std::va_list values;
-  va_start(values, format);
-  print_error_list(format, values);
-  va_end(values);
+}  // namespace
+
+bool read_palette_file(const std::string& name, bool required, TexPalette& palette, bool& found) {
+  print_progress("Opening %s...", name.c_str());
+  InputFile file;
+  if (required) {
+    file = open_input(name.c_str());
+    found = static_cast<bool>(file);
+    if (!found) {
+      print_progress("not found.\n");
+      print_system_error(on_own_line(kOpenPaletteFailed));
+      return false;
+    }
+  } else {
+    if (!open_if_present(name, file, found, kOpenPaletteFailed)) return false;
+    if (!found) {
+      print_progress("not found.\n");
+      return true;
+    }
+  }
+  return read_palette_data(file.get(), palette);
+}
+
+bool read_tga_image(std::FILE* file, const char* reading_text, const TgaHeaderCheck& check,
+                    TgaImage& image, std::span<unsigned char> pixels) {
+  if (!read_tga_header(file, image.header)) {
+    print_system_error("\nERROR! Could not read tga header ");
+    return false;
+  }
+  const TgaHeader& h = image.header;
+  print_progress("\nDimensions of image = %dx%d\n", h.width, h.height);
+  image.pixel_bytes = check(h);
+  if (image.pixel_bytes == 0) return false;
+  print_progress("%s", reading_text);
+  return report_read(read_tga_colour_map(file, h, image.map), kReadImageDataFailed, kReadPastEnd) &&
+         report_read(read_tga_pixel_bytes(file, h, pixels, image.pixel_bytes), kReadImageDataFailed,
+                     kReadPastEnd);
+}
+
+bool check_image_fits(const TgaHeader& header) {
+  if (header.width <= kTexMaxDimension && header.height <= kTexMaxDimension) return true;
+  print_error("%s", on_own_line(kImageTooLarge));
   return false;
 }
 
@@ -83,8 +124,30 @@ void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsig
               new_y, too_big_to_split ? "; skinsplit reads textures up to 256 x 256" : "");
 }
 
-bool put_in_place(std::span<OutputFile* const> files) {
-  if (commit_outputs(files)) return true;
-  print_system_error("ERROR! Could not put the new files in place! ");
-  return false;
+bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory) {
+  std::string shown = shown_directory.empty() ? "" : shown_directory + "/";
+  std::vector<std::string> kept(set.size());
+  std::vector<OutputFile*> files;
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    const std::string& name = set[i].name;
+    if (set[i].keep_edits && !set[i].file.keep_changed_target(
+                                 [&](unsigned n) { return numbered_name(name, n); }, kept[i])) {
+      const std::string message =
+          "ERROR! Could not keep the old " + shown.append(name) + ", so it is not replaced! ";
+      print_system_error(message.c_str());
+      return false;
+    }
+    files.push_back(&set[i].file);
+  }
+  if (!commit_outputs(files)) {
+    print_system_error("ERROR! Could not put the new files in place! ");
+    return false;
+  }
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    if (!kept[i].empty()) {
+      print_progress("Keeping the old %s%s as %s%s\n", shown.c_str(), set[i].name.c_str(),
+                     shown.c_str(), kept[i].c_str());
+    }
+  }
+  return true;
 }

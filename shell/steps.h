@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "files/output_file.h"
 #include "formats/bytes.h"
 #include "formats/tex.h"
+#include "formats/tga.h"
 
 // Steps that more than one tool takes, each with its console messages: the
 // tools' procedures are these and their own steps, in order.
@@ -21,14 +23,30 @@ bool report_read(ReadResult result, const char* read_error_message,
 /// other reason it cannot be opened is a failure, reported with message.
 bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message);
 
-/// Reads an opened palette file's header and 256 entries, from "Reading data
-/// for palette..." to "done!".
-bool read_palette_data(std::FILE* file, TexPalette& palette);
+/// Reads a palette file, from "Opening NAME..." to "done!". A required one
+/// that cannot be opened is a failure; an optional one that is not there
+/// says "not found." and leaves found false.
+bool read_palette_file(const std::string& name, bool required, TexPalette& palette, bool& found);
 
-/// Refuses a texture of a true-colour sub-type, which has no palette: indices
-/// written under its header would be garbage. The refusal is format, printed
-/// with the values that follow. True for any other sub-type.
-[[gnu::format(printf, 2, 3)]] bool check_replaceable(TexSubtype subtype, const char* format, ...);
+/// A TGA image as a tool reads it.
+struct TgaImage {
+  TgaHeader header;
+  ColourMap map;
+  unsigned pixel_bytes = 0;  ///< of each stored pixel
+};
+
+/// What a tool takes of a TGA image, judged by its header: the bytes of each
+/// stored pixel, or 0 once the refusal is reported.
+using TgaHeaderCheck = std::function<unsigned(const TgaHeader&)>;
+
+/// Reads an opened TGA image: its header, announcing its dimensions, then,
+/// once check takes it, reading_text, the colour map and the pixels into
+/// pixels (bottom row first, see read_tga_pixel_bytes).
+bool read_tga_image(std::FILE* file, const char* reading_text, const TgaHeaderCheck& check,
+                    TgaImage& image, std::span<unsigned char> pixels);
+
+/// Refuses an image wider or higher than the tools write. True when it fits.
+bool check_image_fits(const TgaHeader& header);
 
 /// Creates a directory where none is (one that exists already is simply
 /// used) and enters it. Writing anywhere else could overwrite unrelated
@@ -41,6 +59,17 @@ bool create_and_enter_directory(const std::string& name, const std::string& fail
 void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsigned new_x,
                       unsigned new_y);
 
-/// Puts written files that belong together in place together (see
-/// commit_outputs), reporting a failure.
-bool put_in_place(std::span<OutputFile* const> files);
+/// One file of the set a tool writes: its name in the current directory and
+/// its new content, finished. With keep_edits, an existing file whose bytes
+/// differ from the new ones (an edited image, say) is kept as NAME~N first.
+struct SetOutput {
+  std::string name;
+  OutputFile file;
+  bool keep_edits = false;
+};
+
+/// Puts the written files of a set in place together (see commit_outputs),
+/// each kept first where it asks for that, and says which were kept,
+/// naming them inside shown_directory. A file that cannot be kept is not
+/// replaced, nor the rest. Reports a failure.
+bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory);

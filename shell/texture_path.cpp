@@ -8,6 +8,7 @@
 #include <cctype>
 #endif
 
+#include "shell/messages.h"
 #include "shell/report.h"
 
 TexturePath split_texture_path(std::string_view argument) {
@@ -87,7 +88,7 @@ bool enter_texture_drive(const TexturePath& path) {
 bool enter_texture_directory(const TexturePath& path) {
   if (!enter_texture_drive(path)) return false;
   if (!path.directory.empty() && chdir(path.directory.c_str()) != 0) {
-    print_system_error("ERROR! Could not change to texture directory! ");
+    print_system_error(kEnterTextureDirectoryFailed);
     return false;
   }
   return true;

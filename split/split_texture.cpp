@@ -3,17 +3,17 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "files/input_file.h"
 #include "files/output_file.h"
 #include "files/texture_lock.h"
 #include "formats/pal.h"
 #include "formats/tex.h"
+#include "formats/tex_tga.h"
 #include "formats/tga.h"
+#include "shell/messages.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
@@ -27,6 +27,9 @@ struct SplitWorkArea {
   std::array<unsigned char, kTexMaxSplitDimension * kTexMaxSplitDimension * 4> pixels;
 };
 SplitWorkArea work;
+
+/// The sub-type has no message of its own; existing users know the Y size's.
+constexpr const char* kYSizeFailed = "ERROR! Could not determine Y size of input file! ";
 
 bool measure_length(std::FILE* file, long& length) {
   switch (measure_file_length(file, length)) {
@@ -52,7 +55,7 @@ bool read_dimensions(std::FILE* file, long length, TextureFacts& facts) {
       print_system_error("ERROR! Could not determine X size of input file! ");
       return false;
     case TexDimensionsResult::y_missing:
-      print_system_error("ERROR! Could not determine Y size of input file! ");
+      print_system_error(kYSizeFailed);
       return false;
     case TexDimensionsResult::ok:
       break;
@@ -72,8 +75,7 @@ bool read_dimensions(std::FILE* file, long length, TextureFacts& facts) {
 bool read_subtype(std::FILE* file, TextureFacts& facts) {
   const std::optional<TexSubtype> subtype = read_tex_subtype(file);
   if (!subtype) {
-    // The sub-type has no message of its own; existing users know this one.
-    print_system_error("ERROR! Could not determine Y size of input file! ");
+    print_system_error(kYSizeFailed);
     return false;
   }
   if (tex_bytes_per_pixel(*subtype) == 0) {
@@ -85,7 +87,7 @@ bool read_subtype(std::FILE* file, TextureFacts& facts) {
 }
 
 bool report_pixel_read(ReadResult result, const char* read_error_message) {
-  return report_read(result, read_error_message, "ERROR! Tried to read past end-of-file!\n");
+  return report_read(result, read_error_message, on_own_line(kReadPastEnd));
 }
 
 bool read_palette_and_pixels(std::FILE* file, TextureFacts& facts) {
@@ -93,7 +95,7 @@ bool read_palette_and_pixels(std::FILE* file, TextureFacts& facts) {
     print_system_error("ERROR! Could not find start of palette! ");
     return false;
   }
-  if (facts.subtype == TexSubtype::indexed || facts.subtype == TexSubtype::indexed_expanded) {
+  if (tex_is_paletted(facts.subtype)) {
     print_progress("Reading data for palette...\n");
     // The length check makes end of file impossible here unless the file
     // shrinks while it is read; that is still reported, never ignored.
@@ -103,8 +105,7 @@ bool read_palette_and_pixels(std::FILE* file, TextureFacts& facts) {
   print_progress("Reading data for high quality image...\n");
   const std::size_t size = std::size_t{facts.x} * facts.y * tex_bytes_per_pixel(facts.subtype);
   const std::span<unsigned char> pixels = std::span(work.pixels).first(size);
-  if (!report_pixel_read(read_bytes(file, pixels), "ERROR! Could not read image data! "))
-    return false;
+  if (!report_pixel_read(read_bytes(file, pixels), on_own_line(kReadImageDataFailed))) return false;
   facts.pixels = pixels;
   return true;
 }
@@ -137,20 +138,18 @@ bool enter_output_directory() {
   return create_and_enter_directory(kSplitDirectory, "ERROR! Could not create subdirectory tga! ");
 }
 
-/// One file the split writes: its name in "tga" and its new content.
-struct SplitOutput {
-  std::string name;
-  OutputFile file;
-};
+/// Opens an output after its "Saving palette NAME..." or "Saving image
+/// NAME..." text; kind is "palette" or "image".
+bool open_output(SetOutput& output, const char* kind) {
+  print_progress("Saving %s %s...", kind, output.name.c_str());
+  if (output.file.open(output.name)) return true;
+  print_progress("\ncould not create %s!\n", output.name.c_str());
+  return false;
+}
 
-bool save_palette_file(SplitOutput& output) {
-  const std::string& name = output.name;
+bool save_palette_file(SetOutput& output) {
   OutputFile& out = output.file;
-  print_progress("Saving palette %s...", name.c_str());
-  if (!out.open(name)) {
-    print_progress("\ncould not create %s!\n", name.c_str());
-    return false;
-  }
+  if (!open_output(output, "palette")) return false;
   print_progress("writing header...");
   if (!write_pal_header(out.stream())) {
     print_system_error("\nERROR!  Could not write palette header! ");
@@ -158,7 +157,7 @@ bool save_palette_file(SplitOutput& output) {
   }
   print_progress("writing palette in RGBA format...");
   if (!write_pal_entries(out.stream(), work.palette)) {
-    print_system_error("\nERROR! Could not write palette! ");
+    print_system_error(kWritePaletteFailed);
     return false;
   }
   if (!write_pal_terminator(out.stream()) || !out.finish()) {
@@ -169,79 +168,48 @@ bool save_palette_file(SplitOutput& output) {
   return true;
 }
 
-bool save_image(SplitOutput& output, const TextureFacts& facts) {
-  const std::string& name = output.name;
+bool save_image(SetOutput& output, const TextureFacts& facts) {
   OutputFile& out = output.file;
-  print_progress("Saving image %s...", name.c_str());
-  if (!out.open(name)) {
-    print_progress("\ncould not create %s!\n", name.c_str());
-    return false;
-  }
+  if (!open_output(output, "image")) return false;
   print_progress("writing header...");
   if (!write_tga_header(out.stream(), tga_header_for_subtype(facts.subtype, facts.x, facts.y))) {
     print_system_error("ERROR!  Could not write TGA header! ");
     return false;
   }
-  if (facts.subtype == TexSubtype::indexed) {
+  if (tex_split_keeps_indices(facts.subtype)) {
     print_progress("writing palette...");
     if (!write_tga_colour_map(out.stream(), work.palette)) {
-      print_system_error("\nERROR! Could not write palette! ");
+      print_system_error(kWritePaletteFailed);
       return false;
     }
   }
   print_progress("writing data...");
   if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) || !out.finish()) {
-    print_system_error("\nERROR! Could not write data! ");
+    print_system_error(kWriteDataFailed);
     return false;
   }
   print_progress("done!\n");
   return true;
 }
 
-/// Puts the written files in place together. An existing file whose bytes
-/// differ from its new ones (an edited image, say) is kept as NAME~N first,
-/// and the user is told; one that cannot be kept is not replaced, nor the rest.
-bool put_outputs_in_place(std::span<SplitOutput> outputs) {
-  std::vector<std::string> kept(outputs.size());
-  std::vector<OutputFile*> files;
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    const std::string& name = outputs[i].name;
-    if (!outputs[i].file.keep_changed_target([&](unsigned n) { return numbered_name(name, n); },
-                                             kept[i])) {
-      print_system_error(("ERROR! Could not keep the old " + std::string(kSplitDirectory) + "/" +
-                          name + ", so it is not replaced! ")
-                             .c_str());
-      return false;
-    }
-    files.push_back(&outputs[i].file);
-  }
-  if (!put_in_place(files)) return false;
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    if (!kept[i].empty()) {
-      print_progress("Keeping the old %s/%s as %s/%s\n", kSplitDirectory, outputs[i].name.c_str(),
-                     kSplitDirectory, kept[i].c_str());
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
-bool split_texture(char* argument, const StartDirectory& /*start*/) {
+bool split_texture(const char* argument, const StartDirectory& /*start*/) {
   const TextureName name = read_texture_name(argument, NameRule::split);
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
-  std::memcpy(argument, name.base.c_str(), name.base.size() + 1);
   const TextureLock lock("");
 
   TextureFacts facts;
   if (!read_texture(name.files.tex, facts)) return false;
   if (!enter_output_directory()) return false;
-  // The palette file and the image belong together: both are replaced, or neither.
-  std::array<SplitOutput, 2> outputs = {SplitOutput{name.files.split_palette, {}},
-                                        SplitOutput{name.files.split_image, {}}};
-  const bool paletted = facts.subtype == TexSubtype::indexed;
-  if (paletted && !save_palette_file(outputs[0])) return false;
+  // The palette file and the image belong together: both are replaced, or
+  // neither. A file that was edited since it was split is kept first.
+  std::array<SetOutput, 2> outputs = {SetOutput{name.files.split_palette, {}, true},
+                                      SetOutput{name.files.split_image, {}, true}};
+  const bool with_palette = tex_split_keeps_indices(facts.subtype);
+  if (with_palette && !save_palette_file(outputs[0])) return false;
   if (!save_image(outputs[1], facts)) return false;
-  return put_outputs_in_place(paletted ? std::span(outputs) : std::span(outputs).last(1));
+  return put_set_in_place(with_palette ? std::span(outputs) : std::span(outputs).last(1),
+                          kSplitDirectory);
 }

@@ -9,9 +9,8 @@
 
 /// Converts one TEX texture into a TGA image, and for sub-type 1 also a RIFF
 /// palette file, in the subdirectory "tga" beside it. The argument is the
-/// texture's path; it is overwritten with the texture's base name. Returns
-/// whether both outputs were written.
-bool split_texture(char* argument, const StartDirectory& start);
+/// texture's path. Returns whether both outputs were written.
+bool split_texture(const char* argument, const StartDirectory& start);
 
 /// What reading and checking a TEX file learned about it.
 struct TextureFacts {

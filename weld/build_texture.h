@@ -9,4 +9,4 @@
 /// the end; the TEX file is written beside that directory. Returns whether the
 /// TEX file was written. It comes back out of the image directory through
 /// start, the directory the tool started in.
-bool build_texture(char* argument, const StartDirectory& start);
+bool build_texture(const char* argument, const StartDirectory& start);

@@ -231,36 +231,33 @@ void lay_out_old_set(const TempDir& dir) {
 
 }  // namespace
 
-TEST(Truncation, EveryPrefixOfTheImageToPrepare) {
-  check_prep_prefixes();
+/// Every prefix of one input of one tool: each row names the tool's input
+/// that is cut and how the loop over it runs.
+struct PrefixRow {
+  const char* name;
+  std::function<void()> check;
+};
+
+class Truncation : public ::testing::TestWithParam<PrefixRow> {};
+
+TEST_P(Truncation, EveryPrefixIsRefusedWithOneMessageAndTheWholeFileTaken) {
+  GetParam().check();
 }
-TEST(Truncation, EveryPrefixOfAnIndexedTexture) {
-  check_split_prefixes(TexSubtype::indexed);
-}
-TEST(Truncation, EveryPrefixOfAnExpandedTexture) {
-  check_split_prefixes(TexSubtype::indexed_expanded);
-}
-TEST(Truncation, EveryPrefixOfA24BitTexture) {
-  check_split_prefixes(TexSubtype::truecolour24);
-}
-TEST(Truncation, EveryPrefixOfA32BitTexture) {
-  check_split_prefixes(TexSubtype::truecolour32);
-}
-TEST(Truncation, EveryPrefixOfThePaletteFile) {
-  check_weld_prefixes(&WeldInputs::pal, "pal");
-}
-TEST(Truncation, EveryPrefixOfTheHighImage) {
-  check_weld_prefixes(&WeldInputs::high, "high");
-}
-TEST(Truncation, EveryPrefixOfTheMediumImage) {
-  check_weld_prefixes(&WeldInputs::medium, "medium");
-}
-TEST(Truncation, EveryPrefixOfTheLowImage) {
-  check_weld_prefixes(&WeldInputs::low, "low");
-}
-TEST(Truncation, EveryPrefixOfTheOldTexFile) {
-  check_weld_prefixes(&WeldInputs::tex, "tex");
-}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryInput, Truncation,
+    ::testing::Values(
+        PrefixRow{"ImageToPrepare", [] { check_prep_prefixes(); }},
+        PrefixRow{"IndexedTexture", [] { check_split_prefixes(TexSubtype::indexed); }},
+        PrefixRow{"ExpandedTexture", [] { check_split_prefixes(TexSubtype::indexed_expanded); }},
+        PrefixRow{"Texture24Bit", [] { check_split_prefixes(TexSubtype::truecolour24); }},
+        PrefixRow{"Texture32Bit", [] { check_split_prefixes(TexSubtype::truecolour32); }},
+        PrefixRow{"PaletteFile", [] { check_weld_prefixes(&WeldInputs::pal, "pal"); }},
+        PrefixRow{"HighImage", [] { check_weld_prefixes(&WeldInputs::high, "high"); }},
+        PrefixRow{"MediumImage", [] { check_weld_prefixes(&WeldInputs::medium, "medium"); }},
+        PrefixRow{"LowImage", [] { check_weld_prefixes(&WeldInputs::low, "low"); }},
+        PrefixRow{"OldTexFile", [] { check_weld_prefixes(&WeldInputs::tex, "tex"); }}),
+    [](const ::testing::TestParamInfo<PrefixRow>& row) { return std::string(row.param.name); });
 
 TEST(FaultInjection, EveryWritePositionOfThePaletteFileAndImage) {
   TempDir dir;
@@ -473,8 +470,8 @@ TEST(Concurrency, TwoSkinprepRunsOnOneTextureLeaveOneRunsCompleteSet) {
   fs::create_directory(dir / "tga");
   const TexPalette palette = sample_palette();
   const Bytes indices = sample_level(512, 512, 1);
-  std::vector<TgaColour> painted = colours_of_level(indices);
-  std::fill(painted.begin(), painted.begin() + 512 * 64, TgaColour{1, 2, 3, 255});
+  std::vector<Rgba> painted = colours_of_level(indices);
+  std::fill(painted.begin(), painted.begin() + 512 * 64, Rgba{1, 2, 3, 255});
   const Bytes images[] = {make_tga8(512, 512, indices, palette),
                           make_tga_colours(512, 512, painted, 24, {2, 0, "", false})};
   write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 512, 512));

@@ -19,6 +19,27 @@ RunResult run(const std::string& exe, const TempDir& dir, const std::vector<std:
   return run_tool(exe, args, dir.path());
 }
 
+/// One trip round the end of the loop: skinprep on the name given, then
+/// skinweld on car1; skinprep's transcript, and whether the weld gave back
+/// the texture expected without a word.
+struct Trip {
+  RunResult prep;
+  RunResult weld;
+};
+
+Trip prepare_and_weld(const TempDir& dir, const std::string& name) {
+  Trip trip{run(kSkinprep, dir, {name}), {}};
+  trip.weld = run(kSkinweld, dir, {"car1"});
+  return trip;
+}
+
+void expect_welded(const TempDir& dir, const Trip& trip, const Bytes& expected) {
+  EXPECT_EQ(trip.prep.exit_code, 0) << trip.prep.err;
+  EXPECT_EQ(trip.weld.exit_code, 0) << trip.weld.err;
+  EXPECT_EQ(trip.weld.err, "");  // no colour-map warning
+  EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), expected), -1);
+}
+
 /// Byte offsets of the parts of a TEX file written by skinweld.
 constexpr std::size_t kPixels = 1038;
 
@@ -37,17 +58,17 @@ Bytes texture_with_duplicates(TexSubtype subtype, unsigned x, unsigned y) {
 }
 
 /// The colour of palette entry n of a TEX file as its split image shows it.
-TgaColour shown_colour(const Bytes& tex, std::size_t n) {
+Rgba shown_colour(const Bytes& tex, std::size_t n) {
   const unsigned char* e = &tex[14 + 4 * n];
-  return tex[4] == 14 ? TgaColour{e[0], e[1], e[2], e[3]} : TgaColour{e[2], e[1], e[0], e[3]};
+  return tex[4] == 14 ? Rgba{e[0], e[1], e[2], e[3]} : Rgba{e[2], e[1], e[0], e[3]};
 }
 
 /// The high level of a TEX file as colours, bottom row first.
-std::vector<TgaColour> high_colours(const Bytes& tex, bool keep_alpha) {
+std::vector<Rgba> high_colours(const Bytes& tex, bool keep_alpha) {
   const std::size_t count = std::size_t{get_u16le(&tex[0])} * get_u16le(&tex[2]);
-  std::vector<TgaColour> colours;
+  std::vector<Rgba> colours;
   for (std::size_t k = 0; k < count; ++k) {
-    TgaColour c = shown_colour(tex, tex[kPixels + k]);
+    Rgba c = shown_colour(tex, tex[kPixels + k]);
     if (!keep_alpha) c[3] = 255;
     colours.push_back(c);
   }
@@ -67,7 +88,7 @@ Bytes remapped_image(const Bytes& tex, bool pruned, const TgaOptions& options) {
   for (std::size_t k = 0; k < std::size_t{x} * y; ++k) {
     const unsigned char index = tex[kPixels + k];
     if (place[index] < 0) place[index] = pruned ? next++ : 255 - index;
-    const TgaColour c = shown_colour(tex, index);
+    const Rgba c = shown_colour(tex, index);
     map[static_cast<std::size_t>(place[index])] = {c[2], c[1], c[0], 0};
     pixels.push_back(static_cast<unsigned char>(place[index]));
   }
@@ -120,10 +141,7 @@ TEST(Skinprep, NothingEditedNothingChangedThroughEveryWayOfSavingTheImage) {
       // For sub-type 14 the palette file written is read back the same way.
       if (subtype == TexSubtype::indexed_expanded)
         fs::copy_file(dir / "car1" / "car1.pal", dir / "tga" / "car1.pal");
-      ASSERT_EQ(run(kSkinprep, dir, {"car1/"}).exit_code, 0);  // as tab completion gives it
-      const RunResult weld = run(kSkinweld, dir, {"car1"});
-      EXPECT_EQ(weld.err, "");  // no colour-map warning
-      EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), original), -1);
+      expect_welded(dir, prepare_and_weld(dir, "car1/"), original);  // as tab completion gives it
     }
   }
 }
@@ -141,10 +159,9 @@ TEST(Skinprep, OfATgaAndAPngTheNewerIsRead) {
         std::pair{split_time - std::chrono::seconds(1),
                   "Image: tga/car1.tga (tga/car1.png is older and was left aside)\n"}}) {
     fs::last_write_time(dir / "tga" / "car1.png", png_time);
-    const RunResult prep = run(kSkinprep, dir, {"car1"});
-    EXPECT_NE(prep.out.find(line), std::string::npos) << prep.out;
-    ASSERT_EQ(run(kSkinweld, dir, {"car1"}).exit_code, 0);
-    EXPECT_EQ(first_difference(read_file(dir / "car1.tex"), original), -1);
+    const Trip trip = prepare_and_weld(dir, "car1");
+    EXPECT_NE(trip.prep.out.find(line), std::string::npos) << trip.prep.out;
+    expect_welded(dir, trip, original);
   }
 }
 
@@ -171,11 +188,11 @@ TEST(Skinprep, ARecolouredPaletteFileRecoloursAnImageLeftAsItWasSplit) {
 
 TEST(Skinprep, EveryImageFormGivesThePaletteMadeFromItsColours) {
   // Colours that 5 bits a channel hold exactly, and a block of mixed colours.
-  const TgaColour red = {255, 0, 0, 255}, green = {0, 132, 8, 255}, blue = {16, 24, 255, 255};
-  const std::vector<TgaColour> picture = {red,   red,   green, green, blue, blue, red,  red,
-                                          blue,  green, green, green, blue, blue, red,  red,
-                                          green, green, blue,  blue,  red,  red,  blue, blue,
-                                          green, green, blue,  blue,  red,  red,  blue, blue};
+  const Rgba red = {255, 0, 0, 255}, green = {0, 132, 8, 255}, blue = {16, 24, 255, 255};
+  const std::vector<Rgba> picture = {red,   red,   green, green, blue, blue, red,  red,
+                                     blue,  green, green, green, blue, blue, red,  red,
+                                     green, green, blue,  blue,  red,  red,  blue, blue,
+                                     green, green, blue,  blue,  red,  red,  blue, blue};
   // 24- and 32-bit pixels and colour maps go through the round trips above.
   // Palette entries in order of first appearance, bottom row first.
   const Bytes rgb = {255, 0, 0, 255, 0, 132, 8, 255, 16, 24, 255, 255};
@@ -255,12 +272,14 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
   Bytes depth8_truecolour = good;
   depth8_truecolour[2] = 2;
   const Bytes pal = make_pal(palette);
+  const Bytes png = make_png(8, 4, std::vector<Rgba>(32));
   const struct {
     const char* name;
     std::optional<Bytes> image;
     std::optional<Bytes> pal;
     std::optional<Bytes> tex;
     std::string err;
+    std::optional<Bytes> png = std::nullopt;
   } cases[] = {
       {"no image",
        std::nullopt,
@@ -297,12 +316,18 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
        Bytes(pal.begin(), pal.begin() + 1000),
        {},
        "\nERROR! Tried to read past EOF!\n"},
-      {"PNG 513 wide", std::nullopt, {}, {}, "\nERROR! Image exceeds maximum size!\n"},
+      {"PNG 513 wide",
+       std::nullopt,
+       {},
+       {},
+       "\nERROR! Image exceeds maximum size!\n",
+       make_png(513, 4, std::vector<Rgba>(2052))},
       {"PNG cut short",
        std::nullopt,
        {},
        {},
-       "\nERROR! tga/t.png is not a PNG image skinprep can read: Read Error!\n"},
+       "\nERROR! tga/t.png is not a PNG image skinprep can read: Read Error!\n",
+       Bytes(png.begin(), png.end() - 20)},
       {"no pixels over a texture",
        make_tga8(0, 0, {}, palette),
        {},
@@ -319,13 +344,7 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
     TempDir dir;
     fs::create_directory(dir / "tga");
     if (c.image) write_file(dir / "tga" / "t.tga", *c.image);
-    const std::string name = c.name;
-    if (name.starts_with("PNG")) {
-      const Bytes png = make_png(name.ends_with("wide") ? 513 : 8, 4,
-                                 std::vector<TgaColour>(name.ends_with("wide") ? 2052 : 32));
-      write_file(dir / "tga" / "t.png",
-                 name.ends_with("wide") ? png : Bytes(png.begin(), png.end() - 20));
-    }
+    if (c.png) write_file(dir / "tga" / "t.png", *c.png);
     if (c.pal) write_file(dir / "tga" / "t.pal", *c.pal);
     if (c.tex) write_file(dir / "t.tex", *c.tex);
     const std::size_t before = entries_in(dir.path());
@@ -364,8 +383,8 @@ TEST(Skinprep, ARepaintWithMoreColoursThanThePaletteHoldsIsReducedKeepingWhatWas
   }
   write_file(dir / "t.tex", tex);
   ASSERT_EQ(run(kSkinsplit, dir, {"t"}).exit_code, 0);
-  std::vector<TgaColour> image = high_colours(tex, false);
-  const std::vector<TgaColour> repaint = repaint_colours(w, h);
+  std::vector<Rgba> image = high_colours(tex, false);
+  const std::vector<Rgba> repaint = repaint_colours(w, h);
   for (std::size_t k = 0; k < image.size(); ++k) {
     if (k % w >= w / 2) image[k] = repaint[k];
   }
@@ -383,7 +402,7 @@ TEST(Skinprep, ARepaintWithMoreColoursThanThePaletteHoldsIsReducedKeepingWhatWas
 
   double error = 0;
   for (std::size_t k = 0; k < image.size(); ++k) {
-    const TgaColour got = shown_colour(welded, welded[kPixels + k]);
+    const Rgba got = shown_colour(welded, welded[kPixels + k]);
     if (k % w < w / 2) {
       ASSERT_EQ(welded[kPixels + k], tex[kPixels + k]) << k;  // kept: same index, same colour
       ASSERT_EQ(got, image[k]) << k;
@@ -423,7 +442,7 @@ TEST(Skinprep, AlphaTheUserCouldNotSeeIsNeitherTakenForAnEditNorLostUnseen) {
   TexPalette palette{};
   std::copy_n(tex.begin() + 14, 1024, &palette[0][0]);
   // Saved as RGBA: every pixel alpha 255, then a translucent logo at (0, 0).
-  std::vector<TgaColour> rgba = high_colours(tex, false);
+  std::vector<Rgba> rgba = high_colours(tex, false);
   rgba[0] = {9, 9, 9, 128};
   // Indexed with a 32-bit map holding the palette, entry 3's alpha edited to 200.
   Bytes map32 = make_tga8(8, 4, indices, palette);

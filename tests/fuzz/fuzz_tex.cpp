@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "formats/pal.h"
+#include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "fuzz_input.h"
 #include "split/split_texture.h"

@@ -1,8 +1,9 @@
-// The TGA reader as the builder uses it (header, colour map, indices in any
+// The TGA reader as skinweld uses it (header, colour map, indices in any
 // layout, and the colour-map check) and as skinprep does (colours of any mode).
 #include <array>
 #include <cstdio>
 
+#include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "fuzz_input.h"
 
@@ -12,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static std::array<unsigned char, 512 * 512> level;
   static const TexPalette palette{};
   TgaHeader header;
-  TgaColourMap map;
-  // The builder reads nothing larger than 512 × 512.
+  ColourMap map;
+  // skinweld reads nothing larger than 512 × 512.
   if (read_tga_header(in, header) && header.width <= 512 && header.height <= 512 &&
       read_tga_colour_map(in, header, map) == ReadResult::ok) {
     const std::span<unsigned char> pixels =

@@ -159,7 +159,7 @@ Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
   return out;
 }
 
-Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up,
+Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<Rgba>& bottom_up,
                        unsigned depth, const TgaOptions& options) {
   Bytes out(18, 0);
   out[0] = static_cast<unsigned char>(options.image_id.size());
@@ -170,7 +170,7 @@ Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaCol
   out[17] = options.descriptor;
   out.insert(out.end(), options.image_id.begin(), options.image_id.end());
   Bytes pixels;
-  for (const TgaColour& c : bottom_up) {
+  for (const Rgba& c : bottom_up) {
     if (depth == 8) {
       pixels.push_back(c[0]);
     } else if (depth == 15 || depth == 16) {
@@ -187,9 +187,9 @@ Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaCol
   return out;
 }
 
-std::vector<TgaColour> colours_of_level(const Bytes& indices) {
+std::vector<Rgba> colours_of_level(const Bytes& indices) {
   const TexPalette palette = sample_palette();
-  std::vector<TgaColour> colours;
+  std::vector<Rgba> colours;
   for (const unsigned char index : indices)
     colours.push_back({palette[index][2], palette[index][1], palette[index][0], palette[index][3]});
   return colours;
@@ -199,8 +199,8 @@ bool in_translucent_part(unsigned x, unsigned y, unsigned width, unsigned height
   return x >= width / 4 && x < 3 * width / 4 && y >= height / 4 && y < 3 * height / 4;
 }
 
-std::vector<TgaColour> repaint_colours(unsigned width, unsigned height) {
-  std::vector<TgaColour> colours;
+std::vector<Rgba> repaint_colours(unsigned width, unsigned height) {
+  std::vector<Rgba> colours;
   for (unsigned y = 0; y < height; ++y) {
     for (unsigned x = 0; x < width; ++x) {
       const unsigned u = width > 1 ? 255 * x / (width - 1) : 0;
@@ -287,7 +287,7 @@ void write_fuzz_seeds(const std::filesystem::path& dir) {
              make_tga8(6, 4, pixels, palette, {9, 0x20, "", true}));
   write_file(dir / "tga" / "grey_rle_right_to_left_id.tga",
              make_tga8(6, 4, pixels, palette, {11, 0x10, "id", false}));
-  const std::vector<TgaColour> colours = colours_of_level(pixels);
+  const std::vector<Rgba> colours = colours_of_level(pixels);
   write_file(dir / "tga" / "truecolour_rle_top_left.tga",
              make_tga_colours(6, 4, colours, 32, {10, 0x20, "", false}));
   write_file(dir / "tga" / "truecolour16.tga",
@@ -312,7 +312,7 @@ void write_fuzz_seeds(const std::filesystem::path& dir) {
                           make_tga8(1, 1, sample_level(1, 1, 4), palette), std::nullopt}));
 }
 
-Bytes make_png(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up) {
+Bytes make_png(unsigned width, unsigned height, const std::vector<Rgba>& bottom_up) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = width;
@@ -321,7 +321,7 @@ Bytes make_png(unsigned width, unsigned height, const std::vector<TgaColour>& bo
   Bytes top_down;
   for (unsigned row = height; row-- > 0;) {
     for (unsigned x = 0; x < width; ++x) {
-      const TgaColour& c = bottom_up[std::size_t{row} * width + x];
+      const Rgba& c = bottom_up[std::size_t{row} * width + x];
       top_down.insert(top_down.end(), c.begin(), c.end());
     }
   }

@@ -47,21 +47,21 @@ Bytes make_tga8(unsigned width, unsigned height, const Bytes& bottom_up_pixels,
 /// run-length encoding) or an 8-bit grey one (type 3 or 11, the red channel
 /// taken as grey), from colours given bottom row first; the options as for
 /// make_tga8. No colour map.
-Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up,
+Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<Rgba>& bottom_up,
                        unsigned depth, const TgaOptions& options);
 
 /// An 8-bit RGBA PNG image of the colours, given bottom row first (a PNG
 /// stores the top row first), written by libpng.
-Bytes make_png(unsigned width, unsigned height, const std::vector<TgaColour>& bottom_up);
+Bytes make_png(unsigned width, unsigned height, const std::vector<Rgba>& bottom_up);
 
 /// The colours (red, green, blue, alpha) of sample palette indices, as a
 /// sub-type 1 texture shows them.
-std::vector<TgaColour> colours_of_level(const Bytes& indices);
+std::vector<Rgba> colours_of_level(const Bytes& indices);
 
 /// A repaint as soft brushes leave it, bottom row first: a smooth gradient of
 /// a different colour at every pixel across the whole picture, opaque but for
 /// a translucent rectangle (alpha 96) in the middle half.
-std::vector<TgaColour> repaint_colours(unsigned width, unsigned height);
+std::vector<Rgba> repaint_colours(unsigned width, unsigned height);
 
 /// Whether (x, y), counted from the bottom left, lies in the translucent
 /// rectangle of repaint_colours.

@@ -1,10 +1,11 @@
 // The rules match_colours owns, on arrays, without files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
-#include "prep/colour_match.h"
+#include "prep/prepare_texture.h"
 #include "support/samples.h"
 
 namespace {
@@ -15,33 +16,43 @@ struct Work {
   MatchScratch scratch{};
 };
 
-EditedImage picture(std::size_t width, std::size_t height, const std::vector<TgaColour>& colours,
-                    bool has_alpha) {
-  EditedImage image;
-  image.width = width;
-  image.height = height;
-  image.colours = colours;
-  image.has_alpha = has_alpha;
-  return image;
+/// A match of a width × height picture, with no texture and the palette to
+/// be made from the image, on work's storage.
+Match picture(Work& work, std::size_t width, std::size_t height, const std::vector<Rgba>& colours,
+              bool has_alpha) {
+  Match m;
+  m.image.width = width;
+  m.image.height = height;
+  m.image.colours = colours;
+  m.image.has_alpha = has_alpha;
+  m.setting.from_image = true;
+  m.result = &work.result;
+  m.scratch = &work.scratch;
+  return m;
+}
+
+/// Gives a match a texture to keep: its palette and levels.
+void replace_texture(Match& m, const TexPalette& palette, const TexLevels& levels) {
+  m.setting.from_image = false;
+  m.setting.palette = palette;
+  m.old.usable = true;
+  m.old.palette = &palette;
+  m.old.levels = &levels;
 }
 
 }  // namespace
 
 TEST(ColourMatch, LowerLevelsAverageByAlphaSoTransparencyDoesNotDarken) {
   const auto work = std::make_unique<Work>();
-  const TgaColour red = {255, 0, 0, 255}, clear = {0, 0, 0, 0};
-  const TgaColour half_red = {255, 0, 0, 128}, half_dark = {128, 0, 0, 128};
+  const Rgba red = {255, 0, 0, 255}, clear = {0, 0, 0, 0};
+  const Rgba half_red = {255, 0, 0, 128}, half_dark = {128, 0, 0, 128};
   // Medium blocks: red over clear (mixed), half red, half dark red, red.
-  std::vector<TgaColour> colours = {red,       red,       half_red, half_red, half_dark, half_dark,
-                                    red,       red,       clear,    clear,    half_red,  half_red,
-                                    half_dark, half_dark, red,      red};
+  std::vector<Rgba> colours = {red,   red,   half_red, half_red, half_dark, half_dark, red, red,
+                               clear, clear, half_red, half_red, half_dark, half_dark, red, red};
   colours.resize(32, clear);
-  PaletteSetting setting;
-  setting.from_image = true;
-  MatchCounts counts;
-  ASSERT_EQ(match_colours(picture(8, 4, colours, true), OldTexture{}, setting, work->result, counts,
-                          work->scratch),
-            MatchResult::exact);
+  Match m = picture(*work, 8, 4, colours, true);
+  ASSERT_TRUE(match_colours(m));
+  EXPECT_FALSE(m.counts.reduced);
   // Entries by first appearance: red 0, half red 1, half dark 2, clear 3. The
   // mixed block averages to red at half alpha: half red, not half dark.
   EXPECT_EQ(Bytes(work->result.medium.begin(), work->result.medium.begin() + 8),
@@ -61,35 +72,32 @@ TEST(ColourMatch, ANewColourTakesTheLowestEntryNoKeptPixelHoldsAtAnyLevel) {
   work->old.medium[0] = 0;
   work->old.low.fill(5);
   work->old.low[0] = 1;
-  const TgaColour kept = tex_entry_colour(palette[5], false), paint = {1, 2, 3, 255};
-  std::vector<TgaColour> colours(32, kept);
+  const Rgba kept = tex_entry_colour(palette[5], false), paint = {1, 2, 3, 255};
+  std::vector<Rgba> colours(32, kept);
   for (std::size_t k = 0; k < 32; ++k) {
     if (k % 8 >= 4) colours[k] = paint;
   }
-  PaletteSetting setting;
-  setting.palette = palette;
-  MatchCounts counts;
-  const OldTexture old = {true, &palette, &work->old};
-  ASSERT_EQ(match_colours(picture(8, 4, colours, false), old, setting, work->result, counts,
-                          work->scratch),
-            MatchResult::exact);
-  EXPECT_EQ(tex_entry_colour(setting.palette[2], false), paint);
+  Match m = picture(*work, 8, 4, colours, false);
+  replace_texture(m, palette, work->old);
+  ASSERT_TRUE(match_colours(m));
+  EXPECT_FALSE(m.counts.reduced);
+  EXPECT_EQ(tex_entry_colour(m.setting.palette[2], false), paint);
   EXPECT_EQ(Bytes(work->result.high.begin(), work->result.high.begin() + 8),
             (Bytes{5, 5, 5, 5, 2, 2, 2, 2}));
   EXPECT_EQ(Bytes(work->result.medium.begin(), work->result.medium.begin() + 8),
             (Bytes{0, 5, 2, 2, 5, 5, 2, 2}));
   EXPECT_EQ(Bytes(work->result.low.begin(), work->result.low.begin() + 2), (Bytes{1, 2}));
-  EXPECT_EQ(counts.kept, 16u);
-  EXPECT_EQ(counts.fresh_colours, 1u);
-  EXPECT_EQ(counts.medium_reused, 4u);
-  EXPECT_EQ(counts.low_reused, 1u);
+  EXPECT_EQ(m.counts.kept, 16u);
+  EXPECT_EQ(m.counts.fresh_colours, 1u);
+  EXPECT_EQ(m.counts.reused[1], 4u);
+  EXPECT_EQ(m.counts.reused[2], 1u);
 }
 
 TEST(ColourMatch, AReductionKeepsAlphaZeroAndFullExactlyThroughDithering) {
   // Columns of alpha 0 and 255 between columns of every other alpha: dithering
   // alone gives many of them the alpha of an entry nearby.
   const auto work = std::make_unique<Work>();
-  std::vector<TgaColour> colours;
+  std::vector<Rgba> colours;
   for (unsigned y = 0; y < 64; ++y) {
     for (unsigned x = 0; x < 64; ++x) {
       const auto alpha = static_cast<unsigned char>(x % 8 == 0 ? 0 : x % 8 == 4 ? 255 : x * 4 + y);
@@ -97,41 +105,74 @@ TEST(ColourMatch, AReductionKeepsAlphaZeroAndFullExactlyThroughDithering) {
                          static_cast<unsigned char>(x * y), alpha});
     }
   }
-  PaletteSetting setting;
-  setting.from_image = true;
-  MatchCounts counts;
-  ASSERT_EQ(match_colours(picture(64, 64, colours, true), OldTexture{}, setting, work->result,
-                          counts, work->scratch),
-            MatchResult::reduced);
+  Match m = picture(*work, 64, 64, colours, true);
+  ASSERT_TRUE(match_colours(m));
+  ASSERT_TRUE(m.counts.reduced);
   for (std::size_t k = 0; k < colours.size(); ++k) {
     if (colours[k][3] == 0 || colours[k][3] == 255) {
-      ASSERT_EQ(setting.palette[work->result.high[k]][3], colours[k][3]) << k;
+      ASSERT_EQ(m.setting.palette[work->result.high[k]][3], colours[k][3]) << k;
     }
   }
+  // Without a texture every pixel is new: each has exactly its colour or is dithered.
+  const Reduction& r = m.counts.reduction;
+  EXPECT_EQ(r.exact_pixels + r.dithered_pixels, colours.size());
 }
 
 TEST(ColourMatch, LowerLevelsAverageLightNotStoredValues) {
   // A 1-pixel checker of two colours: its blocks show the light of both
   // halved, sRGB 188 for black and white, not the stored values' mean 128.
   const struct {
-    TgaColour first, second, stored_mean, light_mean;
+    Rgba first, second, stored_mean, light_mean;
   } rows[] = {{{0, 0, 0, 255}, {255, 255, 255, 255}, {128, 128, 128, 255}, {188, 188, 188, 255}},
               {{255, 0, 0, 255}, {0, 255, 0, 255}, {128, 128, 0, 255}, {188, 188, 0, 255}}};
   for (const auto& row : rows) {
     const auto work = std::make_unique<Work>();
-    PaletteSetting setting;
-    const std::array<TgaColour, 4> entries = {row.first, row.second, row.stored_mean,
-                                              row.light_mean};
-    for (std::size_t n = 0; n < entries.size(); ++n)
-      setting.palette[n] = tex_colour_entry(entries[n], false);
-    std::vector<TgaColour> colours;
+    std::vector<Rgba> colours;
     for (std::size_t k = 0; k < 64; ++k)
       colours.push_back((k + k / 8) % 2 == 0 ? row.first : row.second);
-    MatchCounts counts;
-    ASSERT_EQ(match_colours(picture(8, 8, colours, false), OldTexture{}, setting, work->result,
-                            counts, work->scratch),
-              MatchResult::exact);
+    Match m = picture(*work, 8, 8, colours, false);
+    m.setting.from_image = false;
+    const std::array<Rgba, 4> entries = {row.first, row.second, row.stored_mean, row.light_mean};
+    for (std::size_t n = 0; n < entries.size(); ++n)
+      m.setting.palette[n] = tex_colour_entry(entries[n], false);
+    ASSERT_TRUE(match_colours(m));
     EXPECT_EQ(Bytes(work->result.medium.begin(), work->result.medium.begin() + 16), Bytes(16, 3));
     EXPECT_EQ(Bytes(work->result.low.begin(), work->result.low.begin() + 4), Bytes(4, 3));
   }
+}
+
+TEST(ColourMatch, OnlyDitheredPixelsAreCountedAsDithered) {
+  // A texture using all 256 entries on its left quarter, the rest painted
+  // over with thousands of colours: most entries must go. Kept pixels whose
+  // colour the new palette dropped take the nearest entry; only new colours
+  // are dithered.
+  const auto work = std::make_unique<Work>();
+  TexPalette palette{};
+  for (std::size_t n = 0; n < 256; ++n)
+    palette[n] = {static_cast<unsigned char>(n), static_cast<unsigned char>(n * 7),
+                  static_cast<unsigned char>(255 - n), 255};
+  std::vector<Rgba> colours(64 * 64);
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    work->old.high[k] = static_cast<unsigned char>((k / 64) * 16 + k % 64);
+    colours[k] = k % 64 < 16
+                     ? tex_entry_colour(palette[work->old.high[k]], false)
+                     : Rgba{static_cast<unsigned char>(k * 4), static_cast<unsigned char>(k),
+                            static_cast<unsigned char>(k / 16), 255};
+  }
+  Match m = picture(*work, 64, 64, colours, false);
+  replace_texture(m, palette, work->old);
+  ASSERT_TRUE(match_colours(m));
+  ASSERT_TRUE(m.counts.reduced);
+  const auto in_palette = [&](const Rgba& c) {
+    return std::any_of(m.setting.palette.begin(), m.setting.palette.end(),
+                       [&](const TexPaletteEntry& e) { return tex_entry_colour(e, false) == c; });
+  };
+  std::size_t dithered = 0;
+  std::size_t nearest = 0;
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    dithered += m.scratch->fresh[k] && !in_palette(colours[k]);
+    nearest += !m.scratch->fresh[k] && !in_palette(colours[k]);
+  }
+  EXPECT_GT(nearest, 0u);
+  EXPECT_EQ(m.counts.reduction.dithered_pixels, dithered);
 }

@@ -5,17 +5,6 @@
 #include "capture.h"
 #include "shell/report.h"
 
-TEST(Report, ProgressAndErrorWriteExactlyTheFormattedTextToTheirOwnStreams) {
-  CapturedConsole console;
-  print_progress("Opening %s...", "car1.tex");
-  print_progress("\nProcessing %ld bytes\n", 87054L);
-  print_error("\n\nERROR!  Unsupported TEX subtype - %d\n\n", 15);
-  print_progress("%dx%d", 256, 128);
-  console.finish();
-  EXPECT_EQ(console.out_text, "Opening car1.tex...\nProcessing 87054 bytes\n256x128");
-  EXPECT_EQ(console.err_text, "\n\nERROR!  Unsupported TEX subtype - 15\n\n");
-}
-
 TEST(Report, SystemErrorAddsTheTextForTheCurrentErrorNumber) {
   CapturedConsole console;
   errno = ENOENT;

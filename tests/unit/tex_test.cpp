@@ -28,10 +28,6 @@ TEST(Tex, WritersProduceTheLittleEndianLayout) {
   EXPECT_EQ(Bytes(bytes.end() - 3, bytes.end()), level);
 }
 
-TEST(Tex, DefaultTailIsSubtypeOne) {
-  EXPECT_EQ(kTexDefaultTail, (TexTail{0x01, 0x00, 0x03, 0x00, 0x01, 0, 0, 0, 0, 0}));
-}
-
 TEST(Tex, DimensionsAreReadLowByteFirstAndAMissingByteIsNamed) {
   const Bytes header = {0x00, 0x01, 0x80, 0x00, 0x12};
   std::uint16_t x = 0;
@@ -61,18 +57,6 @@ TEST(Tex, MinimumLengthCountsFromTheProductOfTheDimensions) {
   EXPECT_EQ(tex_min_length(6, 6), 1085u);
   // The largest header values must not wrap around 32 bits.
   EXPECT_EQ(tex_min_length(65535, 65535), 5636973583ull);
-}
-
-TEST(Tex, PixelOffsetsAndSizesPerSubtype) {
-  EXPECT_EQ(tex_pixel_offset(TexSubtype::indexed), 1038);
-  EXPECT_EQ(tex_pixel_offset(TexSubtype::indexed_expanded), 1038);
-  EXPECT_EQ(tex_pixel_offset(TexSubtype::truecolour24), 14);
-  EXPECT_EQ(tex_pixel_offset(TexSubtype::truecolour32), 14);
-  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::indexed), 1u);
-  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::indexed_expanded), 1u);
-  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::truecolour24), 3u);
-  EXPECT_EQ(tex_bytes_per_pixel(TexSubtype::truecolour32), 4u);
-  EXPECT_EQ(tex_bytes_per_pixel(static_cast<TexSubtype>(2)), 0u);
 }
 
 TEST(Tex, PaletteIsReadInFileOrderAndEndOfFileIsReported) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "support/samples.h"
 #include "support/streams.h"
@@ -29,11 +30,11 @@ struct Decoded {
   long end_position = 0;
 };
 
-/// Reads a whole image the way the builder does.
+/// Reads a whole image the way skinweld does.
 Decoded decode(const Bytes& file) {
   Decoded d;
   std::FILE* in = stream_with(file);
-  TgaColourMap map;
+  ColourMap map;
   if (read_tga_header(in, d.header)) d.result = read_tga_colour_map(in, d.header, map);
   if (d.result == ReadResult::ok) {
     d.pixels.assign(std::size_t{d.header.width} * d.header.height, 0);
@@ -209,7 +210,7 @@ TEST(Tga, ColourMapIsKeptForTheIndicesPixelsCanReach) {
   file.insert(file.end(), {254, 7});  // the pixels
   std::FILE* in = stream_with(file);
   TgaHeader header;
-  TgaColourMap map;
+  ColourMap map;
   ASSERT_TRUE(read_tga_header(in, header));
   ASSERT_EQ(read_tga_colour_map(in, header, map), ReadResult::ok);
   Bytes pixels(2);
@@ -237,7 +238,7 @@ TEST(Tga, EveryColourModeDecodesToItsColour) {
   const struct {
     const char* name;
     Bytes file;
-    TgaColour colour;
+    Rgba colour;
   } rows[] = {
       {"16-bit",
        {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 16, 0, 0x01, 0x7E},
@@ -257,7 +258,7 @@ TEST(Tga, EveryColourModeDecodesToItsColour) {
     SCOPED_TRACE(row.name);
     std::FILE* in = stream_with(row.file);
     TgaHeader header;
-    TgaColourMap map;
+    ColourMap map;
     std::array<unsigned char, 4> pixel{};
     ASSERT_TRUE(read_tga_header(in, header));
     const unsigned bytes = tga_colour_pixel_bytes(header);

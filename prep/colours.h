@@ -7,19 +7,32 @@
 #include <limits>
 #include <span>
 
+#include "formats/colour.h"
 #include "formats/tex.h"
-#include "formats/tga.h"
 
 // Helpers for finding and counting colours.
 
 /// A colour as one number, to compare, sort and look colours up by.
-inline std::uint32_t pack_colour(const TgaColour& c) {
+inline std::uint32_t pack_colour(const Rgba& c) {
   return static_cast<std::uint32_t>(c[0]) | (static_cast<std::uint32_t>(c[1]) << 8) |
          (static_cast<std::uint32_t>(c[2]) << 16) | (static_cast<std::uint32_t>(c[3]) << 24);
 }
 
+/// The key of a colour by red, green and blue alone.
+inline std::uint32_t pack_rgb(const Rgba& c) {
+  return pack_colour(c) & 0x00ffffffU;
+}
+
+/// The slot of a key in a table of 2^bits slots: the top bits of the key
+/// times a large odd constant (Knuth's multiplicative hash), which spreads
+/// colours that differ in one channel.
+template <unsigned bits>
+std::size_t hash_slot(std::uint32_t key) {
+  return (key * 2654435761U) >> (32U - bits);
+}
+
 /// The colours of a palette's 256 entries, as they show.
-using Palette = std::array<TgaColour, 256>;
+using Palette = std::array<Rgba, 256>;
 
 /// The colours a palette's entries show (see tex_entry_colour).
 inline Palette colours_of(const TexPalette& palette, bool expanded) {
@@ -34,7 +47,7 @@ inline Palette colours_of(const TexPalette& palette, bool expanded) {
 /// show over black or white, matched the lower levels' averages worse by
 /// the quality benchmark: 12.9 against 5.6 RMSE on a skin's translucent
 /// window.) Counting stops once the sum reaches limit: the entry has lost.
-inline std::int64_t colour_distance(const TgaColour& a, const TgaColour& b, std::int64_t limit) {
+inline std::int64_t colour_distance(const Rgba& a, const Rgba& b, std::int64_t limit) {
   std::int64_t sum = 0;
   for (std::size_t ch = 0; ch < 4 && sum < limit; ++ch) {
     const std::int64_t difference = std::int64_t{a[ch]} - b[ch];
@@ -52,9 +65,9 @@ class NearestEntry {
   explicit NearestEntry(const Palette& palette, const std::array<bool, 256>* candidates = nullptr)
       : palette_(palette), candidates_(candidates) {}
 
-  unsigned char find(const TgaColour& c) {
+  unsigned char find(const Rgba& c) {
     const std::uint32_t key = pack_colour(c);
-    const std::size_t slot = (key * 2654435761U) >> 20U;
+    const std::size_t slot = hash_slot<kSlotBits>(key);
     if (valid_[slot] && keys_[slot] == key) return values_[slot];
     unsigned char best = 0;
     std::int64_t best_distance = std::numeric_limits<std::int64_t>::max();
@@ -73,7 +86,8 @@ class NearestEntry {
   }
 
  private:
-  static constexpr std::size_t kSlots = 4096;
+  static constexpr unsigned kSlotBits = 12;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
   const Palette& palette_;
   const std::array<bool, 256>* candidates_;
   std::array<bool, kSlots> valid_{};
@@ -107,8 +121,10 @@ class ColourIndex {
   }
 
  private:
-  static constexpr std::size_t kSlots = 1024;  // never more than a quarter full
-  static std::size_t slot_of(std::uint32_t key) { return (key * 2654435761U) >> 22U; }
+  static constexpr unsigned kSlotBits = 10;
+  static constexpr std::size_t kSlots = std::size_t{1}
+                                        << kSlotBits;  // never more than a quarter full
+  static std::size_t slot_of(std::uint32_t key) { return hash_slot<kSlotBits>(key); }
   std::array<std::uint32_t, kSlots> keys_{};
   std::array<std::int16_t, kSlots> values_{};
 };
