@@ -253,23 +253,35 @@ bool inspect_target(const std::string& target, struct stat& existing, bool& exis
   return true;
 }
 
-/// Whether two files hold the same bytes. A file that cannot be read counts
-/// as different: what it holds is then kept rather than lost.
-bool same_content(const std::string& first, const std::string& second) {
+/// Whether a file holds exactly bytes. A file that cannot be read counts as
+/// different: what it holds is then kept rather than lost.
+bool holds_bytes(const std::string& name, const std::vector<unsigned char>& bytes) {
   ErrnoGuard keep_errno;
-  const InputFile a = open_input(first.c_str());
-  const InputFile b = open_input(second.c_str());
-  if (!a || !b) return false;
-  std::array<char, 4096> block_a{};
-  std::array<char, 4096> block_b{};
+  const InputFile file = open_input(name.c_str());
+  if (!file) return false;
+  std::array<unsigned char, 4096> block{};
+  std::size_t at = 0;
   for (;;) {
-    const std::size_t got_a = std::fread(block_a.data(), 1, block_a.size(), a.get());
-    const std::size_t got_b = std::fread(block_b.data(), 1, block_b.size(), b.get());
-    if (got_a != got_b || std::ferror(a.get()) != 0 || std::ferror(b.get()) != 0 ||
-        !std::equal(block_a.begin(), block_a.begin() + static_cast<long>(got_a), block_b.begin()))
+    const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());
+    if (std::ferror(file.get()) != 0 || got > bytes.size() - at ||
+        !std::equal(block.begin(), block.begin() + static_cast<long>(got),
+                    bytes.begin() + static_cast<long>(at)))
       return false;
-    if (got_a < block_a.size()) return true;
+    at += got;
+    if (got < block.size()) return at == bytes.size();
   }
+}
+
+/// Writes all of bytes to fd, however many pieces the system takes them in.
+bool write_all(int fd, const std::vector<unsigned char>& bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const auto wrote = write(fd, bytes.data() + at, static_cast<unsigned>(bytes.size() - at));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    at += static_cast<std::size_t>(wrote);
+  }
+  return true;
 }
 
 /// Whether a file, link or directory of that name exists.
@@ -300,11 +312,11 @@ bool copy_file(const std::string& from, const std::string& to) {
   if (!in) return false;
   OutputFile out;
   if (!out.open(to)) return false;
-  std::array<char, 4096> block{};
+  std::array<unsigned char, 4096> block{};
   for (;;) {
     const std::size_t got = std::fread(block.data(), 1, block.size(), in.get());
     if (std::ferror(in.get()) != 0) return false;
-    if (got > 0 && std::fwrite(block.data(), 1, got, out.stream()) != got) return false;
+    out.bytes().insert(out.bytes().end(), block.begin(), block.begin() + static_cast<long>(got));
     if (got < block.size()) break;
   }
   return out.commit();
@@ -327,32 +339,38 @@ bool OutputFile::open(const std::string& target) {
   return keep_errno.result(open_temporary(follow_links(target)));
 }
 
+bool OutputFile::open_for_removal(const std::string& target) {
+  discard();
+  install_interrupt_handler();
+  ErrnoGuard keep_errno;
+  const std::string destination = follow_links(target);
+  struct stat existing {};
+  if (!inspect_target(destination, existing, exists_)) return keep_errno.result(false);
+  target_ = destination;
+  removal_ = true;
+  unchanged_ = !exists_;
+  return true;
+}
+
 bool OutputFile::open_temporary(const std::string& destination) {
   struct stat existing {};
-  bool exists = false;
-  if (!inspect_target(destination, existing, exists)) return false;
+  if (!inspect_target(destination, existing, exists_)) return false;
 
   std::string pattern = temporary_pattern(destination);
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  int fd = -1;
   {
     const InterruptsHeld held;
-    fd = mkstemp(name.data());
-    if (fd < 0) return false;
+    fd_ = mkstemp(name.data());
+    if (fd_ < 0) return false;
     temporary_.assign(name.data());
-    if (!add_pending(temporary_.c_str(), fd)) {
-      close(fd);
+    if (!add_pending(temporary_.c_str(), fd_)) {
       forget_temporary();
       errno = EMFILE;
       return false;
     }
   }
-
-  if (!keep_owner_and_mode(fd, exists ? &existing : nullptr) ||
-      (stream_ = fdopen(fd, "wb")) == nullptr) {
-    const ErrnoGuard keep_errno;
-    close(fd);
+  if (!keep_owner_and_mode(fd_, exists_ ? &existing : nullptr)) {
     forget_temporary();
     return false;
   }
@@ -361,15 +379,23 @@ bool OutputFile::open_temporary(const std::string& destination) {
 }
 
 bool OutputFile::finish() {
-  if (stream_ == nullptr) return !temporary_.empty();
+  if (removal_) return true;
+  if (fd_ < 0) return !temporary_.empty() || unchanged_;
   ErrnoGuard keep_errno;
-  std::FILE* closing = std::exchange(stream_, nullptr);
-  bool written = std::fflush(closing) == 0;
+  // A target that already holds these bytes is left as it is, modification
+  // time and all: nothing is written and nothing replaced.
+  if (exists_ && holds_bytes(target_, bytes_)) {
+    unchanged_ = true;
+    forget_temporary();
+    return true;
+  }
+  bool written = write_all(fd_, bytes_);
+  const int fd = std::exchange(fd_, -1);
   if (written) {
-    written = std::fclose(closing) == 0;
+    written = close(fd) == 0;
   } else {
-    const ErrnoGuard keep_flush_errno;  // the flush's failure is the one to report
-    std::fclose(closing);
+    const ErrnoGuard keep_write_errno;  // the write's failure is the one to report
+    close(fd);
   }
   if (!written) discard();
   return keep_errno.result(written);
@@ -379,7 +405,7 @@ bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>&
                                      std::string& kept) {
   kept.clear();
   ErrnoGuard keep_errno;
-  if (!name_is_taken(target_) || same_content(temporary_, target_)) return true;
+  if (!exists_ || unchanged_ || !name_is_taken(target_)) return true;
   for (unsigned n = 1; n < 100000; ++n) {
     const std::string name = name_for(n);
     if (name_is_taken(name)) continue;
@@ -400,7 +426,9 @@ bool OutputFile::commit() {
 }
 
 bool OutputFile::place() {
+  if (unchanged_) return true;
   const InterruptsHeld held;
+  if (removal_) return unlink(target_.c_str()) == 0 || errno == ENOENT;
   if (!replace_file(temporary_, target_)) {
     forget_temporary();
     return false;
@@ -426,16 +454,16 @@ bool commit_outputs(std::span<OutputFile* const> outputs) {
 
 void OutputFile::discard() {
   ErrnoGuard keep_errno;
-  if (stream_ != nullptr) {
-    std::fclose(stream_);
-    stream_ = nullptr;
-  }
   forget_temporary();
+  bytes_.clear();
+  unchanged_ = false;
+  removal_ = false;
 }
 
 void OutputFile::forget_temporary() {
-  if (temporary_.empty()) return;
   ErrnoGuard keep_errno;
+  if (fd_ >= 0) close(std::exchange(fd_, -1));
+  if (temporary_.empty()) return;
   const InterruptsHeld held;
   unlink(temporary_.c_str());
   remove_pending(temporary_.c_str());

@@ -4,6 +4,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 class OutputFile;
 
@@ -22,10 +23,12 @@ void prepare_for_interrupts();
 
 /// An output file that replaces its target whole or not at all.
 ///
-/// The bytes go to a temporary file beside the target, which commit() renames
-/// over the target once everything was written, flushed and closed. Until
-/// then an earlier file of that name keeps its content; a file that was never
-/// committed is removed when the object goes away.
+/// Its new content is made in memory (bytes()); finish() writes it in one
+/// piece to a temporary file beside the target, which commit() renames over
+/// the target. A target that already holds exactly those bytes is left as it
+/// is, modification time included. Until the commit an earlier file of that
+/// name keeps its content; a file that was never committed is removed when
+/// the object goes away.
 ///
 /// A target that is a symbolic link stays one: the file at the end of the
 /// link is replaced, when it is a regular file. An interrupt while the file
@@ -44,15 +47,20 @@ class OutputFile {
   /// written, or if its directory does not take a new file.
   bool open(const std::string& target);
 
-  /// The stream to write the new content to; valid after a successful open().
-  [[nodiscard]] std::FILE* stream() const { return stream_; }
+  /// An output that removes its target, if there is one, when committed (a
+  /// file that another takes the place of); fails as open() does.
+  bool open_for_removal(const std::string& target);
 
-  /// Flushes and closes the new content. A failure here is a failed write:
-  /// the temporary file is removed and the target stays as it was.
+  /// The new content, to be made before finish().
+  std::vector<unsigned char>& bytes() { return bytes_; }
+
+  /// Writes the new content, unless the target holds it already. A failure
+  /// here is a failed write: the temporary file is removed and the target
+  /// stays as it was.
   bool finish();
 
-  /// After finish(): when the target exists and holds other bytes than were
-  /// written, keeps it under the first of name_for(1), name_for(2), ... that
+  /// After finish(): when the target exists and holds other bytes than the
+  /// new ones, keeps it under the first of name_for(1), name_for(2), ... that
   /// names no file, by a hard link where the file system allows (nothing is
   /// copied, nothing can fail half-way), else by a copy. kept is that name,
   /// or empty when nothing needed keeping. False, with the error number, when
@@ -63,6 +71,9 @@ class OutputFile {
   /// of the target. A failure here is a failed write: the target stays as it was.
   bool commit();
 
+  /// The file replaced: the target, at the end of its links.
+  [[nodiscard]] const std::string& target() const { return target_; }
+
  private:
   friend bool commit_outputs(std::span<OutputFile* const> outputs);
   bool open_temporary(const std::string& destination);
@@ -72,5 +83,9 @@ class OutputFile {
 
   std::string target_;
   std::string temporary_;
-  std::FILE* stream_ = nullptr;
+  int fd_ = -1;
+  std::vector<unsigned char> bytes_;
+  bool exists_ = false;     ///< the target was there when opened
+  bool unchanged_ = false;  ///< it holds the new bytes already, or is not there to remove
+  bool removal_ = false;
 };

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <vector>
 
 // Byte-level helpers shared by the file formats. Every number in these formats
 // is unsigned and little-endian (low byte first).
@@ -34,21 +36,15 @@ inline void put_u32le(unsigned char* b, std::uint32_t value) {
     b[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
 }
 
-// The tools are single-threaded, so the lock that getc and putc take on the
-// stream for every byte is pure cost; these take the stream as it is.
+// The tools are single-threaded, so the lock that getc takes on the stream
+// for every byte is pure cost; this takes the stream as it is.
 #ifdef _WIN32
 inline int getc_unchecked_lock(std::FILE* stream) {
   return _getc_nolock(stream);
 }
-inline int putc_unchecked_lock(int c, std::FILE* stream) {
-  return _putc_nolock(c, stream);
-}
 #else
 inline int getc_unchecked_lock(std::FILE* stream) {
   return getc_unlocked(stream);
-}
-inline int putc_unchecked_lock(int c, std::FILE* stream) {
-  return putc_unlocked(c, stream);
 }
 #endif
 
@@ -61,19 +57,19 @@ inline ReadResult read_byte(std::FILE* stream, unsigned char& byte) {
   return ReadResult::ok;
 }
 
-/// Writes one byte; false as soon as the stream refuses it.
-inline bool write_byte(std::FILE* stream, unsigned char byte) {
-  return putc_unchecked_lock(byte, stream) != EOF;
-}
-
 /// Fills bytes one byte at a time, stopping at the first byte that fails.
 ReadResult read_bytes(std::FILE* stream, std::span<unsigned char> bytes);
 
-/// Writes bytes one byte at a time, stopping at the first byte that fails.
-bool write_bytes(std::FILE* stream, std::span<const unsigned char> bytes);
+/// The bytes of a file as the writers make it, whole, before it is written
+/// to disk in one piece (or not at all, where the file already holds them).
+using ByteBuffer = std::vector<unsigned char>;
 
-/// Writes a fixed-size record in one write; true only if all of it went out.
-bool write_record(std::FILE* stream, std::span<const unsigned char> record);
+/// Adds bytes at the end.
+inline void put_bytes(ByteBuffer& out, std::span<const unsigned char> bytes) {
+  const std::size_t at = out.size();
+  out.resize(at + bytes.size());
+  std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+}
 
 /// Reads a fixed-size record in one read; true only if all of it came in.
 bool read_record(std::FILE* stream, std::span<unsigned char> record);

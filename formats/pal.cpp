@@ -36,22 +36,20 @@ constexpr std::array<std::size_t, 4> kEntryOrder = {2, 1, 0, 3};
 
 }  // namespace
 
-bool write_pal_header(std::FILE* stream) {
-  return write_record(stream, encode_pal_header(kPalHeader));
+void write_pal_header(ByteBuffer& out) {
+  put_bytes(out, encode_pal_header(kPalHeader));
 }
 
-bool write_pal_entries(std::FILE* stream, const TexPalette& palette) {
+void write_pal_entries(ByteBuffer& out, const TexPalette& palette) {
   for (const TexPaletteEntry& entry : palette) {
-    for (const std::size_t b : kEntryOrder) {
-      if (!write_byte(stream, entry[b])) return false;
-    }
+    for (const std::size_t b : kEntryOrder)
+      out.push_back(entry[b]);
   }
-  return true;
 }
 
-bool write_pal_terminator(std::FILE* stream) {
+void write_pal_terminator(ByteBuffer& out) {
   constexpr std::array<unsigned char, 4> kTerminator{};
-  return write_bytes(stream, kTerminator);
+  put_bytes(out, kTerminator);
 }
 
 bool read_pal_header(std::FILE* stream, PalHeader& header) {

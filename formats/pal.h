@@ -29,14 +29,14 @@ struct PalHeader {
 inline constexpr PalHeader kPalHeader = {
     {'R', 'I', 'F', 'F'}, 1044, {'P', 'A', 'L', ' '}, {'d', 'a', 't', 'a'}, 1032, 0x0300, 256};
 
-/// Writes the fixed 24-byte header in one write.
-bool write_pal_header(std::FILE* stream);
+/// Writes the fixed 24-byte header.
+void write_pal_header(ByteBuffer& out);
 
 /// Writes the 256 entries as red, green, blue, alpha (palette bytes 2, 1, 0, 3).
-bool write_pal_entries(std::FILE* stream, const TexPalette& palette);
+void write_pal_entries(ByteBuffer& out, const TexPalette& palette);
 
 /// Writes the four zero bytes that end the file.
-bool write_pal_terminator(std::FILE* stream);
+void write_pal_terminator(ByteBuffer& out);
 
 /// Reads the 24 header bytes in one read; they are not checked, so files from
 /// other programs with other sizes or versions are read all the same.

@@ -27,11 +27,6 @@ std::optional<TexSubtype> read_tex_subtype(std::FILE* stream) {
   return static_cast<TexSubtype>(byte);
 }
 
-std::uint64_t tex_min_length(unsigned x, unsigned y) {
-  const std::uint64_t pixels = std::uint64_t{x} * y;
-  return kTexPaletteOffset + kTexPaletteSize + pixels + pixels / 4 + pixels / 16;
-}
-
 namespace {
 
 std::size_t level_pixels(unsigned x, unsigned y, std::size_t level) {
@@ -96,21 +91,19 @@ ReadResult read_tex_levels(std::FILE* stream, unsigned x, unsigned y, TexPalette
   return result;
 }
 
-bool write_tex_header(std::FILE* stream, const TexHeader& header) {
+void write_tex_header(ByteBuffer& out, const TexHeader& header) {
   std::array<unsigned char, kTexHeaderSize> bytes{};
   put_u16le(bytes.data(), header.x_size);
   put_u16le(&bytes[2], header.y_size);
   std::copy(header.tail.begin(), header.tail.end(), bytes.begin() + kTexTailOffset);
-  return write_record(stream, bytes);
+  put_bytes(out, bytes);
 }
 
-bool write_tex_palette(std::FILE* stream, const TexPalette& palette) {
-  for (const TexPaletteEntry& entry : palette) {
-    if (!write_bytes(stream, entry)) return false;
-  }
-  return true;
+void write_tex_palette(ByteBuffer& out, const TexPalette& palette) {
+  for (const TexPaletteEntry& entry : palette)
+    put_bytes(out, entry);
 }
 
-bool write_tex_level(std::FILE* stream, std::span<const unsigned char> level) {
-  return write_bytes(stream, level);
+void write_tex_level(ByteBuffer& out, std::span<const unsigned char> level) {
+  put_bytes(out, level);
 }

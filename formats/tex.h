@@ -106,9 +106,6 @@ constexpr TexSize tex_level_size(unsigned x, unsigned y, std::size_t level) {
   return {x / tex_level_scale(level), y / tex_level_scale(level)};
 }
 
-/// The length of a paletted file with all three levels, as skinweld writes it.
-std::uint64_t tex_written_length(unsigned x, unsigned y);
-
 /// The three levels of a texture, one palette index a pixel, each in the
 /// file's pixel order, with room for the largest texture the tools write.
 struct TexLevels {
@@ -130,9 +127,11 @@ TexDimensionsResult read_tex_dimensions(std::FILE* stream, std::uint16_t& x, std
 /// Reads the sub-type byte, the next byte of the stream; empty at end of file or on error.
 std::optional<TexSubtype> read_tex_subtype(std::FILE* stream);
 
-/// The shortest file the splitter accepts for an X × Y texture. It counts one
-/// byte per pixel and a palette for every sub-type, from the product X·Y.
-std::uint64_t tex_min_length(unsigned x, unsigned y);
+/// The length of a paletted file with all three levels, as skinweld writes it:
+/// 1038 + X·Y + (X div 2)·(Y div 2) + (X div 4)·(Y div 4). It is also the
+/// shortest file skinsplit accepts, of any sub-type, so that every texture
+/// skinweld writes is read back.
+std::uint64_t tex_written_length(unsigned x, unsigned y);
 
 /// Bytes per stored pixel of the high level: 1, 3 or 4; 0 for an unknown sub-type.
 unsigned tex_bytes_per_pixel(TexSubtype subtype);
@@ -145,11 +144,11 @@ ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette);
 ReadResult read_tex_levels(std::FILE* stream, unsigned x, unsigned y, TexPalette& palette,
                            TexLevels& levels);
 
-/// Writes the 14 header bytes in one write.
-bool write_tex_header(std::FILE* stream, const TexHeader& header);
+/// Writes the 14 header bytes.
+void write_tex_header(ByteBuffer& out, const TexHeader& header);
 
-/// Writes bytes 0 to 3 of the 256 entries, one byte at a time.
-bool write_tex_palette(std::FILE* stream, const TexPalette& palette);
+/// Writes bytes 0 to 3 of the 256 entries.
+void write_tex_palette(ByteBuffer& out, const TexPalette& palette);
 
-/// Writes the bytes of one level of detail in order, one byte at a time.
-bool write_tex_level(std::FILE* stream, std::span<const unsigned char> level);
+/// Writes the bytes of one level of detail in order.
+void write_tex_level(ByteBuffer& out, std::span<const unsigned char> level);

@@ -16,46 +16,44 @@ TgaHeader tga_header_for_subtype(TexSubtype subtype, std::uint16_t x, std::uint1
   return header;
 }
 
-bool write_tga_colour_map(std::FILE* stream, const TexPalette& palette) {
-  for (const TexPaletteEntry& entry : palette) {
-    // The colour map keeps the palette's own blue, green, red order; alpha has no place in it.
-    if (!write_bytes(stream, std::span(entry).first(3))) return false;
-  }
-  return true;
+void write_tga_colour_map(ByteBuffer& out, const TexPalette& palette) {
+  // The colour map keeps the palette's own blue, green, red order; alpha has no place in it.
+  for (const TexPaletteEntry& entry : palette)
+    put_bytes(out, std::span(entry).first(3));
 }
 
-bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const unsigned char> stored,
+void write_tga_pixels(ByteBuffer& out, TexSubtype subtype, std::span<const unsigned char> stored,
                       const TexPalette& palette) {
-  // One loop per sub-type, so that nothing is decided again for each pixel.
+  // One loop per sub-type, so that nothing is decided again for each pixel;
+  // each writes the pixels' blue, green, red (and alpha) bytes.
+  std::size_t at = out.size();
   switch (subtype) {
     case TexSubtype::indexed:
-      return write_bytes(stream, stored);
+      put_bytes(out, stored);
+      return;
     case TexSubtype::indexed_expanded:
+      out.resize(at + stored.size() * 4);
       for (const unsigned char index : stored) {
-        // The entry's colour as the pixel's blue, green, red and alpha.
         const Rgba c = tex_entry_colour(palette[index], true);
-        if (!write_byte(stream, c[2]) || !write_byte(stream, c[1]) || !write_byte(stream, c[0]) ||
-            !write_byte(stream, c[3]))
-          return false;
+        for (const std::size_t ch : {2, 1, 0, 3})
+          out[at++] = c[ch];
       }
-      return true;
+      return;
     case TexSubtype::truecolour24:
-      for (std::size_t at = 0; at + 3 <= stored.size(); at += 3) {
-        const unsigned char* s = &stored[at];
-        if (!write_byte(stream, s[2]) || !write_byte(stream, s[1]) || !write_byte(stream, s[0]))
-          return false;
+      out.resize(at + stored.size());
+      for (std::size_t k = 0; k + 3 <= stored.size(); k += 3) {
+        for (const std::size_t ch : {2, 1, 0})
+          out[at++] = stored[k + ch];
       }
-      return true;
+      return;
     case TexSubtype::truecolour32:
-      for (std::size_t at = 0; at + 4 <= stored.size(); at += 4) {
-        const unsigned char* s = &stored[at];
-        if (!write_byte(stream, s[2]) || !write_byte(stream, s[1]) || !write_byte(stream, s[0]) ||
-            !write_byte(stream, s[3]))
-          return false;
+      out.resize(at + stored.size());
+      for (std::size_t k = 0; k + 4 <= stored.size(); k += 4) {
+        for (const std::size_t ch : {2, 1, 0, 3})
+          out[at++] = stored[k + ch];
       }
-      return true;
+      return;
   }
-  return true;
 }
 
 bool tga_colours_differ(const ColourMap& map, std::span<const unsigned char> indices,

@@ -22,12 +22,12 @@ constexpr bool tex_split_keeps_indices(TexSubtype subtype) {
 TgaHeader tga_header_for_subtype(TexSubtype subtype, std::uint16_t x, std::uint16_t y);
 
 /// Writes the 256-entry colour map: bytes 0, 1, 2 (blue, green, red) of each entry.
-bool write_tga_colour_map(std::FILE* stream, const TexPalette& palette);
+void write_tga_colour_map(ByteBuffer& out, const TexPalette& palette);
 
 /// Writes the pixel data for a sub-type from the high level's stored pixels
 /// (1, 3 or 4 bytes each), in stored order. Sub-type 14 looks its indices up
 /// in the palette.
-bool write_tga_pixels(std::FILE* stream, TexSubtype subtype, std::span<const unsigned char> stored,
+void write_tga_pixels(ByteBuffer& out, TexSubtype subtype, std::span<const unsigned char> stored,
                       const TexPalette& palette);
 
 /// Whether an index used by some pixel selects a colour-map colour whose red,

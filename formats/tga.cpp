@@ -145,8 +145,8 @@ TgaHeader tga_true_colour_header() {
   return decode_tga_header(kTrueColourTemplate);
 }
 
-bool write_tga_header(std::FILE* stream, const TgaHeader& header) {
-  return write_record(stream, encode_tga_header(header));
+void write_tga_header(ByteBuffer& out, const TgaHeader& header) {
+  put_bytes(out, encode_tga_header(header));
 }
 
 bool read_tga_header(std::FILE* stream, TgaHeader& header) {

@@ -48,8 +48,8 @@ struct TgaHeader {
 TgaHeader tga_colour_mapped_header();
 TgaHeader tga_true_colour_header();
 
-/// Writes the 18 header bytes in one write.
-bool write_tga_header(std::FILE* stream, const TgaHeader& header);
+/// Writes the 18 header bytes.
+void write_tga_header(ByteBuffer& out, const TgaHeader& header);
 
 /// Reads the 18 header bytes in one read; false if fewer arrive.
 bool read_tga_header(std::FILE* stream, TgaHeader& header);

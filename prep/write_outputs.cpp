@@ -24,12 +24,14 @@ bool open_output(OutputFile& out, const std::string& name) {
 }
 
 bool save_palette_file(SetOutput& output, const TexPalette& palette) {
-  OutputFile& out = output.file;
   print_progress("Saving palette %s...", output.name.c_str());
-  if (!open_output(out, output.name)) return false;
-  if (!write_pal_header(out.stream()) || !write_pal_entries(out.stream(), palette) ||
-      !write_pal_terminator(out.stream()) || !out.finish()) {
-    print_system_error(kWritePaletteFailed);
+  if (!open_output(output.file, output.name)) return false;
+  ByteBuffer& bytes = output.file.bytes();
+  write_pal_header(bytes);
+  write_pal_entries(bytes, palette);
+  write_pal_terminator(bytes);
+  if (!output.file.finish()) {
+    print_system_error("\nERROR! Could not write palette! ");
     return false;
   }
   print_progress("done!\n");
@@ -38,19 +40,19 @@ bool save_palette_file(SetOutput& output, const TexPalette& palette) {
 
 /// Saves level n of the match as an 8-bit image with the palette's colours.
 bool save_level(SetOutput& output, const Match& m, std::size_t n) {
-  OutputFile& out = output.file;
   print_progress("Saving image %s...", output.name.c_str());
-  if (!open_output(out, output.name)) return false;
+  if (!open_output(output.file, output.name)) return false;
   const auto x = static_cast<unsigned>(m.image.width);
   const auto y = static_cast<unsigned>(m.image.height);
   const TexSize size = tex_level_size(x, y, n);
-  const TgaHeader header = tga_header_for_subtype(
-      TexSubtype::indexed, static_cast<std::uint16_t>(size.x), static_cast<std::uint16_t>(size.y));
   const TexPalette& palette = m.setting.palette;
-  if (!write_tga_header(out.stream(), header) || !write_tga_colour_map(out.stream(), palette) ||
-      !write_tga_pixels(out.stream(), TexSubtype::indexed, tex_level(*m.result, n, x, y),
-                        palette) ||
-      !out.finish()) {
+  ByteBuffer& bytes = output.file.bytes();
+  write_tga_header(bytes, tga_header_for_subtype(TexSubtype::indexed,
+                                                 static_cast<std::uint16_t>(size.x),
+                                                 static_cast<std::uint16_t>(size.y)));
+  write_tga_colour_map(bytes, palette);
+  write_tga_pixels(bytes, TexSubtype::indexed, tex_level(*m.result, n, x, y), palette);
+  if (!output.file.finish()) {
     print_system_error(kWriteDataFailed);
     return false;
   }

@@ -11,7 +11,6 @@ inline constexpr const char* kEnterTextureDirectoryFailed =
 inline constexpr const char* kImageTooLarge = "\nERROR! Image exceeds maximum size!\n";
 inline constexpr const char* kReadImageDataFailed = "\nERROR! Could not read image data! ";
 inline constexpr const char* kReadPastEnd = "\nERROR! Tried to read past end-of-file!\n";
-inline constexpr const char* kWritePaletteFailed = "\nERROR! Could not write palette! ";
 inline constexpr const char* kWriteDataFailed = "\nERROR! Could not write data! ";
 
 /// A message for a line of its own: without its leading "\n".

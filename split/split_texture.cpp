@@ -65,7 +65,7 @@ bool read_dimensions(std::FILE* file, long length, TextureFacts& facts) {
     print_error("ERROR! Image exeeds maximum size!\n");
     return false;
   }
-  if (static_cast<std::uint64_t>(length) < tex_min_length(facts.x, facts.y)) {
+  if (static_cast<std::uint64_t>(length) < tex_written_length(facts.x, facts.y)) {
     print_error("ERROR! Invalid input file, too short!\n");
     return false;
   }
@@ -148,19 +148,15 @@ bool open_output(SetOutput& output, const char* kind) {
 }
 
 bool save_palette_file(SetOutput& output) {
-  OutputFile& out = output.file;
   if (!open_output(output, "palette")) return false;
+  ByteBuffer& bytes = output.file.bytes();
   print_progress("writing header...");
-  if (!write_pal_header(out.stream())) {
-    print_system_error("\nERROR!  Could not write palette header! ");
-    return false;
-  }
+  write_pal_header(bytes);
   print_progress("writing palette in RGBA format...");
-  if (!write_pal_entries(out.stream(), work.palette)) {
-    print_system_error(kWritePaletteFailed);
-    return false;
-  }
-  if (!write_pal_terminator(out.stream()) || !out.finish()) {
+  write_pal_entries(bytes, work.palette);
+  write_pal_terminator(bytes);
+  // The bytes go to the file in one write here, if they differ from its own.
+  if (!output.file.finish()) {
     print_system_error("\nERROR! Could not terminate palette! ");
     return false;
   }
@@ -169,22 +165,17 @@ bool save_palette_file(SetOutput& output) {
 }
 
 bool save_image(SetOutput& output, const TextureFacts& facts) {
-  OutputFile& out = output.file;
   if (!open_output(output, "image")) return false;
+  ByteBuffer& bytes = output.file.bytes();
   print_progress("writing header...");
-  if (!write_tga_header(out.stream(), tga_header_for_subtype(facts.subtype, facts.x, facts.y))) {
-    print_system_error("ERROR!  Could not write TGA header! ");
-    return false;
-  }
+  write_tga_header(bytes, tga_header_for_subtype(facts.subtype, facts.x, facts.y));
   if (tex_split_keeps_indices(facts.subtype)) {
     print_progress("writing palette...");
-    if (!write_tga_colour_map(out.stream(), work.palette)) {
-      print_system_error(kWritePaletteFailed);
-      return false;
-    }
+    write_tga_colour_map(bytes, work.palette);
   }
   print_progress("writing data...");
-  if (!write_tga_pixels(out.stream(), facts.subtype, facts.pixels, work.palette) || !out.finish()) {
+  write_tga_pixels(bytes, facts.subtype, facts.pixels, work.palette);
+  if (!output.file.finish()) {
     print_system_error(kWriteDataFailed);
     return false;
   }

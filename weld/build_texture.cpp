@@ -202,29 +202,25 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
     print_system_error("ERROR!  Could not create TEX file ");
     return false;
   }
+  ByteBuffer& bytes = out.bytes();
   print_progress("Writing %s...\n", tex_name.c_str());
-  if (!write_tex_header(out.stream(), header)) {
-    print_system_error("\nERROR!  Could not write TEX header! ");
-    return false;
-  }
+  write_tex_header(bytes, header);
   print_progress("writing palette in BGRA format...");
-  if (!write_tex_palette(out.stream(), work.palette)) {
-    print_system_error(kWritePaletteFailed);
-    return false;
-  }
+  write_tex_palette(bytes, work.palette);
   print_progress("done!\n");
   for (std::size_t n = 0; n < kTexLevelCount; ++n) {
     print_progress("%s", kLevelWords[n].saving_text);
-    const bool last = n + 1 == kTexLevelCount;
-    if (!write_tex_level(out.stream(), tex_level(work.levels, n, header.x_size, header.y_size)) ||
-        (last && !out.finish())) {
-      print_system_error(kWriteDataFailed);
-      return false;
-    }
-    // The file is complete and in place before the last "done!".
-    if (last && !put_set_in_place(set, "")) return false;
-    print_progress("done!\n");
+    write_tex_level(bytes, tex_level(work.levels, n, header.x_size, header.y_size));
+    if (n + 1 < kTexLevelCount) print_progress("done!\n");
   }
+  // The file is written in one piece (unless it holds these bytes already)
+  // and put in place before the last "done!".
+  if (!out.finish()) {
+    print_system_error(kWriteDataFailed);
+    return false;
+  }
+  if (!put_set_in_place(set, "")) return false;
+  print_progress("done!\n");
   return true;
 }
 

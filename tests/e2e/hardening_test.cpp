@@ -329,7 +329,8 @@ TEST(FaultInjection, EveryWriteFailureOfSkinprepsFourFilesKeepsTheOldSet) {
 TEST(FaultInjection, EveryWritePositionOfTheTexFile) {
   TempDir dir;
   const WeldInputs in = weld_inputs();
-  const Bytes old_tex = make_tex(TexSubtype::indexed_expanded, 4, 4);
+  Bytes old_tex = make_tex(TexSubtype::indexed_expanded, 4, 4);
+  old_tex.back() ^= 0xff;  // one pixel other than the new texture's, so that it is replaced
   const long size = 1038 + 16 + 4 + 1;
   for (long limit = 0; limit <= size; ++limit) {
     if (!tried(limit, size, {14, 1038})) continue;

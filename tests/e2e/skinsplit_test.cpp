@@ -109,7 +109,7 @@ TEST(Skinsplit, RefusedTexturesGetOneMessageAndWriteNothing) {
   Bytes unsupported = make_tex(TexSubtype::indexed, 4, 4);
   unsupported[4] = 15;
   Bytes short17 = make_tex(TexSubtype::truecolour24, 64, 64);
-  short17.resize(tex_min_length(64, 64));  // long enough for the check, not for 3 bytes a pixel
+  short17.resize(tex_written_length(64, 64));  // long enough for the check, not for 3 bytes a pixel
   const Bytes full = make_tex(TexSubtype::indexed, 256, 256);
   const struct {
     const char* name;
@@ -230,12 +230,11 @@ TEST(Skinsplit, AFailedWriteKeepsTheOldFileAndNeverSaysDone) {
     std::string out_end;
     std::string err;
   } cases[] = {
-      // The palette file fails only when it is flushed at the end.
+      // The palette file fails when it is written, once complete.
       {1000, "writing palette in RGBA format...",
        "\nERROR! Could not terminate palette! : File too large\n"},
-      // The image fails in the middle of its pixels...
+      // The image, written in one piece, fails in its pixels or at its last byte.
       {2000, "writing data...", "\nERROR! Could not write data! : File too large\n"},
-      // ...or at its very last byte, when it is flushed.
       {4881, "writing data...", "\nERROR! Could not write data! : File too large\n"},
   };
   for (const auto& c : cases) {

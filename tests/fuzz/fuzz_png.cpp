@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "formats/png.h"
+#include "formats/tex.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -134,7 +134,7 @@ Bytes make_tex(TexSubtype subtype, unsigned x, unsigned y) {
   append(out, stored_level(subtype, x, y, 1));
   append(out, stored_level(subtype, x / 2, y / 2, 2));
   append(out, stored_level(subtype, x / 4, y / 4, 4));
-  if (out.size() < tex_min_length(x, y)) out.resize(tex_min_length(x, y), 0);
+  if (out.size() < tex_written_length(x, y)) out.resize(tex_written_length(x, y), 0);
   return out;
 }
 

@@ -7,12 +7,10 @@
 namespace {
 
 Bytes written_palette_file(const TexPalette& palette) {
-  std::FILE* out = std::tmpfile();
-  EXPECT_TRUE(write_pal_header(out));
-  EXPECT_TRUE(write_pal_entries(out, palette));
-  EXPECT_TRUE(write_pal_terminator(out));
-  const Bytes bytes = contents_of(out);
-  std::fclose(out);
+  ByteBuffer bytes;
+  write_pal_header(bytes);
+  write_pal_entries(bytes, palette);
+  write_pal_terminator(bytes);
   return bytes;
 }
 

@@ -8,18 +8,14 @@
 namespace {
 
 Bytes header_bytes(const TgaHeader& header) {
-  std::FILE* out = std::tmpfile();
-  EXPECT_TRUE(write_tga_header(out, header));
-  const Bytes bytes = contents_of(out);
-  std::fclose(out);
+  ByteBuffer bytes;
+  write_tga_header(bytes, header);
   return bytes;
 }
 
 Bytes pixel_bytes(TexSubtype subtype, const Bytes& stored, const TexPalette& palette) {
-  std::FILE* out = std::tmpfile();
-  EXPECT_TRUE(write_tga_pixels(out, subtype, stored, palette));
-  const Bytes bytes = contents_of(out);
-  std::fclose(out);
+  ByteBuffer bytes;
+  write_tga_pixels(bytes, subtype, stored, palette);
   return bytes;
 }
 
@@ -68,10 +64,8 @@ TEST(Tga, ColourMapAndPixelsUseEachSubtypesByteOrder) {
   TexPalette palette = sample_palette();
   palette[7] = {0x11, 0x22, 0x33, 0x44};
 
-  std::FILE* out = std::tmpfile();
-  ASSERT_TRUE(write_tga_colour_map(out, palette));
-  const Bytes map = contents_of(out);
-  std::fclose(out);
+  ByteBuffer map;
+  write_tga_colour_map(map, palette);
   ASSERT_EQ(map.size(), 768u);
   EXPECT_EQ(Bytes(map.begin() + 21, map.begin() + 24), (Bytes{0x11, 0x22, 0x33}));
 
@@ -129,12 +123,10 @@ TEST(Tga, ShortFilesFailAtTheHeaderOrWithEndOfFile) {
 TEST(Tga, SplitterImageReadsBackInFileOrderAndNothingAfterTheLastPixel) {
   const TexPalette palette = sample_palette();
   const Bytes pixels = sample_level(5, 3, 1);
-  std::FILE* out = std::tmpfile();
-  ASSERT_TRUE(write_tga_header(out, tga_header_for_subtype(TexSubtype::indexed, 5, 3)));
-  ASSERT_TRUE(write_tga_colour_map(out, palette));
-  ASSERT_TRUE(write_tga_pixels(out, TexSubtype::indexed, pixels, palette));
-  Bytes file = contents_of(out);
-  std::fclose(out);
+  ByteBuffer file;
+  write_tga_header(file, tga_header_for_subtype(TexSubtype::indexed, 5, 3));
+  write_tga_colour_map(file, palette);
+  write_tga_pixels(file, TexSubtype::indexed, pixels, palette);
   ASSERT_EQ(file.size(), 786u + 15u);
   file.push_back(0x99);  // a footer byte that must not be read
 
