@@ -46,18 +46,18 @@ inline LengthResult measure_file_length(std::FILE* stream, long& length) {
   return LengthResult::ok;
 }
 
-/// Whether the file first was modified after the file second; false when
-/// either cannot be looked at.
-inline bool file_is_newer(const std::string& first, const std::string& second) {
+/// 1 when the file first was modified after the file second, -1 when
+/// before, 0 when at the same time or when either cannot be looked at.
+inline int compare_modification_times(const std::string& first, const std::string& second) {
   ErrnoGuard keep_errno;
   struct stat a {};
   struct stat b {};
-  if (stat(first.c_str(), &a) != 0 || stat(second.c_str(), &b) != 0) return false;
+  if (stat(first.c_str(), &a) != 0 || stat(second.c_str(), &b) != 0) return 0;
 #ifdef _WIN32
-  return a.st_mtime > b.st_mtime;
+  return a.st_mtime == b.st_mtime ? 0 : a.st_mtime > b.st_mtime ? 1 : -1;
 #else
-  return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec > b.st_mtim.tv_sec
-                                              : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
+  if (a.st_mtim.tv_sec != b.st_mtim.tv_sec) return a.st_mtim.tv_sec > b.st_mtim.tv_sec ? 1 : -1;
+  return a.st_mtim.tv_nsec == b.st_mtim.tv_nsec ? 0 : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec ? 1 : -1;
 #endif
 }
 

@@ -1,6 +1,7 @@
 #include "formats/png.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -65,8 +66,21 @@ void read_palette(png_structp png, png_infop info, PngImage& image) {
   }
 }
 
+/// Keeps the text of the first text chunk of the keyword, if one came before
+/// the pixels.
+void read_text(png_structp png, png_infop info, const char* keyword, PngImage& image) {
+  png_textp texts = nullptr;
+  const int count = png_get_text(png, info, &texts, nullptr);
+  for (int n = 0; n < count; ++n) {
+    if (std::strcmp(texts[n].key, keyword) != 0) continue;
+    image.text.assign(texts[n].text, texts[n].text_length);
+    return;
+  }
+}
+
 /// The whole read, in one function so that libpng's jump lands here.
-PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels) {
+PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels,
+                           const char* text_keyword) {
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, &image, stop_on_error, note_warning);
   if (png == nullptr) {
@@ -83,6 +97,7 @@ PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigne
     png_read_info(png, info);
     image.width = png_get_image_width(png, info);
     image.height = png_get_image_height(png, info);
+    if (text_keyword != nullptr) read_text(png, info, text_keyword, image);
     choose_transforms(png, info, image);
     if (image.indexed) read_palette(png, info, image);
     const std::size_t row_bytes = png_get_rowbytes(png, info);
@@ -101,7 +116,74 @@ PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigne
 
 }  // namespace
 
-PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels) {
+PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels,
+                   const char* text_keyword) {
   image = PngImage{};
-  return read_with_libpng(stream, image, pixels);
+  return read_with_libpng(stream, image, pixels, text_keyword);
+}
+
+namespace {
+
+/// libpng hands the bytes it writes here, to be added to the buffer.
+void add_written_bytes(png_structp png, png_bytep data, png_size_t length) {
+  put_bytes(*static_cast<ByteBuffer*>(png_get_io_ptr(png)), std::span(data, length));
+}
+
+void flush_nothing(png_structp /*png*/) {}
+
+[[noreturn]] void stop_writing(png_structp png, png_const_charp /*message*/) {
+  png_longjmp(png, 1);
+}
+
+/// The whole write, in one function so that libpng's jump lands here; row
+/// holds one row of the picture as it is written.
+bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png_byte> row) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, stop_writing, nullptr);
+  if (png == nullptr) return false;
+  png_infop info = png_create_info_struct(png);
+  bool written = false;
+  // NOLINTNEXTLINE(cert-err52-cpp): libpng's own way; nothing here has a destructor
+  if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+    png_set_write_fn(png, &out, add_written_bytes, flush_nothing);
+    png_set_compression_level(png, picture.compression);
+    png_set_IHDR(png, info, picture.width, picture.height, 8,
+                 picture.alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_text text{};
+    if (picture.text_keyword != nullptr) {
+      text.compression = PNG_TEXT_COMPRESSION_NONE;
+      text.key = const_cast<png_charp>(picture.text_keyword);  // libpng only reads it
+      text.text = const_cast<png_charp>(picture.text.c_str());
+      text.text_length = picture.text.size();
+      png_set_text(png, info, &text, 1);
+    }
+    png_write_info(png, info);
+    const unsigned channels = picture.alpha ? 4 : 3;
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+      // A PNG keeps the top row first.
+      const Rgba* colours = &picture.bottom_up[std::size_t{picture.height - 1 - y} * picture.width];
+      for (std::uint32_t x = 0; x < picture.width; ++x)
+        std::copy_n(colours[x].begin(), channels, &row[std::size_t{x} * channels]);
+      png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    written = true;
+  }
+  png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+  return written;
+}
+
+}  // namespace
+
+bool write_png(ByteBuffer& out, const PngPicture& picture) {
+  static std::array<png_byte, kTexMaxDimension * 4> row;
+  if (picture.width > kTexMaxDimension || picture.bottom_up.size() <
+                                               std::size_t{picture.width} * picture.height)
+    return false;
+  return write_with_libpng(out, picture, row);
+}
+
+std::uint32_t crc32_of(std::span<const unsigned char> bytes) {
+  return static_cast<std::uint32_t>(
+      crc32(crc32(0L, Z_NULL, 0), bytes.data(), static_cast<uInt>(bytes.size())));
 }

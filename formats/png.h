@@ -3,14 +3,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
+#include "formats/bytes.h"
 #include "formats/colour.h"
 
-// The PNG image file, read with libpng: every colour type and bit depth a
-// paint program saves (palette of 1 to 8 bits with per-entry alpha, grey of
-// 1 to 16 bits, grey with alpha, RGB and RGBA of 8 or 16 bits, interlaced or
-// not). Sixteen-bit samples are scaled to eight with rounding; gamma, colour
-// profiles and text are ignored: the stored values are the colours.
+// The PNG image file, read and written with libpng. Read: every colour type
+// and bit depth a paint program saves (palette of 1 to 8 bits with per-entry
+// alpha, grey of 1 to 16 bits, grey with alpha, RGB and RGBA of 8 or 16
+// bits, interlaced or not). Sixteen-bit samples are scaled to eight with
+// rounding; gamma and colour profiles are ignored: the stored values are the
+// colours. Written: 8-bit RGB or RGBA, with a text chunk if asked for.
 
 /// What reading a PNG image ended with.
 enum class PngResult {
@@ -30,9 +33,32 @@ struct PngImage {
   ColourMap map;           ///< a palette image's colours by index
   bool too_large = false;  ///< wider or higher than allowed
   char message[128] = {};  ///< what is wrong with a damaged file, in libpng's words
+  std::string text;        ///< the text of the chunk of the keyword asked for, if any
 };
 
 /// Reads a PNG image of at most kTexMaxDimension pixels a side into pixels
 /// (which holds four bytes for each of them), bottom row first, each row left
 /// to right, as the TEX file stores them.
-PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels);
+/// With text_keyword, the first text chunk of that keyword before the
+/// pixels is kept in image.text.
+PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels,
+                   const char* text_keyword = nullptr);
+
+/// A picture to write as a PNG image.
+struct PngPicture {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool alpha = false;                 ///< RGBA; else RGB, the alpha left out
+  std::span<const Rgba> bottom_up;    ///< the colours, bottom row first, as the TEX file keeps them
+  const char* text_keyword = nullptr;  ///< a text chunk of this keyword, if not null
+  std::string text;
+  int compression = 1;  ///< zlib's level, 0 to 9: the pictures are small and wanted fast
+};
+
+/// Writes picture as a PNG image at the end of out. False only when libpng
+/// fails (out of memory).
+bool write_png(ByteBuffer& out, const PngPicture& picture);
+
+/// The CRC-32 of bytes, as PNG and zlib reckon it: the tools' check whether
+/// a file still holds what they wrote.
+std::uint32_t crc32_of(std::span<const unsigned char> bytes);

@@ -52,6 +52,13 @@ Rgba wanted_colour(const Match& m, const Palette& colours, std::size_t k) {
   return c;
 }
 
+/// Whether pixel k has the colour it had in the picture the last prepare
+/// remembers, where that memory serves.
+bool as_last_prepared(const Match& m, std::size_t k) {
+  return m.memory_use == MemoryUse::used &&
+         same_as_remembered(m.memory, m.image.colours[k], m.image.has_alpha, k);
+}
+
 /// Takes every pixel by its own index: the image's colour map is the palette,
 /// whose colours the pixels then ask for.
 void take_indices(Match& m, const Palette& colours) {
@@ -80,7 +87,9 @@ std::size_t take_colours(Match& m, const Palette& colours) {
     const Rgba c = wanted_colour(m, colours, k);
     scratch.fresh[k] = false;
     scratch.wanted[k] = c;
-    if (m.old.usable && colours[m.old.levels->high[k]] == c) {
+    // A pixel as the last prepare left it keeps the texture's index even
+    // where that shows another colour: it was dithered or matched then.
+    if (m.old.usable && (colours[m.old.levels->high[k]] == c || as_last_prepared(m, k))) {
       m.result->high[k] = m.old.levels->high[k];
       ++m.counts.kept;
     } else if (const int found = lowest.find(key_of(c)); found >= 0) {
@@ -114,6 +123,10 @@ void choose_how_pixels_are_taken(Match& m) {
 }
 
 void take_high_level(Match& m) {
+  if (m.memory_use == MemoryUse::used) {
+    for (std::size_t k = 0; k < m.image.colours.size(); ++k)
+      m.counts.changed_since += as_last_prepared(m, k) ? 0 : 1;
+  }
   const Palette colours = colours_of(m.setting.palette, m.setting.expanded);
   if (m.by_index) {
     take_indices(m, colours);

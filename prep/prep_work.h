@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -10,33 +11,11 @@
 #include "formats/colour.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
+#include "shell/edited_image.h"
+#include "shell/prep_memory.h"
 
 // The records skinprep's steps share: what was read, what was decided once,
 // and what was made. A step takes the match and whatever is its own.
-
-/// The edited image as read from its file: a TGA or a PNG image.
-struct ImageFile {
-  std::string name;        ///< the file read
-  std::string left_aside;  ///< the other of tga/NAME.tga and tga/NAME.png, older, if both are there
-  bool png = false;
-  TgaHeader header;            ///< a TGA image's
-  ColourMap map;               ///< the colour map of a TGA image, the palette of a PNG image
-  bool indexed = false;        ///< its pixels are indices into map, which may be taken as they are
-  bool alpha_channel = false;  ///< its pixels or map can carry alpha
-  unsigned pixel_bytes = 0;
-  std::size_t width = 0;
-  std::size_t height = 0;
-};
-
-/// The edited image, in the TEX file's pixel order.
-struct EditedImage {
-  std::size_t width = 0;
-  std::size_t height = 0;
-  std::span<const Rgba> colours;
-  std::span<const unsigned char> indices;  ///< an 8-bit colour-mapped image's; else empty
-  const ColourMap* map = nullptr;          ///< its colour map; else null
-  bool has_alpha = false;                  ///< some pixel brings an alpha of its own
-};
 
 /// The texture being replaced: whether it can serve as reference, and if
 /// not, why.
@@ -54,6 +33,28 @@ struct OldTexture {
 
 /// Where the palette of the result comes from.
 enum class PaletteSource { palette_file, texture, image };
+
+/// The palette file beside the image (tga/NAME.pal), as found.
+struct PaletteFile {
+  bool found = false;
+  TexPalette palette{};
+  std::optional<std::uint32_t> checksum;  ///< of its bytes, for the memory
+  bool newer_than_texture = false;
+};
+
+/// What became of a palette file that differs from the texture's palette.
+/// It is a recolouring while it changes: when it differs from the one the
+/// last prepare saw, or, without a memory, when it is newer than the
+/// texture. Else it is the palette of an earlier texture, and left aside.
+enum class PaletteFileUse {
+  taken,              ///< a recolouring, or no texture to hold it against
+  left_aside_as_seen, ///< the same file the last prepare saw
+  left_aside_older,   ///< older than the texture, without a memory
+};
+
+/// What became of the memory of the last prepare (NAME/NAME_source.png):
+/// it serves where the texture was welded from the set it describes.
+enum class MemoryUse { absent, unreadable, other_size, no_texture, not_welded, used };
 
 /// The palette the result uses. Entries hold their bytes as the TEX file
 /// does; expanded says they show as sub-type 14 shows them (bytes 0, 1, 2, 3
@@ -96,6 +97,7 @@ struct MatchCounts {
   Reduction reduction;
   unsigned long holes = 0;               ///< opaque in the texture, translucent now, unseen
   std::array<bool, 256> hole_entries{};  ///< the entries those pixels use
+  unsigned long changed_since = 0;       ///< pixels other than the last prepare's picture
 };
 
 /// Per-pixel storage the matching needs, kept with the rest of the fixed
@@ -104,6 +106,7 @@ struct MatchScratch {
   std::array<bool, kTexMaxPixels> fresh;          ///< the pixel has a new colour
   std::array<std::uint32_t, kTexMaxPixels> keys;  ///< new colours, to count them
   std::array<Rgba, kTexMaxPixels> wanted;         ///< each pixel's colour with its alpha
+  std::array<unsigned char, kTexMaxPixels> remapped;  ///< libimagequant's indices
 };
 
 /// One texture's matching: the image and the texture it replaces, the
@@ -111,7 +114,11 @@ struct MatchScratch {
 struct Match {
   EditedImage image;
   OldTexture old;
+  PrepMemory memory;
+  MemoryUse memory_use = MemoryUse::absent;
   PaletteSource source = PaletteSource::image;
+  PaletteFileUse palette_file_use = PaletteFileUse::taken;
+  std::optional<std::uint32_t> palette_file_seen;  ///< its checksum, for the next prepare
   PaletteSetting setting;
   bool by_index = false;  ///< the image's colour map is the palette: its indices are taken
   AlphaSource alpha = AlphaSource::texture;

@@ -24,15 +24,55 @@ struct PrepWorkArea {
 };
 PrepWorkArea work;
 
+/// Takes every input by the name it has in any case ("CAR5.TEX").
+bool resolve_input_names(TextureName& name) {
+  TextureFiles& files = name.files;
+  return resolve_names({&files.tex, &files.edited_image, &files.edited_png, &files.edited_palette,
+                        &files.image_directory}) &&
+         (name.dropped_image.empty() || resolve_names({&name.dropped_image}));
+}
+
+/// Whether a palette file that differs from the texture's palette is a
+/// recolouring: one that changed since the last prepare saw it, or, without
+/// a memory of that, one newer than the texture.
+PaletteFileUse judge_palette_file(const Match& m, const PaletteFile& file) {
+  if (!m.old.usable || file.palette == *m.old.palette) return PaletteFileUse::taken;
+  const bool remembered = m.memory_use != MemoryUse::absent && m.memory_use != MemoryUse::unreadable;
+  if (remembered) {
+    return file.checksum != m.memory.palette_file ? PaletteFileUse::taken
+                                                  : PaletteFileUse::left_aside_as_seen;
+  }
+  return file.newer_than_texture ? PaletteFileUse::taken : PaletteFileUse::left_aside_older;
+}
+
 /// Decides once where the palette comes from: the palette file beside the
-/// image (a recolouring), else the texture's, else it is made from the image.
-void choose_palette(Match& m, const TexPalette& file_palette, bool file_found) {
-  m.source = file_found     ? PaletteSource::palette_file
+/// image where it is a recolouring, else the texture's, else it is made from
+/// the image.
+void choose_palette(Match& m, const PaletteFile& file) {
+  m.palette_file_use = file.found ? judge_palette_file(m, file) : PaletteFileUse::taken;
+  const bool from_file = file.found && m.palette_file_use == PaletteFileUse::taken;
+  m.source = from_file      ? PaletteSource::palette_file
              : m.old.usable ? PaletteSource::texture
                             : PaletteSource::image;
-  m.setting.palette = file_found ? file_palette : work.inputs.texture_palette;
+  m.setting.palette = from_file ? file.palette : work.inputs.texture_palette;
   m.setting.from_image = m.source == PaletteSource::image;
   m.setting.expanded = m.old.usable && tex_is_expanded(m.old.subtype);
+}
+
+/// Reads the edited image, the texture, the palette file and the memory of
+/// the last prepare, and makes the decisions they settle.
+bool read_inputs(const TextureName& name, ImageFile& image, Match& m) {
+  const TextureFiles& files = name.files;
+  PaletteFile palette_file;
+  choose_image_file(files, name.dropped_image, image);
+  if (!read_edited_image(work.inputs.image, image, m.image) ||
+      !read_old_texture(files.tex, m.image, work.inputs, m.old) ||
+      !read_palette_input(files, m.old, palette_file))
+    return false;
+  read_memory(files, work.inputs, m);
+  choose_palette(m, palette_file);
+  m.palette_file_seen = palette_file.checksum;
+  return true;
 }
 
 }  // namespace
@@ -55,24 +95,16 @@ bool match_colours(Match& m) {
 }
 
 bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
-  const TextureName name = read_texture_name(argument, NameRule::prep);
+  TextureName name = read_texture_name(argument, NameRule::prep);
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is named relative to the texture's directory.
-  const TextureFiles& files = name.files;
   const TextureLock lock("");
 
   ImageFile image;
   Match m;
   m.result = &work.result;
   m.scratch = &work.scratch;
-  TexPalette file_palette{};
-  bool palette_found = false;
-  if (!read_edited_image(files, work.inputs, image, m.image) ||
-      !read_old_texture(files.tex, m.image, work.inputs, m.old) ||
-      !read_palette_file(files.edited_palette, false, file_palette, palette_found))
-    return false;
-  choose_palette(m, file_palette, palette_found);
-
+  if (!resolve_input_names(name) || !read_inputs(name, image, m)) return false;
   print_progress("Matching colours...");
   if (!match_colours(m)) {
     print_error("\nERROR! Could not reduce the colours: %lu new, %lu palette entries free!\n",
@@ -80,7 +112,7 @@ bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
     return false;
   }
   print_progress("done!\n");
-  if (!write_image_directory(files, m)) return false;
-  print_summary(files, image, m);
+  if (!write_image_directory(name.files, image, m)) return false;
+  print_summary(name.files, image, m);
   return true;
 }

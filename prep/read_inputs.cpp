@@ -6,7 +6,6 @@
 #include <span>
 
 #include "files/input_file.h"
-#include "formats/png.h"
 #include "shell/messages.h"
 #include "shell/report.h"
 #include "shell/steps.h"
@@ -14,113 +13,6 @@
 namespace {
 
 constexpr const char* kReadTexFailed = "\nERROR! Could not read TEX file! ";
-
-/// Whether the image has an alpha channel of its own: pixels or map entries
-/// that can carry alpha, some below 255. All of them 0 is a program that left
-/// the byte unused.
-bool has_real_alpha(const ImageFile& image, std::span<const Rgba> colours) {
-  if (!image.alpha_channel) return false;
-  const bool below_opaque =
-      std::any_of(colours.begin(), colours.end(), [](const Rgba& c) { return c[3] != 255; });
-  const bool all_clear =
-      std::all_of(colours.begin(), colours.end(), [](const Rgba& c) { return c[3] == 0; });
-  return below_opaque && !all_clear;
-}
-
-/// The colour of one stored pixel of either kind of image.
-Rgba pixel_colour(const ImageFile& image, const unsigned char* pixel) {
-  if (image.indexed) return image.map.colour[pixel[0]];
-  if (image.png) return {pixel[0], pixel[1], pixel[2], pixel[3]};
-  return tga_pixel_colour(pixel, image.header, image.map);
-}
-
-/// Turns the stored pixels into colours; an index that the colour map does
-/// not hold is refused, since no colour can be made up for it.
-bool decode_colours(const ImageFile& image, InputArea& area, EditedImage& edited) {
-  const std::size_t count = image.width * image.height;
-  for (std::size_t k = 0; k < count; ++k) {
-    const unsigned char* pixel = &area.stored[k * image.pixel_bytes];
-    if (image.indexed && !image.map.present[pixel[0]]) {
-      print_error("\nERROR! A pixel has index %d, which the image's colour map does not hold!\n",
-                  pixel[0]);
-      return false;
-    }
-    area.colours[k] = pixel_colour(image, pixel);
-  }
-  edited.width = image.width;
-  edited.height = image.height;
-  edited.colours = std::span(area.colours).first(count);
-  edited.indices = image.indexed ? std::span<const unsigned char>(area.stored).first(count)
-                                 : std::span<const unsigned char>();
-  edited.map = image.indexed ? &image.map : nullptr;
-  edited.has_alpha = has_real_alpha(image, edited.colours);
-  return true;
-}
-
-/// Takes a TGA image of every colour mode the reader knows, up to 512 × 512.
-/// Returns the bytes a pixel has, or 0 when refused.
-unsigned check_edited_image(const TgaHeader& h) {
-  if (!check_image_fits(h)) return 0;
-  const unsigned pixel_bytes = tga_colour_pixel_bytes(h);
-  if (pixel_bytes == 0) {
-    print_error(
-        "ERROR! Image of type %d with %d bits per pixel is not a TGA image skinprep takes!\n",
-        h.image_type, h.pixel_depth);
-  }
-  return pixel_bytes;
-}
-
-/// Reads a TGA image's header, colour map and pixels.
-bool read_tga_edit(std::FILE* file, InputArea& area, ImageFile& image) {
-  TgaImage tga;
-  if (!read_tga_image(file, "Reading data for image...", check_edited_image, tga, area.stored))
-    return false;
-  const TgaHeader& h = tga.header;
-  image.header = h;
-  image.map = tga.map;
-  image.pixel_bytes = tga.pixel_bytes;
-  image.indexed = h.image_type == kTgaColourMapped || h.image_type == kTgaColourMappedRle;
-  image.alpha_channel = image.indexed ? h.colour_map_entry_size == 32 : h.pixel_depth == 32;
-  image.width = h.width;
-  image.height = h.height;
-  return true;
-}
-
-/// Reads a PNG image: its palette and indices, or its colours.
-bool read_png_image(std::FILE* file, InputArea& area, ImageFile& image) {
-  PngImage png;
-  switch (read_png(file, png, area.stored)) {
-    case PngResult::too_large:
-      print_error("%s", kImageTooLarge);
-      return false;
-    case PngResult::damaged:
-      print_error("\nERROR! %s is not a PNG image skinprep can read: %s!\n", image.name.c_str(),
-                  png.message);
-      return false;
-    case PngResult::ok:
-      break;
-  }
-  print_progress("\nDimensions of image = %ux%u\n", png.width, png.height);
-  print_progress("Reading data for image...");
-  image.map = png.map;
-  image.indexed = png.indexed;
-  image.alpha_channel = png.alpha;
-  image.pixel_bytes = png.indexed ? 1 : 4;
-  image.width = png.width;
-  image.height = png.height;
-  return true;
-}
-
-/// Which of tga/NAME.tga and tga/NAME.png to read: the one there is, or of
-/// both the one modified last (a PNG saved beside the split TGA is the edit).
-void choose_image_file(const TextureFiles& files, ImageFile& image) {
-  const bool tga = file_exists(files.edited_image);
-  const bool png = file_exists(files.edited_png);
-  const bool take_png = png && (!tga || file_is_newer(files.edited_png, files.edited_image));
-  image.png = take_png;
-  image.name = take_png ? files.edited_png : files.edited_image;
-  if (tga && png) image.left_aside = take_png ? files.edited_image : files.edited_png;
-}
 
 /// Reads the TEX file's header and tells whether its levels can serve: a
 /// paletted texture of the image's size. Returns false only for a refusal.
@@ -185,22 +77,6 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
 
 }  // namespace
 
-bool read_edited_image(const TextureFiles& files, InputArea& area, ImageFile& image,
-                       EditedImage& edited) {
-  choose_image_file(files, image);
-  print_progress("Opening %s...", image.name.c_str());
-  const InputFile file = open_input(image.name.c_str());
-  if (!file) {
-    print_system_error("\nERROR! Could not open image! ");
-    return false;
-  }
-  const bool read =
-      image.png ? read_png_image(file.get(), area, image) : read_tga_edit(file.get(), area, image);
-  if (!read || !decode_colours(image, area, edited)) return false;
-  print_progress("done!\n");
-  return true;
-}
-
 bool read_old_texture(const std::string& name, const EditedImage& edited, InputArea& area,
                       OldTexture& old) {
   print_progress("Checking %s...", name.c_str());
@@ -222,4 +98,33 @@ bool read_old_texture(const std::string& name, const EditedImage& edited, InputA
     print_progress("%s, not used.\n", old.left_aside.c_str());
   }
   return true;
+}
+
+bool read_palette_input(const TextureFiles& files, const OldTexture& old, PaletteFile& file) {
+  if (old.usable && tex_is_expanded(old.subtype) && !file_exists(files.edited_palette))
+    return true;
+  if (!read_palette_file(files.edited_palette, false, file.palette, file.found)) return false;
+  if (file.found) {
+    file.checksum = file_checksum(files.edited_palette);
+    file.newer_than_texture = compare_modification_times(files.edited_palette, files.tex) > 0;
+  }
+  return true;
+}
+
+void read_memory(const TextureFiles& files, InputArea& area, Match& m) {
+  const std::string name = files.image_directory + "/" + files.memory;
+  if (!file_exists(name)) {
+    m.memory_use = MemoryUse::absent;
+  } else if (!read_prep_memory(name, area.memory_pixels, m.memory)) {
+    m.memory_use = MemoryUse::unreadable;
+  } else if (m.memory.width != m.image.width || m.memory.height != m.image.height) {
+    m.memory_use = MemoryUse::other_size;
+  } else if (!m.old.usable) {
+    m.memory_use = MemoryUse::no_texture;
+  } else if (texture_checksum(area.texture_palette, area.texture_levels, m.old.x, m.old.y) !=
+             m.memory.texture) {
+    m.memory_use = MemoryUse::not_welded;
+  } else {
+    m.memory_use = MemoryUse::used;
+  }
 }

@@ -44,7 +44,7 @@ std::span<const Rgba> wanted_colours(const Match& m) {
 
 /// A palette made by libimagequant for the picture, with the entries marked
 /// in fixed held as they are, and the picture remapped to it with dithering
-/// into the high level (libimagequant's palette order).
+/// into the scratch (libimagequant's palette order).
 struct Quantized {
   LiqImage image;
   LiqResult result;
@@ -70,7 +70,7 @@ bool quantize(const Match& m, const Fixed& fixed, int speed, Quantized& out) {
   out.result.reset(made);
   // Dithering at libimagequant's default level, as pngquant uses it.
   return liq_set_dithering_level(out.result.get(), 1.0F) == LIQ_OK &&
-         liq_write_remapped_image(out.result.get(), out.image.get(), m.result->high.data(),
+         liq_write_remapped_image(out.result.get(), out.image.get(), m.scratch->remapped.data(),
                                   colours.size()) == LIQ_OK;
 }
 
@@ -182,11 +182,13 @@ std::array<bool, 256> rebuild_palette(Match& m, const liq_palette& made,
   return filled;
 }
 
-/// Gives every pixel its entry of the new palette. A colour the palette
-/// holds exactly is taken as it is: no dithering noise on flat areas that
-/// the edit did not touch. A pixel the edit did not touch whose colour was
-/// dropped takes the nearest one: dithering it would scatter noise over
-/// what the user left alone. The others keep libimagequant's dithering.
+/// Gives every pixel its entry of the new palette. A pixel the edit did not
+/// touch keeps its index where that entry kept its colour and place. A
+/// colour the palette holds exactly is taken as it is: no dithering noise on
+/// flat areas that the edit did not touch. A pixel the edit did not touch
+/// whose colour was dropped takes the nearest one: dithering it would
+/// scatter noise over what the user left alone. The others keep
+/// libimagequant's dithering.
 void remap_pixels(Match& m, const Palette& shown, const std::array<bool, 256>& filled,
                   const std::array<int, 256>& place) {
   ColourIndex lowest;
@@ -197,14 +199,19 @@ void remap_pixels(Match& m, const Palette& shown, const std::array<bool, 256>& f
   const std::span<const Rgba> colours = wanted_colours(m);
   std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
   for (std::size_t k = 0; k < colours.size(); ++k) {
+    const bool untouched = !m.scratch->fresh[k];
+    if (untouched && m.before[high[k]] == m.setting.palette[high[k]]) {
+      m.counts.reduction.exact_pixels += shown[high[k]] == colours[k] ? 1 : 0;
+      continue;
+    }
     const int exact = lowest.find(pack_colour(colours[k]));
     if (exact >= 0) {
       high[k] = static_cast<unsigned char>(exact);
       ++m.counts.reduction.exact_pixels;
-    } else if (!m.scratch->fresh[k]) {
+    } else if (untouched) {
       high[k] = nearest.find(colours[k]);
     } else {
-      high[k] = static_cast<unsigned char>(place[high[k]]);
+      high[k] = static_cast<unsigned char>(place[m.scratch->remapped[k]]);
       ++m.counts.reduction.dithered_pixels;
     }
   }

@@ -31,6 +31,25 @@ std::string list_entries(const std::array<bool, 256>& taken) {
   return text;
 }
 
+void print_image(const ImageFile& image) {
+  const char* name = image.name.c_str();
+  const char* other = image.left_aside.c_str();
+  switch (image.why) {
+    case LeftAside::none:
+      print_progress("Image: %s\n", name);
+      break;
+    case LeftAside::older:
+      print_progress("Image: %s (%s is older and was left aside)\n", name, other);
+      break;
+    case LeftAside::as_old:
+      print_progress("Image: %s (%s is as old and was left aside)\n", name, other);
+      break;
+    case LeftAside::named:
+      print_progress("Image: %s, as named (%s was left aside)\n", name, other);
+      break;
+  }
+}
+
 void print_reference(const TextureFiles& files, const OldTexture& old) {
   if (old.usable) {
     print_progress("Reference: %s, sub-type %d\n", files.tex.c_str(),
@@ -43,13 +62,57 @@ void print_reference(const TextureFiles& files, const OldTexture& old) {
   }
 }
 
-void print_palette_source(const TextureFiles& files, PaletteSource source) {
-  switch (source) {
+/// What the last prepare's memory gave: which pixels changed since, or why it
+/// was left aside.
+void print_memory(const TextureFiles& files, const Match& m) {
+  const std::string name = files.image_directory + "/" + files.memory;
+  switch (m.memory_use) {
+    case MemoryUse::used:
+      if (m.counts.changed_since == 0) {
+        print_progress("Last prepare: %s, no pixel changed since\n", name.c_str());
+      } else {
+        print_progress("Last prepare: %s, %lu pixel%s changed since\n", name.c_str(),
+                       m.counts.changed_since, m.counts.changed_since == 1 ? "" : "s");
+      }
+      return;
+    case MemoryUse::absent:
+      print_progress("Last prepare: none (no %s)\n", name.c_str());
+      return;
+    case MemoryUse::unreadable:
+      print_progress("Last prepare: none (%s not used: it cannot be read)\n", name.c_str());
+      return;
+    case MemoryUse::other_size:
+      print_progress("Last prepare: none (%s not used: another size, %zux%zu)\n", name.c_str(),
+                     m.memory.width, m.memory.height);
+      return;
+    case MemoryUse::no_texture:
+      print_progress("Last prepare: none (%s not used: no texture to keep)\n", name.c_str());
+      return;
+    case MemoryUse::not_welded:
+      print_progress("Last prepare: none (%s not used: %s was not welded from it)\n",
+                     name.c_str(), files.tex.c_str());
+      return;
+  }
+}
+
+void print_palette_source(const TextureFiles& files, const Match& m) {
+  switch (m.source) {
     case PaletteSource::palette_file:
       print_progress("Palette: from %s\n", files.edited_palette.c_str());
       break;
     case PaletteSource::texture:
-      print_progress("Palette: from %s\n", files.tex.c_str());
+      if (m.palette_file_use == PaletteFileUse::left_aside_as_seen) {
+        print_progress(
+            "Palette: from %s (%s, unchanged since the last prepare, is not the texture's "
+            "palette any more and was left aside)\n",
+            files.tex.c_str(), files.edited_palette.c_str());
+      } else if (m.palette_file_use == PaletteFileUse::left_aside_older) {
+        print_progress(
+            "Palette: from %s (%s is older than it and holds other colours; left aside)\n",
+            files.tex.c_str(), files.edited_palette.c_str());
+      } else {
+        print_progress("Palette: from %s\n", files.tex.c_str());
+      }
       break;
     case PaletteSource::image:
       print_progress("Palette: made from the image (no palette file and no texture)\n");
@@ -74,8 +137,9 @@ void print_high_level(const MatchCounts& counts) {
   if (counts.fresh_colours == 0) {
     print_progress("no new colour");
   } else {
-    print_progress("%lu took %lu new colours (entries %s)", counts.fresh_pixels,
-                   counts.fresh_colours, list_entries(counts.entries_taken).c_str());
+    print_progress("%lu took %lu new colour%s (entries %s)", counts.fresh_pixels,
+                   counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s",
+                   list_entries(counts.entries_taken).c_str());
   }
 }
 
@@ -98,14 +162,10 @@ void print_alpha(AlphaSource alpha) {
 
 void print_summary(const TextureFiles& files, const ImageFile& image, const Match& m) {
   const MatchCounts& counts = m.counts;
-  if (image.left_aside.empty()) {
-    print_progress("Image: %s\n", image.name.c_str());
-  } else {
-    print_progress("Image: %s (%s is older and was left aside)\n", image.name.c_str(),
-                   image.left_aside.c_str());
-  }
+  print_image(image);
   print_reference(files, m.old);
-  print_palette_source(files, m.source);
+  print_memory(files, m);
+  print_palette_source(files, m);
   print_high_level(counts);
   print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.reused[1], counts.made[1]);
   print_progress("Low level: %lu pixels reused, %lu made\n", counts.reused[2], counts.made[2]);

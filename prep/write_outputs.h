@@ -5,6 +5,8 @@
 
 /// Writes the image directory skinweld reads: creates and enters it, then
 /// writes the palette file and the three levels the match made, as skinsplit
-/// writes a sub-type 1 image, the palette's colours as the colour map. Each
-/// failure is reported; the first one ends it.
-bool write_image_directory(const TextureFiles& files, const Match& m);
+/// writes a sub-type 1 image, the palette's colours as the colour map, and
+/// the memory of this prepare. A file of the set edited by hand since
+/// skinprep wrote it is kept as NAME~N first. Each failure is reported; the
+/// first one ends it.
+bool write_image_directory(const TextureFiles& files, const ImageFile& image, const Match& m);

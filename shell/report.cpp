@@ -11,6 +11,9 @@
 
 namespace {
 
+/// How many ConsoleSilence objects live.
+int silences = 0;
+
 bool is_terminal(std::FILE* stream) {
   // isatty sets ENOTTY when the answer is no; the guard keeps that from leaking.
   ErrnoGuard keep_errno;
@@ -26,6 +29,7 @@ bool is_terminal_console(const std::FILE* stream) {
 }
 
 void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
+  if (silences > 0) return;
   ErrnoGuard keep_errno;
   // The analyzer loses track of a va_list handed on as a parameter; every
   // caller starts it with va_start.
@@ -55,7 +59,16 @@ void print_error_list(const char* format, std::va_list values) {
   print_formatted(stderr, format, values);
 }
 
+ConsoleSilence::ConsoleSilence() {
+  ++silences;
+}
+
+ConsoleSilence::~ConsoleSilence() {
+  --silences;
+}
+
 void print_system_error(const char* message) {
+  if (silences > 0) return;
   ErrnoGuard keep_errno;
   const int number = errno;
   std::string line;

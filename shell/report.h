@@ -17,3 +17,13 @@ void print_error_list(const char* format, std::va_list values);
 /// The message, ": " (only when the message is not empty), the text for the
 /// current error number and a line end, written unbuffered to standard error.
 void print_system_error(const char* message);
+
+/// While one lives, the three functions above write nothing: for a step one
+/// tool takes only to look at what another reads, whose words are the other's.
+class ConsoleSilence {
+ public:
+  ConsoleSilence();
+  ~ConsoleSilence();
+  ConsoleSilence(const ConsoleSilence&) = delete;
+  ConsoleSilence& operator=(const ConsoleSilence&) = delete;
+};

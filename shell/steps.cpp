@@ -38,6 +38,20 @@ bool open_if_present(const std::string& name, InputFile& file, bool& found, cons
   return false;
 }
 
+bool resolve_names(std::initializer_list<std::string*> names) {
+  for (std::string* name : names) {
+    std::string other;
+    const std::string found = find_in_any_case(*name, other);
+    if (!other.empty()) {
+      print_error("ERROR! Both %s and %s could be %s; rename one of them!\n", found.c_str(),
+                  other.c_str(), name->c_str());
+      return false;
+    }
+    *name = found;
+  }
+  return true;
+}
+
 namespace {
 
 /// Reads an opened palette file's header and 256 entries.

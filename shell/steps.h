@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <span>
 #include <string>
 
@@ -22,6 +23,11 @@ bool report_read(ReadResult result, const char* read_error_message,
 /// Opens an input that may be missing: found says whether it is there. Any
 /// other reason it cannot be opened is a failure, reported with message.
 bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message);
+
+/// Takes for each name the file it stands for in any case ("CAR5.TEX" for
+/// car5.tex, see find_in_any_case), so that it is read, replaced and named
+/// as found. A name that two files stand for is refused, naming both.
+bool resolve_names(std::initializer_list<std::string*> names);
 
 /// Reads a palette file, from "Opening NAME..." to "done!". A required one
 /// that cannot be opened is a failure; an optional one that is not there

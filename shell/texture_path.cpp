@@ -1,12 +1,18 @@
 #include "shell/texture_path.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifdef _WIN32
 #include <direct.h>
-
-#include <cctype>
+#else
+#include <dirent.h>
 #endif
+
+#include <algorithm>
+#include <cctype>
+
+#include "files/errno_guard.h"
 
 #include "shell/messages.h"
 #include "shell/report.h"
@@ -33,16 +39,72 @@ TextureFiles name_texture_files(const std::string& base) {
   files.tex = base + ".tex";
   files.split_image = base + ".tga";
   files.split_palette = base + ".pal";
+  files.split_png = base + ".png";
   files.edited_image = std::string(kSplitDirectory) + "/" + files.split_image;
-  files.edited_png = std::string(kSplitDirectory) + "/" + base + ".png";
+  files.edited_png = std::string(kSplitDirectory) + "/" + files.split_png;
   files.edited_palette = std::string(kSplitDirectory) + "/" + files.split_palette;
   files.image_directory = base;
   files.level_palette = base + ".pal";
   files.levels = {base + "_h.tga", base + "_m.tga", base + "_l.tga"};
+  files.memory = base + "_source.png";
   return files;
 }
 
+/// Whether two names are the same but for the case of their ASCII letters.
+bool same_but_for_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+/// A file skinprep is given in a "tga" directory stands for the texture in
+/// the directory above; an image there is the one to read.
+void take_split_directory(TextureName& name) {
+  std::string_view directory = name.path.directory;
+  if (directory.empty()) return;
+  directory.remove_suffix(1);
+  const std::size_t separator = directory.find_last_of("/\\");
+  const std::size_t start = separator == std::string_view::npos ? 0 : separator + 1;
+  if (!same_but_for_case(directory.substr(start), kSplitDirectory)) return;
+  if (has_extension(name.path.name, ".tga") || has_extension(name.path.name, ".png"))
+    name.dropped_image = std::string(directory.substr(start)) + "/" + name.path.name;
+  name.path.directory.resize(start);
+}
+
 }  // namespace
+
+bool has_extension(std::string_view name, std::string_view extension) {
+  return name.size() > extension.size() &&
+         same_but_for_case(name.substr(name.size() - extension.size()), extension);
+}
+
+std::string find_in_any_case(const std::string& path, std::string& other) {
+  other.clear();
+#ifdef _WIN32
+  return path;
+#else
+  const ErrnoGuard keep_errno;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) == 0) return path;
+  const std::size_t separator = path.rfind('/');
+  const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
+  const std::string_view name = std::string_view(path).substr(directory.size());
+  DIR* listing = opendir(directory.empty() ? "." : directory.c_str());
+  if (listing == nullptr) return path;
+  std::string found;
+  while (const dirent* entry = readdir(listing)) {
+    if (!same_but_for_case(entry->d_name, name)) continue;
+    if (!found.empty()) {
+      other = directory + entry->d_name;
+      break;
+    }
+    found = entry->d_name;
+  }
+  closedir(listing);
+  return found.empty() ? path : directory + found;
+#endif
+}
 
 TextureName read_texture_name(std::string_view argument, NameRule rule) {
   TextureName name;
@@ -54,6 +116,7 @@ TextureName read_texture_name(std::string_view argument, NameRule rule) {
     case NameRule::split:
     case NameRule::prep:
       name.path = split_texture_path(argument);
+      if (rule == NameRule::prep) take_split_directory(name);
       name.base = name.path.name.substr(0, name.path.name.rfind('.'));
       break;
     case NameRule::weld:

@@ -23,12 +23,14 @@ struct TextureFiles {
   std::string tex;                    ///< "car1.tex"
   std::string split_image;            ///< "car1.tga", in tga/
   std::string split_palette;          ///< "car1.pal", in tga/
+  std::string split_png;              ///< "car1.png", in tga/: an edit saved as PNG
   std::string edited_image;           ///< "tga/car1.tga", the image skinprep reads
   std::string edited_png;             ///< "tga/car1.png", which skinprep reads too
   std::string edited_palette;         ///< "tga/car1.pal"
   std::string image_directory;        ///< "car1", where skinprep writes and skinweld reads
   std::string level_palette;          ///< "car1.pal", in BASE/
   std::array<std::string, 3> levels;  ///< "car1_h.tga", "car1_m.tga", "car1_l.tga", in BASE/
+  std::string memory;                 ///< "car1_source.png", in BASE/: what skinprep prepared
 };
 
 /// The directory skinsplit writes into, and skinprep reads the edited image from.
@@ -43,6 +45,8 @@ struct TextureName {
   TexturePath path;
   std::string base;
   TextureFiles files;
+  /// The edited image the argument named ("tga/car1.png"), for skinprep; empty otherwise.
+  std::string dropped_image;
 };
 
 /// Reads an argument by a tool's rule. Every tool first drops separators at
@@ -51,7 +55,20 @@ struct TextureName {
 ///     last dot, whatever follows the dot ("car1" alone has no dot to cut).
 ///   skinweld: exactly ".tex" or ".TEX" is dropped (".Tex" names another
 ///     texture), and the rest is the base: "dir/car1.x" gives "car1.x".
+/// skinprep also takes a file in a tga directory for its texture:
+/// "dir/tga/car1.png" is the texture car1 in "dir/", and when it is a TGA or
+/// PNG image, the image to read.
 TextureName read_texture_name(std::string_view argument, NameRule rule);
+
+/// Whether a name ends in an extension (".png"), in any case.
+bool has_extension(std::string_view name, std::string_view extension);
+
+/// Where path names nothing as it is written, the one file or directory in
+/// its directory whose name is its own but for case, as a game ships
+/// "CAR5.TEX" for car5.tex; path itself where it names one exactly or none
+/// matches. Where two or more match, other names the second and path is
+/// ambiguous. Windows names ignore case already: there path is kept.
+std::string find_in_any_case(const std::string& path, std::string& other);
 
 /// The name an earlier version of a file is kept under: "car1.tga" and 2
 /// give "car1~2.tga".

@@ -186,21 +186,34 @@ bool save_image(SetOutput& output, const TextureFacts& facts) {
 }  // namespace
 
 bool split_texture(const char* argument, const StartDirectory& /*start*/) {
-  const TextureName name = read_texture_name(argument, NameRule::split);
+  TextureName name = read_texture_name(argument, NameRule::split);
+  TextureFiles& files = name.files;
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
   const TextureLock lock("");
 
   TextureFacts facts;
-  if (!read_texture(name.files.tex, facts)) return false;
-  if (!enter_output_directory()) return false;
+  if (!resolve_names({&files.tex}) || !read_texture(files.tex, facts)) return false;
+  if (!enter_output_directory() ||
+      !resolve_names({&files.split_palette, &files.split_image, &files.split_png}))
+    return false;
   // The palette file and the image belong together: both are replaced, or
-  // neither. A file that was edited since it was split is kept first.
-  std::array<SetOutput, 2> outputs = {SetOutput{name.files.split_palette, {}, true},
-                                      SetOutput{name.files.split_image, {}, true}};
+  // neither. A file that was edited since it was split is kept first; so is
+  // an edit saved as PNG, which would otherwise stand beside the new image.
+  std::array<SetOutput, 3> outputs = {SetOutput{files.split_palette, {}, true},
+                                      SetOutput{files.split_image, {}, true},
+                                      SetOutput{files.split_png, {}, true}};
   const bool with_palette = tex_split_keeps_indices(facts.subtype);
   if (with_palette && !save_palette_file(outputs[0])) return false;
   if (!save_image(outputs[1], facts)) return false;
-  return put_set_in_place(with_palette ? std::span(outputs) : std::span(outputs).last(1),
+  const bool with_png = file_exists(files.split_png);
+  if (with_png && !outputs[2].file.open_for_removal(files.split_png)) {
+    const std::string message =
+        "ERROR! Could not keep the old " + std::string(kSplitDirectory) + "/" + files.split_png + "! ";
+    print_system_error(message.c_str());
+    return false;
+  }
+  const std::size_t first = with_palette ? 0 : 1;
+  return put_set_in_place(std::span(outputs).subspan(first, (with_png ? 3 : 2) - first),
                           kSplitDirectory);
 }

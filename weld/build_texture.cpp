@@ -14,7 +14,9 @@
 #include "formats/tex.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
+#include "shell/edited_image.h"
 #include "shell/messages.h"
+#include "shell/prep_memory.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
@@ -26,6 +28,9 @@ namespace {
 struct WeldWorkArea {
   TexPalette palette;
   TexLevels levels;
+  // Only to tell whether the edited image has changed since it was prepared.
+  ImageArea edited;
+  std::array<unsigned char, kTexMaxPixels * 4> remembered;
 };
 WeldWorkArea work;
 
@@ -44,11 +49,14 @@ constexpr std::array<LevelWords, kTexLevelCount> kLevelWords = {{
      "Saving low LOD..."},
 }};
 
-/// Enters the image directory: the directory named after the texture, in
-/// the directory the argument names.
-bool enter_image_directory(const TexturePath& path, const std::string& image_directory) {
+/// Enters the image directory: the directory named after the texture (in
+/// any case), in the directory the argument names.
+bool enter_image_directory(const TexturePath& path, std::string& image_directory) {
   if (!enter_texture_drive(path)) return false;
-  if (chdir((path.directory + image_directory).c_str()) != 0) {
+  std::string found = path.directory + image_directory;
+  if (!resolve_names({&found})) return false;
+  image_directory = found.substr(path.directory.size());
+  if (chdir(found.c_str()) != 0) {
     print_system_error("ERROR! Could not change to image directory! ");
     return false;
   }
@@ -171,9 +179,60 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& ol
   return true;
 }
 
+/// Warns that an edit is not in the texture: file was changed since the
+/// image directory was prepared from it.
+void warn_not_prepared(const std::string& file, const char* why, const TextureName& name) {
+  print_error("WARNING! %s %s: the edit is not in this texture; run skinprep %s first.\n",
+              file.c_str(), why, name.base.c_str());
+}
+
+/// Whether the picture skinprep would read now shows other colours than the
+/// one it remembers preparing. A picture that cannot be read tells nothing.
+bool picture_changed(const TextureFiles& files, const PrepMemory& memory, std::string& picture) {
+  const ConsoleSilence quiet;  // the reading's words are skinprep's
+  ImageFile image;
+  EditedImage edited;
+  choose_image_file(files, "", image);
+  picture = image.name;
+  if (!read_edited_image(work.edited, image, edited)) return false;
+  if (edited.width != memory.width || edited.height != memory.height) return true;
+  for (std::size_t k = 0; k < edited.colours.size(); ++k) {
+    if (!same_as_remembered(memory, edited.colours[k], edited.has_alpha, k)) return true;
+  }
+  return false;
+}
+
+/// Tells when an edit the user made (to the picture skinprep reads or to
+/// the palette file beside it) is not in the texture. With skinprep's memory
+/// in the set, by content, so that an identical re-save says nothing; without
+/// it, by modification time against the high level.
+void warn_of_unprepared_edits(const TextureName& name) {
+  // The files as skinprep would find them, in any case; of two alike, the first.
+  TextureFiles files = name.files;
+  std::string other;
+  for (std::string* file : {&files.edited_image, &files.edited_png, &files.edited_palette})
+    *file = find_in_any_case(*file, other);
+  const std::string remembered =
+      find_in_any_case(files.image_directory + "/" + files.memory, other);
+  PrepMemory memory;
+  if (read_prep_memory(remembered, work.remembered, memory)) {
+    std::string picture;
+    if (picture_changed(files, memory, picture))
+      warn_not_prepared(picture, "has changed since it was prepared", name);
+    if (file_checksum(files.edited_palette) != memory.palette_file)
+      warn_not_prepared(files.edited_palette, "has changed since it was prepared", name);
+    return;
+  }
+  const std::string high = files.image_directory + "/" + files.levels[0];
+  for (const std::string* edited : {&files.edited_image, &files.edited_png, &files.edited_palette}) {
+    if (compare_modification_times(*edited, high) > 0)
+      warn_not_prepared(*edited, ("is newer than " + high).c_str(), name);
+  }
+}
+
 /// Tells what the new texture does that the user may not expect: another
 /// size than the one it replaces, a header of a sub-type the tools do not
-/// know carried over, or an edited image that was not prepared yet.
+/// know carried over, or an edit that was not prepared yet.
 void warn_of_surprises(const TextureName& name, const TexHeader& header, const OldTexFile& old) {
   const TextureFiles& files = name.files;
   if (old.has_size && (old.x != header.x_size || old.y != header.y_size))
@@ -184,13 +243,7 @@ void warn_of_surprises(const TextureName& name, const TexHeader& header, const O
         "kept as it was.\n",
         files.tex.c_str(), header.tail[0]);
   }
-  const std::string high = files.image_directory + "/" + files.levels[0];
-  if (file_is_newer(files.edited_image, high)) {
-    print_error(
-        "WARNING! %s is newer than %s: the edit is not in this texture; run skinprep %s "
-        "first.\n",
-        files.edited_image.c_str(), high.c_str(), name.base.c_str());
-  }
+  warn_of_unprepared_edits(name);
 }
 
 /// Writes the TEX file whole, or leaves the old one exactly as it was.
@@ -227,18 +280,19 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
 }  // namespace
 
 bool build_texture(const char* argument, const StartDirectory& start) {
-  const TextureName name = read_texture_name(argument, NameRule::weld);
-  const TextureFiles& files = name.files;
+  TextureName name = read_texture_name(argument, NameRule::weld);
+  TextureFiles& files = name.files;
   const TextureLock lock(name.path.drive + name.path.directory);
 
   if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;
   bool found = false;
-  if (!read_palette_file(files.level_palette, true, work.palette, found) ||
+  if (!resolve_names({&files.level_palette, &files.levels[0], &files.levels[1], &files.levels[2]}) ||
+      !read_palette_file(files.level_palette, true, work.palette, found) ||
       !read_level_images(files, header))
     return false;
   // The TEX file lies beside the image directory.
-  if (!return_to_texture_directory(name.path, start)) return false;
+  if (!return_to_texture_directory(name.path, start) || !resolve_names({&files.tex})) return false;
   OldTexFile old;
   if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header))
     return false;

@@ -100,6 +100,29 @@ Bytes remapped_image(const Bytes& tex, bool pruned, const TgaOptions& options) {
   return image;
 }
 
+/// A texture in 8 x 8 squares of 32 opaque colours (entries 0 to 31), with
+/// the square of each corner at the bottom see-through where arches is set:
+/// entry 40, magenta of alpha 0.
+Bytes squares_texture(unsigned w, unsigned h, bool arches) {
+  Bytes tex = make_tex(TexSubtype::indexed, w, h);
+  for (std::size_t n = 0; n < 256; ++n)
+    tex[14 + 4 * n + 3] = 255;
+  const TexPaletteEntry magenta = {255, 0, 255, 0};
+  std::copy(magenta.begin(), magenta.end(), tex.begin() + 14 + 4 * 40);
+  const auto square = [&](unsigned x, unsigned y) {
+    const bool corner = y < 8 && (x < 8 || x >= w - 8);
+    return static_cast<unsigned char>(arches && corner ? 40 : (x / 8 + (y / 8) * 8) % 32);
+  };
+  std::size_t at = kPixels;
+  for (const unsigned step : {1U, 2U, 4U}) {
+    for (unsigned y = 0; y < h / step; ++y) {
+      for (unsigned x = 0; x < w / step; ++x)
+        tex[at++] = square(x * step, y * step);
+    }
+  }
+  return tex;
+}
+
 }  // namespace
 
 TEST(Skinprep, NothingEditedNothingChangedThroughEveryWayOfSavingTheImage) {
@@ -138,9 +161,12 @@ TEST(Skinprep, NothingEditedNothingChangedThroughEveryWayOfSavingTheImage) {
                               "Low level: 128 pixels reused, 0 made\n"),
                 std::string::npos)
           << prep.out;
-      // For sub-type 14 the palette file written is read back the same way.
-      if (subtype == TexSubtype::indexed_expanded)
+      // Sub-type 14 splits into no palette file, so none is missed; the one
+      // skinprep writes is read back the same way.
+      if (subtype == TexSubtype::indexed_expanded) {
+        EXPECT_EQ(prep.out.find("car1.pal...not found"), std::string::npos) << prep.out;
         fs::copy_file(dir / "car1" / "car1.pal", dir / "tga" / "car1.pal");
+      }
       expect_welded(dir, prepare_and_weld(dir, "car1/"), original);  // as tab completion gives it
     }
   }
@@ -153,13 +179,25 @@ TEST(Skinprep, OfATgaAndAPngTheNewerIsRead) {
   ASSERT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 0);
   write_file(dir / "tga" / "car1.png", make_png(64, 32, high_colours(original, false)));
   const auto split_time = fs::last_write_time(dir / "tga" / "car1.tga");
-  for (const auto& [png_time, line] :
-       {std::pair{split_time + std::chrono::seconds(1),
-                  "Image: tga/car1.png (tga/car1.tga is older and was left aside)\n"},
-        std::pair{split_time - std::chrono::seconds(1),
-                  "Image: tga/car1.tga (tga/car1.png is older and was left aside)\n"}}) {
-    fs::last_write_time(dir / "tga" / "car1.png", png_time);
-    const Trip trip = prepare_and_weld(dir, "car1");
+  const struct {
+    std::chrono::seconds png_later;
+    const char* name;  // as given to skinprep
+    const char* line;
+  } rows[] = {
+      {std::chrono::seconds(1), "car1",
+       "Image: tga/car1.png (tga/car1.tga is older and was left aside)\n"},
+      {std::chrono::seconds(-1), "car1",
+       "Image: tga/car1.tga (tga/car1.png is older and was left aside)\n"},
+      {std::chrono::seconds(0), "car1",
+       "Image: tga/car1.tga (tga/car1.png is as old and was left aside)\n"},
+      // The image a user drops on the program is the one read.
+      {std::chrono::seconds(-1), "tga/car1.png",
+       "Image: tga/car1.png, as named (tga/car1.tga was left aside)\n"},
+  };
+  for (const auto& [png_later, given, line] : rows) {
+    SCOPED_TRACE(line);
+    fs::last_write_time(dir / "tga" / "car1.png", split_time + png_later);
+    const Trip trip = prepare_and_weld(dir, given);
     EXPECT_NE(trip.prep.out.find(line), std::string::npos) << trip.prep.out;
     expect_welded(dir, trip, original);
   }
@@ -214,6 +252,7 @@ TEST(Skinprep, EveryImageFormGivesThePaletteMadeFromItsColours) {
     const RunResult r = run(kSkinprep, dir, {"t.tex"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("Reference: none (no t.tex)\n"
+                         "Last prepare: none (no t/t_source.png)\n"
                          "Palette: made from the image (no palette file and no texture)\n"
                          "High level: 0 pixels kept their index, 0 matched by colour, 32 took 3 "
                          "new colours (entries 0-2)\n"),
@@ -256,8 +295,7 @@ TEST(Skinprep, ATextureThatCannotServeIsLeftAsideWithAWord) {
                          ? "WARNING! t.tex was 16 x 8 and becomes 8 x 8.\n"
                          : "");
     EXPECT_NE(r.out.find("Reference: none (t.tex not used: " + c.word +
-                         ")\n"
-                         "Palette: made from the image"),
+                         ")\nLast prepare: none (no t/t_source.png)\nPalette: made from the image"),
               std::string::npos)
         << r.out;
   }
@@ -368,19 +406,7 @@ TEST(Skinprep, ARepaintWithMoreColoursThanThePaletteHoldsIsReducedKeepingWhatWas
   // with a gradient of 1,024 colours, a translucent part among them. The left
   // half keeps 16 of the squares.
   const unsigned w = 64, h = 32;
-  Bytes tex = make_tex(TexSubtype::indexed, w, h);
-  for (std::size_t n = 0; n < 256; ++n)
-    tex[14 + 4 * n + 3] = 255;
-  const auto square = [](unsigned x, unsigned y) {
-    return static_cast<unsigned char>((x / 8 + (y / 8) * 8) % 32);
-  };
-  std::size_t at = kPixels;
-  for (const unsigned step : {1U, 2U, 4U}) {
-    for (unsigned y = 0; y < h / step; ++y) {
-      for (unsigned x = 0; x < w / step; ++x)
-        tex[at++] = square(x * step, y * step);
-    }
-  }
+  const Bytes tex = squares_texture(w, h, false);
   write_file(dir / "t.tex", tex);
   ASSERT_EQ(run(kSkinsplit, dir, {"t"}).exit_code, 0);
   std::vector<Rgba> image = high_colours(tex, false);
@@ -489,4 +515,78 @@ TEST(Skinprep, AlphaTheUserCouldNotSeeIsNeitherTakenForAnEditNorLostUnseen) {
     for (std::size_t k = 0; k < 32; ++k)
       EXPECT_EQ(alpha_of(pal, high[786 + k]), row.alpha(k, tex[14 + 4 * indices[k] + 3])) << k;
   }
+}
+
+TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
+  TempDir dir;
+  const unsigned w = 64, h = 32;
+  const Bytes tex = squares_texture(w, h, true);
+  write_file(dir / "car1.tex", tex);
+  ASSERT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 0);
+  // Saved in RGB, as paint programs do: one pixel of a new colour takes a
+  // free entry, said in the singular.
+  std::vector<Rgba> image = high_colours(tex, false);
+  image[200] = {1, 2, 3, 255};
+  write_file(dir / "tga" / "car1.tga", make_tga_colours(w, h, image, 24, {2, 0, "", false}));
+  EXPECT_NE(run(kSkinprep, dir, {"car1"}).out.find("took 1 new colour (entries "),
+            std::string::npos);
+  // The right half repainted with more colours than the palette has room
+  // for: the palette is made anew, the arches stay see-through, and the loop
+  // run again with nothing changed gives the same texture without a word.
+  const std::vector<Rgba> repaint = repaint_colours(w, h);
+  for (std::size_t k = 0; k < image.size(); ++k) {
+    if (k % w >= w / 2 && k / w >= 8) image[k] = {repaint[k][0], repaint[k][1], repaint[k][2], 255};
+  }
+  const Bytes saved = make_tga_colours(w, h, image, 24, {2, 0, "", false});
+  write_file(dir / "tga" / "car1.tga", saved);
+  EXPECT_NE(prepare_and_weld(dir, "car1").prep.out.find("palette made anew"), std::string::npos);
+  const Bytes welded = read_file(dir / "car1.tex");
+  const auto made = fs::last_write_time(dir / "car1" / "car1_h.tga");
+  const Trip again = prepare_and_weld(dir, "car1");
+  EXPECT_NE(again.prep.out.find("Last prepare: car1/car1_source.png, no pixel changed since\n"
+                                "Palette: from car1.tex (tga/car1.pal, unchanged since the last "
+                                "prepare, is not the texture's palette any more and was left "
+                                "aside)\nHigh level: 2048 pixels kept their index"),
+            std::string::npos)
+      << again.prep.out;
+  expect_welded(dir, again, welded);
+  EXPECT_EQ(fs::last_write_time(dir / "car1" / "car1_h.tga"), made);
+  for (const std::size_t k : {0U, 7U, 56U, 63U, 7U * 64 + 60})
+    EXPECT_EQ(shown_colour(welded, welded[kPixels + k])[3], 0) << k;  // the arches stay see-through
+  // Saved again unchanged, and newer: skinweld has nothing to warn of. A
+  // recoloured palette file it tells of; skinprep then takes it.
+  write_file(dir / "tga" / "car1.tga", saved);
+  fs::last_write_time(dir / "tga" / "car1.tga", made + std::chrono::seconds(5));
+  EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err, "");
+  Bytes pal = read_file(dir / "tga" / "car1.pal");
+  pal[24 + 4 * 3] ^= 0xff;
+  write_file(dir / "tga" / "car1.pal", pal);
+  EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err,
+            "WARNING! tga/car1.pal has changed since it was prepared: the edit is not in this "
+            "texture; run skinprep car1 first.\n");
+  EXPECT_NE(run(kSkinprep, dir, {"car1"}).out.find("Palette: from tga/car1.pal\n"),
+            std::string::npos);
+  // A level made by hand is kept before it is replaced; files skinprep made
+  // and nobody touched never are, however often the loop runs.
+  write_file(dir / "car1" / "car1_m.tga", {'h', 'a', 'n', 'd'});
+  EXPECT_NE(run(kSkinprep, dir, {"car1"}).out.find(
+                "Keeping the old car1/car1_m.tga as car1/car1_m~1.tga\n"),
+            std::string::npos);
+  for (int loop = 0; loop < 3; ++loop)
+    prepare_and_weld(dir, "car1");
+  EXPECT_EQ(entries_in(dir / "car1"), 6u);  // the set, its memory and the one kept
+  EXPECT_EQ(entries_in(dir / "tga"), 2u);
+}
+
+TEST(Skinprep, ATextureShippedInCapitalsIsPreparedAndWeldedInPlace) {
+  TempDir dir;
+  const Bytes tex = texture_with_duplicates(TexSubtype::indexed, 64, 32);
+  write_file(dir / "CAR5.TEX", tex);
+  ASSERT_EQ(run(kSkinsplit, dir, {"car5"}).exit_code, 0);
+  const RunResult prep = run(kSkinprep, dir, {"CAR5.TEX"});
+  EXPECT_NE(prep.out.find("Reference: CAR5.TEX, sub-type 1\n"), std::string::npos) << prep.out;
+  const RunResult weld = run(kSkinweld, dir, {"car5"});
+  EXPECT_NE(weld.out.find("Checking CAR5.TEX...Writing CAR5.TEX...\n"), std::string::npos);
+  EXPECT_EQ(read_file(dir / "CAR5.TEX"), tex);
+  EXPECT_EQ(entries_in(dir.path()), 3u);  // CAR5.TEX, tga and CAR5: no second texture
 }

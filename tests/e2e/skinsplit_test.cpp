@@ -168,6 +168,20 @@ TEST(Skinsplit, ArgumentsAreResolvedByDirectoryBaseNameAndExtension) {
     EXPECT_EQ(read_file(out), expected_tga(tex)) << out;
   }
 
+  // A texture shipped in capitals is found as it is named, in any case; two
+  // that differ only in case are refused, both named.
+  fs::create_directory(dir / "caps");
+  write_file(dir / "caps" / "CAR5.TEX", tex);
+  const RunResult caps = split(dir, {"caps/car5.tex"});
+  EXPECT_NE(caps.out.find("Opening CAR5.TEX..."), std::string::npos) << caps.out;
+  EXPECT_EQ(read_file(dir / "caps" / "tga" / "car5.tga"), expected_tga(tex));
+  write_file(dir / "caps" / "Car5.Tex", tex);
+  const RunResult both = split(dir, {"caps/car5"});
+  EXPECT_EQ(both.exit_code, 1);
+  EXPECT_TRUE(both.err == "ERROR! Both CAR5.TEX and Car5.Tex could be car5.tex; rename one of them!\n" ||
+              both.err == "ERROR! Both Car5.Tex and CAR5.TEX could be car5.tex; rename one of them!\n")
+      << both.err;
+
   const RunResult no_dir = split(dir, {"nowhere/a.tex", "a.tex"});
   EXPECT_EQ(no_dir.exit_code, 1);
   EXPECT_EQ(no_dir.err,
@@ -196,14 +210,22 @@ TEST(Skinsplit, AReSplitKeepsWhatWasEditedAndReplacesWhatWasNot) {
   EXPECT_EQ(read_file(dir / "tga" / "t.pal"), expected_pal(tex));
   EXPECT_EQ(fs::status(dir / "tga" / "t.tga").permissions(),
             fs::perms::owner_read | fs::perms::owner_write);
-  // A second edit is kept beside the first; an unchanged file is replaced
-  // with the usual transcript and no copy.
+  // A second edit is kept beside the first, and an edit saved as PNG too,
+  // which would otherwise stand beside the new image as the newer file.
   write_file(dir / "tga" / "t.tga", {'e', 'd', 'i', 't'});
-  EXPECT_NE(split(dir, {"t"}).out.find("data...done!\nKeeping the old tga/t.tga as tga/t~2.tga\n"),
+  write_file(dir / "tga" / "t.png", {'p', 'n', 'g'});
+  EXPECT_NE(split(dir, {"t"}).out.find("data...done!\nKeeping the old tga/t.tga as tga/t~2.tga\n"
+                                       "Keeping the old tga/t.png as tga/t~1.png\n"),
             std::string::npos);
   EXPECT_EQ(read_file(dir / "tga" / "t~2.tga"), (Bytes{'e', 'd', 'i', 't'}));
+  EXPECT_EQ(read_file(dir / "tga" / "t~1.png"), (Bytes{'p', 'n', 'g'}));
+  EXPECT_FALSE(fs::exists(dir / "tga" / "t.png"));
+  // Files that would not change are left as they are, time and all, with
+  // the usual transcript and no copy.
+  const auto split_time = fs::last_write_time(dir / "tga" / "t.tga");
   EXPECT_EQ(split(dir, {"t"}).out, transcript_indexed("t", tex.size(), 4, 8) + kPrompt);
-  EXPECT_EQ(entries_in(dir / "tga"), 5u);
+  EXPECT_EQ(fs::last_write_time(dir / "tga" / "t.tga"), split_time);
+  EXPECT_EQ(entries_in(dir / "tga"), 6u);
 }
 
 TEST(Skinsplit, ATgaThatIsNotADirectoryStopsBeforeWriting) {

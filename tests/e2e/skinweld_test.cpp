@@ -128,8 +128,9 @@ TEST(Skinweld, SizesFromNothingToTheLimit) {
                {6, 6, "WARNING! t.tex was 0 x 0 and becomes 6 x 6.\n"},
                {5, 10, "WARNING! t.tex was 6 x 6 and becomes 5 x 10.\n"},
                {256, 128, "WARNING! t.tex was 5 x 10 and becomes 256 x 128.\n"},
+               {255, 255, "WARNING! t.tex was 256 x 128 and becomes 255 x 255.\n"},
                {512, 512,
-                "WARNING! t.tex was 256 x 128 and becomes 512 x 512; skinsplit reads textures up "
+                "WARNING! t.tex was 255 x 255 and becomes 512 x 512; skinsplit reads textures up "
                 "to 256 x 256.\n"}};
   for (const auto& [w, h, warning] : sizes) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
@@ -141,7 +142,10 @@ TEST(Skinweld, SizesFromNothingToTheLimit) {
     const Bytes tex = read_file(dir / "t.tex");
     EXPECT_EQ(tex.size(), 1038 + w * h + (w / 2) * (h / 2) + (w / 4) * (h / 4));
     EXPECT_EQ(first_difference(tex, expected_tex(levels)), -1);
+    // skinsplit reads back every texture skinweld writes, up to its limit.
+    EXPECT_EQ(run_tool(kSkinsplit, {"t"}, dir.path()).exit_code, w <= 256 ? 0 : 1);
     fs::remove_all(dir / "t");
+    fs::remove_all(dir / "tga");
   }
 }
 

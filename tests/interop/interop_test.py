@@ -27,6 +27,7 @@ SKINSPLIT = os.environ.get("SKINSPLIT", "skinsplit")
 SKINWELD = os.environ.get("SKINWELD", "skinweld")
 SKINPREP = os.environ.get("SKINPREP", "skinprep")
 CONVERT = "/usr/bin/convert"  # ImageMagick itself, whatever else is on the PATH
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 GIMP = "/usr/bin/gimp"
 XVFB_RUN = "/usr/bin/xvfb-run"
 WEAPON_OF_CHOICE = None
@@ -263,10 +264,12 @@ class Trip(unittest.TestCase):
                           "prepared texture differs from the split one")
 
     def check_painted(self, name, image, box, colour):
+        self.check_box(self.prep_and_weld(name, image), box, colour)
+
+    def check_box(self, welded, box, colour):
         """box (left, top, right, bottom, exclusive, counted from the top) was
         painted in colour (red, green, blue and perhaps alpha): exactly that
         colour there, the old indices (and so the old alpha) elsewhere."""
-        welded = self.prep_and_weld(name, image)
         for py in range(H):
             for px in range(W):
                 k = 1038 + (H - 1 - py) * W + px
@@ -286,8 +289,14 @@ class Trip(unittest.TestCase):
         painted = Image.open(image)
         has_alpha = painted.mode == "RGBA"
         painted = painted.convert("RGBA")
-        self.prep_and_weld(name, image)
+        welded = self.prep_and_weld(name, image)
         path = os.path.join(self.dir, name)
+        # Prepared and welded again with nothing changed: the very same texture.
+        result = run([SKINPREP, "s1"], path)
+        self.assertIn("no pixel changed since", result.stdout)
+        self.assertEqual(run([SKINWELD, "s1"], path).returncode, 0)
+        with open(os.path.join(path, "s1.tex"), "rb") as f:
+            self.assertIsNone(first_difference(f.read(), welded), "the second weld differs")
         result = run([SKINSPLIT, "s1"], path)
         self.assertEqual(result.returncode, 0, result.stderr)
         split = Image.open(os.path.join(path, "tga", "s1.tga"))
@@ -371,9 +380,10 @@ class Pillow(Trip):
             self.check_prep("pil_prep_" + mode, saved)
 
     def test_prep_reduces_a_repaint(self):
-        saved = os.path.join(self.dir, "pil_repaint.tga")
-        repaint(True).save(saved)
-        self.check_repaint("pil_repaint", saved)
+        for mode, alpha in (("RGBA", True), ("RGB", False)):
+            saved = os.path.join(self.dir, "pil_repaint_%s.tga" % mode)
+            repaint(alpha).save(saved)
+            self.check_repaint("pil_repaint_" + mode, saved)
 
     def test_prep_takes_a_painted_rectangle(self):
         from PIL import ImageDraw
@@ -501,6 +511,26 @@ class ImageMagick(Trip):
         with open(saved, "rb") as f:
             self.assertEqual(f.read()[24:26], bytes([16, 6]))  # IHDR: 16 bits, RGBA
         self.check_repaint("im_repaint16", saved)
+
+    def test_the_readmes_recipe(self):
+        """The edit exactly as the README prints it: -auto-orient right after
+        the input file, then the edit, saved in place."""
+        with open(os.path.join(ROOT, "README.md")) as f:
+            recipe = [line.strip() for line in f
+                      if line.strip().startswith("convert tga/car1.tga -auto-orient ")]
+        self.assertEqual(len(recipe), 1)
+        path = os.path.join(self.dir, "im_readme")
+        os.makedirs(path)
+        with open(os.path.join(path, "car1.tex"), "wb") as f:
+            f.write(self.tex[1])
+        self.assertEqual(run([SKINSPLIT, "car1"], path).returncode, 0)
+        env = dict(os.environ, PATH=os.path.dirname(CONVERT) + ":" + os.environ["PATH"])
+        subprocess.run(["/bin/sh", "-c", recipe[0]], cwd=path, env=env, check=True)
+        for tool in (SKINPREP, SKINWELD):
+            result = run([tool, "car1"], path)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        with open(os.path.join(path, "car1.tex"), "rb") as f:
+            self.check_box(f.read(), (4, 4, 12, 8), (1, 2, 3))
 
     def test_prep_takes_true_colour_saves(self):
         for kind in ("TrueColor", "TrueColorAlpha"):
