@@ -65,8 +65,10 @@ void take_indices(Match& m, const Palette& colours) {
   const std::span<const unsigned char> indices = m.image.indices;
   std::copy(indices.begin(), indices.end(), m.result->high.begin());
   std::fill_n(m.scratch->fresh.begin(), indices.size(), false);
-  for (std::size_t k = 0; k < indices.size(); ++k)
+  for (std::size_t k = 0; k < indices.size(); ++k) {
     m.scratch->wanted[k] = colours[indices[k]];
+    m.scratch->untouched[k] = m.old.usable && indices[k] == m.old.levels->high[k];
+  }
   m.counts.kept = indices.size();
 }
 
@@ -86,11 +88,13 @@ std::size_t take_colours(Match& m, const Palette& colours) {
   for (std::size_t k = 0; k < m.image.colours.size(); ++k) {
     const Rgba c = wanted_colour(m, colours, k);
     scratch.fresh[k] = false;
+    scratch.untouched[k] = false;
     scratch.wanted[k] = c;
     // A pixel as the last prepare left it keeps the texture's index even
     // where that shows another colour: it was dithered or matched then.
     if (m.old.usable && (colours[m.old.levels->high[k]] == c || as_last_prepared(m, k))) {
       m.result->high[k] = m.old.levels->high[k];
+      scratch.untouched[k] = true;
       ++m.counts.kept;
     } else if (const int found = lowest.find(key_of(c)); found >= 0) {
       m.result->high[k] = static_cast<unsigned char>(found);

@@ -72,13 +72,21 @@ enum class AlphaSource {
   texture_where_opaque,  ///< added by a paint program: the texture's where the image is opaque
 };
 
+/// What the user asked of the palette when the new colours do not fit.
+enum class PalettePolicy {
+  choose,  ///< keep or remake as much of it as gives the least weighted error
+  keep,    ///< never remake it: new colours take their nearest entries
+  remake,  ///< reduce the whole picture afresh, as for a total repaint
+};
+
 /// What a reduction of the colours did, for the summary.
 struct Reduction {
   unsigned long image_colours = 0;  ///< distinct colours the pixels asked for, alpha included
-  unsigned long fixed_entries = 0;  ///< entries handed to libimagequant as fixed colours
-  unsigned long kept_places = 0;    ///< entries of the new palette at the index they had
-  unsigned long exact_pixels = 0;   ///< pixels whose colour the new palette holds exactly
+  bool palette_kept = false;        ///< the palette was kept whole; new colours took their nearest
+  unsigned long remade_entries = 0;  ///< entries libimagequant made anew
+  unsigned long exact_pixels = 0;    ///< pixels whose colour the new palette holds exactly
   unsigned long dithered_pixels = 0;
+  unsigned long untouched_changed = 0;  ///< untouched pixels that show another colour now
   double mean_square_error = 0;  ///< as libimagequant reports it for the remapped picture
   int quality = 0;               ///< libimagequant's 0 to 100
 };
@@ -104,6 +112,8 @@ struct MatchCounts {
 /// work area.
 struct MatchScratch {
   std::array<bool, kTexMaxPixels> fresh;          ///< the pixel has a new colour
+  std::array<bool, kTexMaxPixels> untouched;      ///< it kept the texture's colour (or memory's)
+  std::array<unsigned char, kTexMaxPixels> importance;  ///< for libimagequant
   std::array<std::uint32_t, kTexMaxPixels> keys;  ///< new colours, to count them
   std::array<Rgba, kTexMaxPixels> wanted;         ///< each pixel's colour with its alpha
   std::array<unsigned char, kTexMaxPixels> remapped;  ///< libimagequant's indices
@@ -120,6 +130,7 @@ struct Match {
   PaletteFileUse palette_file_use = PaletteFileUse::taken;
   std::optional<std::uint32_t> palette_file_seen;  ///< its checksum, for the next prepare
   PaletteSetting setting;
+  PalettePolicy policy = PalettePolicy::choose;
   bool by_index = false;  ///< the image's colour map is the palette: its indices are taken
   AlphaSource alpha = AlphaSource::texture;
   TexLevels* result = nullptr;

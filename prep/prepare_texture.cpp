@@ -84,10 +84,14 @@ bool match_colours(Match& m) {
   count_high_users(m);
   count_reused_entries(m);
   m.counts.free_entries = static_cast<unsigned long>(std::count(m.users.begin(), m.users.end(), 0));
-  if (m.counts.fresh_colours <= m.counts.free_entries) {
+  // New colours that fit take free entries, unless the palette is to be
+  // kept as it is or made afresh.
+  const bool fits = m.counts.fresh_colours <= m.counts.free_entries;
+  if (m.policy == PalettePolicy::remake ||
+      (m.counts.fresh_colours > 0 && (!fits || m.policy == PalettePolicy::keep))) {
+    if (!reduce_colours(m)) return false;
+  } else {
     place_new_colours(m);
-  } else if (!reduce_colours(m)) {
-    return false;
   }
   make_lower_levels(m);
   count_holes(m);

@@ -120,16 +120,33 @@ void print_palette_source(const TextureFiles& files, const Match& m) {
   }
 }
 
+/// "1 untouched pixel changed", "no untouched pixel changed".
+std::string untouched_changed(unsigned long count) {
+  if (count == 0) return "no untouched pixel changed";
+  return std::to_string(count) + (count == 1 ? " untouched pixel changed" : " untouched pixels changed");
+}
+
+void print_reduction(const MatchCounts& counts) {
+  const Reduction& r = counts.reduction;
+  print_progress("High level: %lu colours, %lu of them new, more than the %lu free entries hold; ",
+                 r.image_colours, counts.fresh_colours, counts.free_entries);
+  if (r.palette_kept) {
+    print_progress("palette kept: %lu new colour%s at their nearest entries, %lu pixels "
+                   "dithered, %s",
+                   counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s", r.dithered_pixels,
+                   untouched_changed(r.untouched_changed).c_str());
+    return;
+  }
+  print_progress(
+      "%lu entries remade by libimagequant: %lu pixels have exactly their colour, %lu "
+      "dithered, %s; mean square error %.2f, quality %d of 100",
+      r.remade_entries, r.exact_pixels, r.dithered_pixels,
+      untouched_changed(r.untouched_changed).c_str(), r.mean_square_error, r.quality);
+}
+
 void print_high_level(const MatchCounts& counts) {
   if (counts.reduced) {
-    const Reduction& r = counts.reduction;
-    print_progress(
-        "High level: %lu colours, %lu of them new, more than the %lu free entries hold: "
-        "palette made anew by libimagequant with %lu entries held fixed, %lu entries kept "
-        "their place; %lu pixels have exactly their colour, %lu dithered; mean square error "
-        "%.2f, quality %d of 100",
-        r.image_colours, counts.fresh_colours, counts.free_entries, r.fixed_entries, r.kept_places,
-        r.exact_pixels, r.dithered_pixels, r.mean_square_error, r.quality);
+    print_reduction(counts);
     return;
   }
   print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,
@@ -180,7 +197,7 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
         "image has no alpha to show them.\n",
         counts.holes, files.tex.c_str(), list_entries(counts.hole_entries).c_str());
   }
-  if (counts.reduced && counts.reduction.quality < kPoorQuality) {
+  if (counts.reduced && !counts.reduction.palette_kept && counts.reduction.quality < kPoorQuality) {
     print_error(
         "WARNING! The colours of %s were reduced with quality %d of 100; the "
         "texture will look visibly different from the image.\n",
