@@ -40,6 +40,7 @@ PHOTOS = [("astronaut", SKIMAGE + "/astronaut.png"), ("coffee", SKIMAGE + "/coff
           ("chelsea", SKIMAGE + "/chelsea.png"), ("rocket", SKIMAGE + "/rocket.jpg"),
           ("splash", "/usr/share/gimp/2.0/images/gimp-splash.png")]
 SIDE = 256
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
 
 
 def photo(path):
@@ -217,38 +218,86 @@ def whole(builds, name, picture):
     return rows
 
 
-def repaint(builds, name, picture):
-    """(c): a texture made from picture, its top-left quarter repainted."""
-    d = os.path.join(WORK, name + "_repaint")
-    half = SIDE // 2
-    y, x = np.mgrid[0:half, 0:half]
-    quarter = np.zeros((SIDE, SIDE), bool)
-    quarter[:half, :half] = True
-    rows = {}
+def texture_of(build, name, picture):
+    """A texture made from picture (all its 256 entries in use): its palette,
+    its levels' indices, the picture it shows, and the TEX file."""
+    d = os.path.join(WORK, name + "_texture")
+    palette, levels, _ = prep(build, d, picture)
+    texture = os.path.join(WORK, name + ".tex")
+    shutil.copy(weld(build, d), texture)
+    return palette, levels, palette[levels[0]], texture
+
+
+def untouched_blocks(untouched, step):
+    """The pixels of a level whose whole block the edit did not touch."""
+    h, w = untouched.shape[0] // step, untouched.shape[1] // step
+    return untouched[:h * step, :w * step].reshape(h, step, w, step).all(axis=(1, 3))
+
+
+def edit_row(builds, name, made, edited):
+    """How skinprep prepares edited over the texture made, against pngquant's
+    reduction of the whole edited picture: the untouched pixels (those the
+    edit did not change) that kept their index and colour at each level,
+    their colour error, the edit's error and the time."""
+    d = os.path.join(WORK, name)
+    os.makedirs(d, exist_ok=True)
+    old_palette, old_levels, old_shown, texture = made
+    untouched = np.all(edited == old_shown, axis=2)
+    quantized, _ = pngquant(d, edited)
+    row = {"pngquant": rmse(quantized, edited, ~untouched),
+           "pngquant_ms": 1000 * median_seconds(lambda: pngquant(d, edited)[1])}
     for label, build in builds.items():
-        old_palette, old_levels, _ = prep(build, d, picture)
-        texture = os.path.join(WORK, name + "_" + label + ".tex")
-        shutil.copy(weld(builds["new"], d), texture)
-        # The texture's split image, its top-left quarter painted over.
-        edited = old_palette[old_levels[0]].copy()
-        edited[:half, :half, 0] = x * 2
-        edited[:half, :half, 1] = 255 - y * 2
-        edited[:half, :half, 2] = x + y
-        edited[:half, :half, 3] = 255
-        palette, levels, _ = prep(build, d, edited, palette=[tuple(e) for e in old_palette],
-                                  texture=texture)
-        fresh_palette, fresh_levels, _ = prep(build, d, edited)
-        shown, fresh = palette[levels[0]], fresh_palette[fresh_levels[0]]
+        args = dict(palette=[tuple(e) for e in old_palette], texture=texture)
+        palette, levels, _ = prep(build, d, edited, **args)
         kept = []
         for level, old, step in zip(levels, old_levels, (1, 2, 4)):
-            untouched = ~quarter[::step, ::step][:level.shape[0], :level.shape[1]]
-            kept.append(100.0 * (level[untouched] == old[untouched]).mean())
-        rows[label] = {"kept": kept,
-                       "untouched": rmse(shown, old_palette[old_levels[0]], ~quarter),
-                       "quarter": rmse(shown, edited, quarter),
-                       "fresh": rmse(fresh, edited, quarter),
-                       "fresh_untouched": rmse(fresh, old_palette[old_levels[0]], ~quarter)}
-    return rows
+            mask = untouched_blocks(untouched, step)
+            same = (level == old) & np.all(palette[level] == old_palette[old], axis=2)
+            kept.append(100.0 * same[mask].mean())
+        shown = palette[levels[0]]
+        row[label] = {"kept": kept, "untouched": rmse(shown, old_shown, untouched),
+                      "edit": rmse(shown, edited, ~untouched),
+                      "ms": 1000 * median_seconds(lambda: prep(build, d, edited, **args)[2])}
+    return row
+
+
+def drawn(base, paint):
+    """base with a drawing made at four times the size and scaled down, so
+    that its edges are anti-aliased as a paint program's are."""
+    from PIL import ImageDraw
+    big = Image.fromarray(base, "RGBA").resize((SIDE * 4, SIDE * 4), Image.NEAREST)
+    paint(ImageDraw.Draw(big))
+    return np.asarray(big.resize((SIDE, SIDE), Image.BOX)).copy()
+
+
+def small_edits(base):
+    """A hard-edged logo in four colours, anti-aliased text with a brush
+    stroke, and an anti-aliased ellipse."""
+    from PIL import ImageDraw, ImageFont
+    logo = Image.fromarray(base, "RGBA")
+    draw = ImageDraw.Draw(logo)
+    for n, colour in enumerate([(230, 30, 30), (250, 250, 250), (20, 20, 120), (250, 200, 0)]):
+        draw.rectangle((20 + 12 * n, 20 + 6 * n, 60 + 12 * n, 40 + 6 * n), fill=colour + (255,))
+    font = ImageFont.truetype(FONT, 96)
+
+    def text(d):
+        d.text((60, 400), "RACE 7", font=font, fill=(250, 250, 20, 255))
+        d.line((80, 700, 900, 640), fill=(10, 200, 30, 255), width=14)
+    ellipse = (lambda d: d.ellipse((300, 300, 760, 620), outline=(240, 40, 200, 255), width=12))
+    return [("logo", np.asarray(logo).copy()), ("text", drawn(base, text)),
+            ("ellipse", drawn(base, ellipse))]
+
+
+def quarters(base, other):
+    """The top-left quarter painted over with a gradient, or with a quarter
+    of another photograph."""
+    half = SIDE // 2
+    y, x = np.mgrid[0:half, 0:half]
+    gradient = base.copy()
+    gradient[:half, :half] = np.dstack([x * 2, 255 - y * 2, x + y, np.full_like(x, 255)])
+    photo = base.copy()
+    photo[:half, :half] = other[half:, half:]
+    return [("gradient quarter", gradient), ("photo quarter", photo)]
 
 
 def pattern(builds):
@@ -270,7 +319,12 @@ def main():
     os.makedirs(WORK)
     pictures = [(name, photo(path)) for name, path in PHOTOS if os.path.exists(path)]
     pictures.append(("skin", skin()))
+    if sys.argv[3:] != ["edits"]:
+        whole_pictures(builds, pictures)
+    edits(builds, pictures)
 
+
+def whole_pictures(builds, pictures):
     print("(a) Reducing the whole picture: RMSE (blurred RMSE), time")
     print("| picture | skinprep | before | pngquant | skinprep ms | pngquant ms |")
     print("|---|---|---|---|---|---|")
@@ -294,17 +348,31 @@ def main():
     print("\nChecker: medium and low levels pick grey %s (before: %s)" % (
         " and ".join(map(str, picks["new"])), " and ".join(map(str, picks["old"]))))
 
-    print("\n(c) A quarter repainted: untouched pixels that kept their index (high, medium, low), "
-          "untouched RMSE against the old texture, the quarter's RMSE against a fresh reduction's")
-    print("| picture | kept % | before | untouched | before | fresh | quarter | before | fresh |")
-    print("|---|---|---|---|---|---|---|---|---|")
-    for name, picture in pictures:
-        r = repaint(builds, name, picture)
-        print("| %s | %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |" % (
-            name, " / ".join("%.1f" % k for k in r["new"]["kept"]),
-            " / ".join("%.1f" % k for k in r["old"]["kept"]), r["new"]["untouched"],
-            r["old"]["untouched"], r["new"]["fresh_untouched"], r["new"]["quarter"],
-            r["old"]["quarter"], r["new"]["fresh"]))
+
+
+def edits(builds, pictures):
+    print("\n(c) Edits of a texture whose 256 entries are all in use, prepared with the "
+          "texture and its palette file: untouched pixels that kept index and colour (high, "
+          "medium, low), their RMSE against the texture, the edit's RMSE against pngquant's "
+          "reduction of the whole edited picture, and the time")
+    print("| texture, edit | kept % | before | untouched | before | edit | before | pngquant | "
+          "ms | before | pngquant ms |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    photos = dict(pictures)
+    names = list(photos)
+    for i, name in enumerate(names):
+        made = texture_of(builds["new"], name, photos[name])
+        shown = made[2]
+        edits = small_edits(shown) if name == "astronaut" else []
+        edits += quarters(shown, photos[names[(i + 1) % len(names)]])
+        for edit, edited in edits:
+            label = name + ", " + edit
+            r = edit_row(builds, label.replace(", ", "_").replace(" ", "_"), made, edited)
+            print("| %s | %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.0f | %.0f | %.0f |" % (
+                label, " / ".join("%.1f" % k for k in r["new"]["kept"]),
+                " / ".join("%.1f" % k for k in r["old"]["kept"]), r["new"]["untouched"],
+                r["old"]["untouched"], r["new"]["edit"], r["old"]["edit"], r["pngquant"],
+                r["new"]["ms"], r["old"]["ms"], r["pngquant_ms"]), flush=True)
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@
 #   bash bench/quality.sh            (prints the tables for the README)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-baseline=${BASELINE:-f7cbaba}
+baseline=${BASELINE:-144f47e}
 bash scripts/setup.sh pngquant python3-skimage python3-numpy python3-pil gimp-data
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null

@@ -73,25 +73,36 @@ bool untouched_by_edit(const Match& m, const Block& block) {
   return true;
 }
 
+/// The light an sRGB value (0 to 1) stands for, 0 to 1.
+double light_of(double value) {
+  return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+}
+
 /// The light a stored sRGB value stands for, 0 to 1: averaging the values
 /// themselves would turn a black and white checker into grey 128, where the
 /// eye (and a blur) sees 188.
 float decode_srgb(unsigned char value) {
   static const std::array<float, 256> table = [] {
     std::array<float, 256> light{};
-    for (std::size_t v = 0; v < 256; ++v) {
-      const double c = static_cast<double>(v) / 255.0;
-      light[v] = static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
-    }
+    for (std::size_t v = 0; v < 256; ++v)
+      light[v] = static_cast<float>(light_of(static_cast<double>(v) / 255.0));
     return light;
   }();
   return table[value];
 }
 
-/// The sRGB value that stands for an amount of light, rounded.
+/// The sRGB value that stands for an amount of light, rounded: the number
+/// of values whose lower rounding bound (v - 0.5) the light reaches, found
+/// in a table of those bounds rather than by a power for every block.
 unsigned char encode_srgb(double light) {
-  const double c = light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1 / 2.4) - 0.055;
-  return static_cast<unsigned char>(std::clamp(c * 255.0 + 0.5, 0.0, 255.0));
+  static const std::array<double, 256> bounds = [] {
+    std::array<double, 256> at{};
+    for (std::size_t v = 1; v < 256; ++v)
+      at[v] = light_of((static_cast<double>(v) - 0.5) / 255.0);
+    return at;
+  }();
+  return static_cast<unsigned char>(std::upper_bound(bounds.begin() + 1, bounds.end(), light) -
+                                    bounds.begin() - 1);
 }
 
 /// The index for a block that changed: the entry nearest to the colours its
@@ -152,7 +163,9 @@ void count_reused_entries(Match& m) {
     const LowerLevel level = lower_level(m, n);
     for (std::size_t y = 0; y < level.pixels.y; ++y) {
       for (std::size_t x = 0; x < level.pixels.x; ++x) {
-        if (block_unchanged(m, block_of(level, x, y))) ++m.users[level.old[y * level.pixels.x + x]];
+        // A lower-level pixel stands for a block of the high level's.
+        if (block_unchanged(m, block_of(level, x, y)))
+          m.users[level.old[y * level.pixels.x + x]] += level.size * level.size;
       }
     }
   }

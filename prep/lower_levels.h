@@ -6,7 +6,8 @@
 // and 4 × 4 blocks did not change, made from the picture elsewhere.
 
 /// Adds to the entries' users the texture's lower-level pixels that are
-/// reused, so that a new colour never takes an entry one of them needs.
+/// reused, each as the high-level pixels it stands for, so that a new colour
+/// never takes an entry one of them needs.
 void count_reused_entries(Match& m);
 
 /// Makes the medium and low levels, reusing the texture's pixels where the

@@ -79,16 +79,22 @@ enum class PalettePolicy {
   remake,  ///< reduce the whole picture afresh, as for a total repaint
 };
 
+/// How the new colours were fitted when they did not fit into free entries.
+enum class Fitting {
+  kept,    ///< the palette kept whole: new colours took their nearest entries
+  exact,   ///< the edit's most used colours took entries given up for them
+  remade,  ///< libimagequant remade the entries not held fixed
+};
+
 /// What a reduction of the colours did, for the summary.
 struct Reduction {
   unsigned long image_colours = 0;  ///< distinct colours the pixels asked for, alpha included
-  bool palette_kept = false;        ///< the palette was kept whole; new colours took their nearest
-  unsigned long remade_entries = 0;  ///< entries libimagequant made anew
+  Fitting fitting = Fitting::remade;
+  unsigned long remade_entries = 0;  ///< entries that hold another colour now
   unsigned long exact_pixels = 0;    ///< pixels whose colour the new palette holds exactly
   unsigned long dithered_pixels = 0;
   unsigned long untouched_changed = 0;  ///< untouched pixels that show another colour now
-  double mean_square_error = 0;  ///< as libimagequant reports it for the remapped picture
-  int quality = 0;               ///< libimagequant's 0 to 100
+  double mean_square_error = 0;  ///< of the high level against the picture, per channel
 };
 
 /// What the summary tells the user (as unsigned long, which every printf prints).
@@ -113,9 +119,11 @@ struct MatchCounts {
 struct MatchScratch {
   std::array<bool, kTexMaxPixels> fresh;          ///< the pixel has a new colour
   std::array<bool, kTexMaxPixels> untouched;      ///< it kept the texture's colour (or memory's)
-  std::array<unsigned char, kTexMaxPixels> importance;  ///< for libimagequant
   std::array<std::uint32_t, kTexMaxPixels> keys;  ///< new colours, to count them
   std::array<Rgba, kTexMaxPixels> wanted;         ///< each pixel's colour with its alpha
+  std::array<unsigned char, kTexMaxPixels> importance;
+  std::array<Rgba, kTexMaxPixels / 4> sample;
+  std::array<unsigned char, kTexMaxPixels / 4> sample_importance;
   std::array<unsigned char, kTexMaxPixels> remapped;  ///< libimagequant's indices
 };
 

@@ -24,6 +24,8 @@ struct PrepWorkArea {
 };
 PrepWorkArea work;
 
+PalettePolicy palette_policy = PalettePolicy::choose;
+
 /// Takes every input by the name it has in any case ("CAR5.TEX").
 bool resolve_input_names(TextureName& name) {
   TextureFiles& files = name.files;
@@ -98,6 +100,10 @@ bool match_colours(Match& m) {
   return true;
 }
 
+void set_palette_policy(PalettePolicy policy) {
+  palette_policy = policy;
+}
+
 bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
   TextureName name = read_texture_name(argument, NameRule::prep);
   if (!enter_texture_directory(name.path)) return false;
@@ -108,6 +114,7 @@ bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
   Match m;
   m.result = &work.result;
   m.scratch = &work.scratch;
+  m.policy = palette_policy;
   if (!resolve_input_names(name) || !read_inputs(name, image, m)) return false;
   print_progress("Matching colours...");
   if (!match_colours(m)) {

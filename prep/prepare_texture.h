@@ -13,6 +13,10 @@
 /// four were written.
 bool prepare_texture(const char* argument, const StartDirectory& start);
 
+/// What to do with the palette, for every texture after, when the new
+/// colours do not fit (the options --keep-palette and --new-palette).
+void set_palette_policy(PalettePolicy policy);
+
 /// The matching part of prepare_texture, on a match whose image, texture
 /// and palette setting are given: makes the three levels into m.result. The
 /// high level's indices come from the image's own indices or its colours,

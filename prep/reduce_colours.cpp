@@ -11,31 +11,59 @@
 
 namespace {
 
-/// What a colour changed where the user did not paint costs, against the
-/// same error inside the edit. Chosen on the quality benchmark's edits (see
-/// the README): at 4 a small edit keeps all but a few rarely used entries
-/// and a repainted quarter still gets colours of its own.
+// How the candidates are weighed. The constants were chosen on the quality
+// benchmark's edits (bench/quality.sh; the README's table): a 4-colour logo,
+// anti-aliased text and an ellipse on 1 to 3 % of a texture, and a quarter
+// repainted with a photograph or a gradient.
+
+/// What a colour changed where the user did not paint costs against the
+/// same error inside the edit (squared distances).
 constexpr double kUntouchedWeight = 4;
+
+/// What any change of an untouched pixel's colour costs beside its distance
+/// (squared, as colour_distance counts: 256 is a change of 8 in each of red,
+/// green, blue and alpha): the user sees that it changed at all.
+constexpr double kAnyChange = 256;
+
+/// How much larger than after a fresh reduction of the whole picture (as
+/// pngquant makes it) the edit's error may come out, root mean square: a
+/// small edit, whose pixels are few beside those it would change elsewhere,
+/// by half; one of a tenth of the picture or more, which is most of what
+/// the user looks at, by 15 %. (At 1.25 the repainted gradients banded
+/// visibly: 1.29 to 1.34 times pngquant's error.)
+constexpr double kSmallEditMargin = 1.3;
+constexpr double kLargeEditMargin = 1.15;
 
 /// libimagequant's speed for the palettes compared, and for the one kept
 /// (pngquant's own default).
 constexpr int kTrialSpeed = 10;
 constexpr int kFinalSpeed = 4;
 
-/// How much a pixel whose entry is held fixed counts for libimagequant: it
-/// is served already, so the new colours go where they are needed.
-constexpr unsigned char kServedImportance = 8;
+/// How much a pixel counts for libimagequant: an edited one fully; one
+/// whose entry is held fixed hardly at all, as it is served already; one
+/// whose entry was given up little, as it takes the nearest colour left.
+constexpr unsigned char kEditedImportance = 255;
+constexpr unsigned char kServedImportance = 1;
+constexpr unsigned char kGivenUpImportance = 4;
 
 using Entries = std::array<bool, 256>;
 
+/// How a candidate makes room for the new colours.
+enum class Kind {
+  whole,   ///< none: every new colour takes its nearest entry
+  exact,   ///< the least used entries give their places to the edit's most used colours
+  remade,  ///< libimagequant's colours for the picture in all but the entries held fixed
+};
+
 /// A palette one way of fitting the new colours gives.
 struct Candidate {
-  std::size_t fixed = 0;  ///< ranked entries held fixed
-  bool whole = false;     ///< the palette kept as it is: new colours take their nearest entries
+  Kind kind = Kind::whole;
+  std::size_t fixed = 0;  ///< the ranked entries held: all but those given up
   TexPalette palette{};
   Entries filled{};  ///< entries that hold a colour
   Entries kept{};    ///< entries that hold the colour they held, at the same place
-  double error = 0;  ///< weighted, see weighted_error
+  double edit_error = 0;       ///< of the pixels the user changed (squared distances)
+  double untouched_error = 0;  ///< of the pixels the user did not change, where they change
 };
 
 /// The colours every pixel asks for, in the TEX file's pixel order.
@@ -49,11 +77,11 @@ bool see_through(const Match& m, std::size_t entry) {
 
 /// The entries that pixels keeping their colour use (the users, at all three
 /// levels), most worth keeping first: see-through entries, whose colour
-/// libimagequant would lose, then by what dropping one would cost: the
-/// pixels that use it times how far its nearest other kept colour lies, so
-/// that of nearly equal colours one is enough, and a colour only a few
-/// pixels of a lower level need still counts.
+/// libimagequant would lose, then by what giving one up would cost: the
+/// pixels that use it (each moved at all costs as much as a change of
+/// kAnyMove) and how far they would move, to its nearest other kept colour.
 std::vector<unsigned char> rank_kept_entries(const Match& m) {
+  constexpr double kAnyMove = 256;
   const Palette colours = colours_of(m.setting.palette, m.setting.expanded);
   std::vector<unsigned char> ranked;
   for (std::size_t n = 0; n < 256; ++n) {
@@ -67,7 +95,8 @@ std::vector<unsigned char> rank_kept_entries(const Match& m) {
         nearest = std::min(nearest, colour_distance(colours[n], colours[other], nearest));
     }
     cost[n] = see_through(m, n) ? std::numeric_limits<double>::max()
-                                : static_cast<double>(m.users[n]) * std::sqrt(static_cast<double>(nearest));
+                                : static_cast<double>(m.users[n]) *
+                                      (std::sqrt(static_cast<double>(nearest)) + kAnyMove);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [&](unsigned char a, unsigned char b) { return cost[a] > cost[b]; });
@@ -76,38 +105,234 @@ std::vector<unsigned char> rank_kept_entries(const Match& m) {
 
 /// How many ranked entries are see-through, and so always held fixed.
 std::size_t count_see_through(const Match& m, const std::vector<unsigned char>& ranked) {
-  return static_cast<std::size_t>(
-      std::count_if(ranked.begin(), ranked.end(), [&](unsigned char n) { return see_through(m, n); }));
+  return static_cast<std::size_t>(std::count_if(ranked.begin(), ranked.end(),
+                                                [&](unsigned char n) { return see_through(m, n); }));
 }
 
-/// The numbers of ranked entries to hold fixed that are tried: all of them
-/// (only the free entries are made anew) or all but a few (the least used
-/// give up their places to the edit's colours), and a half, a quarter and
-/// none of them (a repaint needs room).
-std::vector<std::size_t> counts_to_try(std::size_t ranked, std::size_t see_through) {
-  std::vector<std::size_t> counts;
-  const std::size_t most = std::min<std::size_t>(ranked, 255);
-  for (const std::size_t given_up : {0U, 4U, 16U, 64U}) {
-    if (most >= given_up) counts.push_back(most - given_up);
+/// The new colours the pixels ask for, the most used first.
+std::vector<Rgba> frequent_new_colours(const Match& m) {
+  std::vector<std::uint32_t> keys;
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  for (std::size_t k = 0; k < wanted.size(); ++k) {
+    if (m.scratch->fresh[k]) keys.push_back(pack_colour(wanted[k]));
   }
-  counts.push_back(most / 2);
-  counts.push_back(most / 4);
-  counts.push_back(0);
-  for (std::size_t& count : counts)
-    count = std::max(count, see_through);
-  std::sort(counts.begin(), counts.end());
-  counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
-  return counts;
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::pair<std::size_t, std::uint32_t>> counted;
+  for (std::size_t at = 0; at < keys.size();) {
+    std::size_t end = at;
+    while (end < keys.size() && keys[end] == keys[at])
+      ++end;
+    counted.emplace_back(end - at, keys[at]);
+    at = end;
+  }
+  std::stable_sort(counted.begin(), counted.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<Rgba> colours;
+  for (const auto& [count, key] : counted) {
+    colours.push_back({static_cast<unsigned char>(key), static_cast<unsigned char>(key >> 8),
+                       static_cast<unsigned char>(key >> 16), static_cast<unsigned char>(key >> 24)});
+  }
+  return colours;
 }
 
 /// The palette kept as it is.
 Candidate whole_palette(const Match& m) {
   Candidate c;
-  c.whole = true;
   c.palette = m.setting.palette;
   c.filled.fill(true);
   c.kept.fill(true);
   return c;
+}
+
+/// The palette with the edit's most used colours exactly, in the entries no
+/// kept pixel uses and in the given_up least worth keeping of the ranked ones.
+Candidate exact_colours(const Match& m, const std::vector<unsigned char>& ranked,
+                        std::size_t given_up, const std::vector<Rgba>& frequent) {
+  Candidate c = whole_palette(m);
+  c.kind = Kind::exact;
+  c.fixed = ranked.size() - given_up;
+  Entries room{};
+  for (std::size_t n = 0; n < 256; ++n)
+    room[n] = m.users[n] == 0;
+  for (std::size_t rank = ranked.size() - given_up; rank < ranked.size(); ++rank)
+    room[ranked[rank]] = true;
+  std::size_t next = 0;
+  for (std::size_t n = 0; n < 256 && next < frequent.size(); ++n) {
+    if (!room[n]) continue;
+    c.palette[n] = tex_colour_entry(frequent[next++], m.setting.expanded);
+    c.kept[n] = c.palette[n] == m.setting.palette[n];
+  }
+  for (std::size_t rank = ranked.size() - given_up; rank < ranked.size(); ++rank)
+    c.kept[ranked[rank]] = false;  // its pixels move, to their nearest colour
+  return c;
+}
+
+/// What the candidates are weighed on, gathered once: the new colours the
+/// pixels ask for (alike ones together, at their mean, with the pixels
+/// asking), and by entry the pixels that take it without asking for a new
+/// colour, untouched ones apart.
+struct Demand {
+  std::vector<std::pair<Rgba, std::size_t>> fresh;
+  std::size_t fresh_pixels = 0;
+  std::array<std::size_t, 256> untouched{};
+  std::array<std::size_t, 256> matched{};
+};
+
+Demand gather_demand(const Match& m) {
+  Demand demand;
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  // Colours alike to 5 bits a channel count as one, at their mean: the
+  // candidates' errors are compared, not reported.
+  std::vector<std::pair<std::uint32_t, std::size_t>> keyed;
+  for (std::size_t k = 0; k < wanted.size(); ++k) {
+    if (m.scratch->fresh[k]) {
+      const Rgba& c = wanted[k];
+      keyed.emplace_back(pack_colour({static_cast<unsigned char>(c[0] >> 3),
+                                      static_cast<unsigned char>(c[1] >> 3),
+                                      static_cast<unsigned char>(c[2] >> 3),
+                                      static_cast<unsigned char>(c[3] >> 3)}),
+                         k);
+    } else if (m.scratch->untouched[k]) {
+      ++demand.untouched[m.result->high[k]];
+    } else {
+      ++demand.matched[m.result->high[k]];
+    }
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (std::size_t at = 0; at < keyed.size();) {
+    std::array<std::size_t, 4> sum{};
+    std::size_t end = at;
+    for (; end < keyed.size() && keyed[end].first == keyed[at].first; ++end) {
+      for (std::size_t ch = 0; ch < 4; ++ch)
+        sum[ch] += wanted[keyed[end].second][ch];
+    }
+    const std::size_t count = end - at;
+    Rgba mean{};
+    for (std::size_t ch = 0; ch < 4; ++ch)
+      mean[ch] = static_cast<unsigned char>((sum[ch] + count / 2) / count);
+    demand.fresh.emplace_back(mean, count);
+    demand.fresh_pixels += count;
+    at = end;
+  }
+  return demand;
+}
+
+/// The filled entry nearest to a colour.
+std::size_t nearest_index(const Rgba& colour, const Palette& shown, const Entries& filled) {
+  std::size_t best = 0;
+  std::int64_t best_distance = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t n = 0; n < 256 && best_distance > 0; ++n) {
+    if (!filled[n]) continue;
+    const std::int64_t distance = colour_distance(colour, shown[n], best_distance);
+    if (distance < best_distance) {
+      best_distance = distance;
+      best = n;
+    }
+  }
+  return best;
+}
+
+/// The squared distance from a colour to the nearest of the filled entries.
+double nearest_distance(const Rgba& colour, const Palette& shown, const Entries& filled) {
+  std::int64_t best = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t n = 0; n < 256 && best > 0; ++n) {
+    if (filled[n]) best = std::min(best, colour_distance(colour, shown[n], best));
+  }
+  return static_cast<double>(best);
+}
+
+/// The error the new colours' pixels come out with, dithered as the final
+/// mapping dithers them (Floyd and Steinberg's weights among those pixels
+/// alone): nearest entries alone would favour palettes that band. Reckoned
+/// on every step-th pixel of every step-th row and counted for all.
+/// Dithered colours alike to 5 bits a channel share their nearest entry.
+double dithered_error(const Match& m, const Palette& shown, const Entries& filled,
+                      std::size_t step) {
+  std::array<std::int16_t, 32768> cached{};  // by red, green, blue to 5 bits; 0: not yet
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  const std::size_t width = (m.image.width + step - 1) / step;
+  const std::size_t height = (m.image.height + step - 1) / step;
+  std::vector<std::array<float, 4>> row(width + 2);
+  std::vector<std::array<float, 4>> next_row(width + 2);
+  double error = 0;
+  for (std::size_t y = 0; y < height; ++y) {
+    row.swap(next_row);
+    std::fill(next_row.begin(), next_row.end(), std::array<float, 4>{});
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::size_t k = step * (y * m.image.width + x);
+      if (!m.scratch->fresh[k]) continue;
+      Rgba want{};
+      for (std::size_t ch = 0; ch < 4; ++ch)
+        want[ch] = static_cast<unsigned char>(
+            std::clamp(static_cast<float>(wanted[k][ch]) + row[x + 1][ch] + 0.5F, 0.0F, 255.0F));
+      const std::size_t key = (want[0] >> 3U) | ((want[1] >> 3U) << 5U) | ((want[2] >> 3U) << 10U);
+      std::size_t entry = 0;
+      if (want[3] == 255 && cached[key] != 0) {
+        entry = static_cast<std::size_t>(cached[key] - 1);
+      } else {
+        entry = nearest_index(want, shown, filled);
+        if (want[3] == 255) cached[key] = static_cast<std::int16_t>(entry + 1);
+      }
+      error += static_cast<double>(
+          colour_distance(wanted[k], shown[entry], std::numeric_limits<std::int64_t>::max()));
+      for (std::size_t ch = 0; ch < 4; ++ch) {
+        const float left = static_cast<float>(want[ch]) - static_cast<float>(shown[entry][ch]);
+        row[x + 2][ch] += left * 7 / 16;
+        next_row[x][ch] += left * 3 / 16;
+        next_row[x + 1][ch] += left * 5 / 16;
+        next_row[x + 2][ch] += left * 1 / 16;
+      }
+    }
+  }
+  return static_cast<double>(step * step) * error;
+}
+
+/// Weighs a candidate: the error of the whole high level against the
+/// picture asked for, each pixel at its entry where that keeps its colour,
+/// else at its nearest entry, the new colours dithered; the pixels the user
+/// changed apart from those the user did not.
+void weigh(const Match& m, const Demand& demand, bool large, Candidate& c) {
+  Palette shown{};
+  for (std::size_t n = 0; n < 256; ++n)
+    shown[n] = tex_entry_colour(c.palette[n], m.setting.expanded);
+  c.edit_error = dithered_error(m, shown, c.filled, large ? 2 : 1);
+  c.untouched_error = 0;
+  for (std::size_t n = 0; n < 256; ++n) {
+    if (c.kept[n] || demand.untouched[n] + demand.matched[n] == 0) continue;
+    const double distance = nearest_distance(
+        tex_entry_colour(m.setting.palette[n], m.setting.expanded), shown, c.filled);
+    c.untouched_error += static_cast<double>(demand.untouched[n]) * (distance + kAnyChange);
+    c.edit_error += static_cast<double>(demand.matched[n]) * distance;
+  }
+}
+
+/// The picture as libimagequant is asked to reduce it.
+QuantizeRequest whole_picture(const Match& m) {
+  QuantizeRequest request;
+  request.colours = wanted_colours(m);
+  request.width = m.image.width;
+  request.height = m.image.height;
+  request.importance = std::span(m.scratch->importance).first(m.image.colours.size());
+  return request;
+}
+
+/// Every other pixel of every other row: enough to make a palette from.
+QuantizeRequest sampled_picture(Match& m) {
+  const std::size_t width = (m.image.width + 1) / 2;
+  const std::size_t height = (m.image.height + 1) / 2;
+  for (std::size_t y = 0; y < height; ++y) {
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::size_t k = 2 * y * m.image.width + 2 * x;
+      m.scratch->sample[y * width + x] = m.scratch->wanted[k];
+      m.scratch->sample_importance[y * width + x] = m.scratch->importance[k];
+    }
+  }
+  QuantizeRequest request;
+  request.colours = std::span(m.scratch->sample).first(width * height);
+  request.width = width;
+  request.height = height;
+  request.importance = std::span(m.scratch->sample_importance).first(width * height);
+  return request;
 }
 
 /// Puts libimagequant's colours in their entries: a colour that a fixed
@@ -151,12 +376,14 @@ void place_palette(const Match& m, const Quantized& made, const Entries& fixed, 
   }
 }
 
-/// Tells libimagequant which pixels need the new colours: not those whose
-/// entry it holds fixed, which are served already.
-void mark_importance(Match& m, const Entries& fixed) {
+/// Tells libimagequant which pixels need the new colours (see the
+/// importances above); uniform, every pixel alike, as pngquant takes them.
+void mark_importance(Match& m, const Entries& fixed, bool uniform) {
   for (std::size_t k = 0; k < m.image.colours.size(); ++k) {
-    const bool served = !m.scratch->fresh[k] && fixed[m.result->high[k]];
-    m.scratch->importance[k] = served ? kServedImportance : 255;
+    const bool edited = m.scratch->fresh[k];
+    m.scratch->importance[k] = edited || uniform          ? kEditedImportance
+                               : fixed[m.result->high[k]] ? kServedImportance
+                                                          : kGivenUpImportance;
   }
 }
 
@@ -174,74 +401,113 @@ bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::siz
     if (std::find(colours.begin(), colours.end(), colour) == colours.end())
       colours.push_back(colour);
   }
-  mark_importance(m, fixed);
-  QuantizeRequest request;
-  request.colours = wanted_colours(m);
-  request.width = m.image.width;
-  request.height = m.image.height;
+  // The fresh reduction is made as pngquant makes it: every pixel alike.
+  mark_importance(m, fixed, count == count_see_through(m, ranked));
+  QuantizeRequest request = remapped.empty() ? sampled_picture(m) : whole_picture(m);
   request.fixed = colours;
-  request.importance = std::span(m.scratch->importance).first(m.image.colours.size());
   request.speed = speed;
   // Room for every fixed entry, each at its place, however many share a colour.
   request.max_colours = static_cast<int>(256 - (count - colours.size()));
   request.remapped = remapped;
   if (!quantize(request, made)) return false;
+  c.kind = Kind::remade;
   c.fixed = count;
   place_palette(m, made, fixed, c, place);
   return true;
 }
 
-/// What a candidate costs: the error of the whole high level against the
-/// picture asked for, each pixel at its entry where that keeps its colour,
-/// else at its nearest entry; a pixel the user did not touch that changes
-/// colour counts kUntouchedWeight times.
-double weighted_error(const Match& m, const Candidate& c) {
-  Palette shown{};
-  for (std::size_t n = 0; n < 256; ++n)
-    shown[n] = tex_entry_colour(c.palette[n], m.setting.expanded);
-  NearestEntry nearest(shown, &c.filled);
-  const std::span<const Rgba> wanted = wanted_colours(m);
-  double error = 0;
-  for (std::size_t k = 0; k < wanted.size(); ++k) {
-    const bool fresh = m.scratch->fresh[k];
-    if (!fresh && c.kept[m.result->high[k]]) continue;
-    const auto distance = static_cast<double>(colour_distance(
-        wanted[k], shown[nearest.find(wanted[k])], std::numeric_limits<std::int64_t>::max()));
-    error += m.scratch->untouched[k] ? kUntouchedWeight * distance : distance;
+/// The numbers of ranked entries given up for the edit's own colours: a few
+/// of the least worth keeping, never more than the edit has new colours.
+std::vector<std::size_t> entries_to_give_up(std::size_t ranked, std::size_t see_through,
+                                            std::size_t new_colours) {
+  std::vector<std::size_t> counts;
+  for (const std::size_t count : {1U, 2U, 4U, 8U, 16U, 32U, 64U}) {
+    if (count <= ranked - see_through && count <= new_colours) counts.push_back(count);
   }
-  return error;
+  return counts;
 }
 
-/// The candidates compared by their weighted error: the palette kept whole,
-/// and libimagequant's palettes with all but a few, half, a quarter or none
-/// of the kept entries fixed. Returns the best; false when libimagequant fails.
-bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candidate& best) {
-  best = whole_palette(m);
-  best.error = weighted_error(m, best);
+/// The numbers of ranked entries held fixed while libimagequant remakes the
+/// rest: all of them (only the free entries are made anew), all but a few,
+/// three quarters, half, a quarter and none (a repaint needs room).
+std::vector<std::size_t> entries_to_fix(std::size_t ranked, std::size_t see_through) {
+  const std::size_t most = std::min<std::size_t>(ranked, 255);
+  std::vector<std::size_t> counts = {most,         most * 15 / 16, most * 7 / 8, most * 13 / 16,
+                                     most * 3 / 4, most * 5 / 8,   most / 2,     0};
+  for (std::size_t& count : counts)
+    count = std::max(count, see_through);
+  std::sort(counts.begin(), counts.end());
+  counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
+  return counts;
+}
+
+/// The candidate chosen: of those that keep the edit within margin of its
+/// error after a fresh reduction of the whole picture (the last candidate),
+/// the one of least weighted error, an untouched pixel that changes colour
+/// counting kUntouchedWeight times the same error in the edit.
+const Candidate& least_weighted(const std::vector<Candidate>& candidates, double margin) {
+  const double allowed = margin * margin * candidates.back().edit_error;
+  const Candidate* best = &candidates.back();
+  double least = std::numeric_limits<double>::max();
+  for (const Candidate& c : candidates) {
+    const double weighted = c.edit_error + kUntouchedWeight * c.untouched_error;
+    if (c.edit_error <= allowed && weighted < least) {
+      least = weighted;
+      best = &c;
+    }
+  }
+  return *best;
+}
+
+/// The candidates: the palette kept whole, the edit's most used colours in
+/// the places of a few of the least used entries, and palettes holding some
+/// of the kept entries fixed with libimagequant's colours in the others,
+/// last the fresh reduction, which holds none (but see-through ones). Returns
+/// the one chosen; false when libimagequant fails.
+bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candidate& chosen) {
+  chosen = whole_palette(m);
   if (m.policy == PalettePolicy::keep) return true;
   const std::size_t clear = count_see_through(m, ranked);
-  const std::vector<std::size_t> counts =
-      m.policy == PalettePolicy::remake ? std::vector<std::size_t>{clear}
-                                        : counts_to_try(ranked.size(), clear);
-  if (m.policy == PalettePolicy::remake) best.error = std::numeric_limits<double>::max();
-  for (const std::size_t count : counts) {
+  const Demand demand = gather_demand(m);
+  const bool large = 10 * demand.fresh_pixels >= m.image.colours.size();
+  std::vector<Candidate> candidates;
+  std::vector<std::size_t> fixed_counts = {clear};
+  if (m.policy == PalettePolicy::choose) {
+    if (!large) {
+      const std::vector<Rgba> frequent = frequent_new_colours(m);
+      std::vector<std::size_t> given_up = entries_to_give_up(ranked.size(), clear, frequent.size());
+      given_up.insert(given_up.begin(), 0);
+      for (const std::size_t count : given_up)
+        candidates.push_back(exact_colours(m, ranked, count, frequent));
+    }
+    fixed_counts = entries_to_fix(ranked.size(), clear);
+    std::reverse(fixed_counts.begin(), fixed_counts.end());  // the fresh reduction last
+  }
+  for (const std::size_t count : fixed_counts) {
     Candidate trial;
     std::array<int, 256> place{};
     Quantized made;
     if (!remade_palette(m, ranked, count, kTrialSpeed, {}, trial, place, made)) return false;
-    trial.error = weighted_error(m, trial);
-    if (trial.error < best.error) best = trial;
+    candidates.push_back(trial);
   }
+  for (Candidate& c : candidates)
+    weigh(m, demand, large, c);
+
+  chosen = least_weighted(candidates, large ? kLargeEditMargin : kSmallEditMargin);
   return true;
 }
 
-/// With the palette kept whole: each new colour takes its nearest entry,
-/// dithered (Floyd and Steinberg's weights) among the new colours' pixels
-/// alone, so that nothing the user did not touch changes.
-void remap_into_kept_palette(Match& m) {
-  const Palette shown = colours_of(m.setting.palette, m.setting.expanded);
-  NearestEntry nearest(shown);
+/// Gives every pixel its entry of a palette that kept the places of the
+/// colours it held: a pixel the edit did not touch keeps its index where
+/// that entry kept its colour, else takes the nearest one; a new colour its
+/// entry where the palette holds it exactly, else its nearest, dithered
+/// (Floyd and Steinberg's weights) among the new colours' pixels alone, so
+/// that nothing the user did not touch changes.
+void remap_by_nearest(Match& m, const Candidate& c) {
+  const Palette shown = colours_of(c.palette, m.setting.expanded);
+  NearestEntry nearest(shown, &c.filled);
   const std::span<const Rgba> wanted = wanted_colours(m);
+  std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
   const std::size_t width = m.image.width;
   // The error carried to each pixel of this row and the next, one place on
   // either side to spare.
@@ -253,16 +519,22 @@ void remap_into_kept_palette(Match& m) {
       row.swap(next_row);
       std::fill(next_row.begin(), next_row.end(), std::array<float, 4>{});
     }
-    if (!m.scratch->fresh[k]) continue;
+    if (!m.scratch->fresh[k]) {
+      if (!c.kept[high[k]]) high[k] = nearest.find(wanted[k]);
+      continue;
+    }
     Rgba want{};
     for (std::size_t ch = 0; ch < 4; ++ch)
       want[ch] = static_cast<unsigned char>(
           std::clamp(static_cast<float>(wanted[k][ch]) + row[x + 1][ch] + 0.5F, 0.0F, 255.0F));
-    const unsigned char entry = nearest.find(want);
-    m.result->high[k] = entry;
-    ++m.counts.reduction.dithered_pixels;
+    high[k] = nearest.find(want);
+    if (shown[high[k]] == wanted[k]) {
+      ++m.counts.reduction.exact_pixels;
+    } else {
+      ++m.counts.reduction.dithered_pixels;
+    }
     for (std::size_t ch = 0; ch < 4; ++ch) {
-      const float left = static_cast<float>(want[ch]) - static_cast<float>(shown[entry][ch]);
+      const float left = static_cast<float>(want[ch]) - static_cast<float>(shown[high[k]][ch]);
       row[x + 2][ch] += left * 7 / 16;
       next_row[x][ch] += left * 3 / 16;
       next_row[x + 1][ch] += left * 5 / 16;
@@ -315,13 +587,15 @@ void keep_exact_alpha(Match& m, const Candidate& c) {
   const Palette colours = colours_of(c.palette, m.setting.expanded);
   const std::span<const Rgba> wanted = wanted_colours(m);
   std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
+  constexpr std::int64_t kFar = std::numeric_limits<std::int64_t>::max();
   for (std::size_t k = 0; k < wanted.size(); ++k) {
     const Rgba& want = wanted[k];
-    if ((want[3] != 0 && want[3] != 255) || colours[high[k]] == want) continue;
+    const bool other_alpha = colours[high[k]][3] != want[3];
+    const bool other_clear = want[3] == 0 && colours[high[k]] != want;
+    if ((want[3] != 0 && want[3] != 255) || !(other_alpha || other_clear)) continue;
     if (!m.scratch->fresh[k] && c.kept[high[k]]) continue;  // untouched: kept as it was
-    std::int64_t best = colours[high[k]][3] == want[3]
-                            ? colour_distance(colours[high[k]], want, std::numeric_limits<std::int64_t>::max())
-                            : std::numeric_limits<std::int64_t>::max();
+    std::int64_t best =
+        colours[high[k]][3] == want[3] ? colour_distance(colours[high[k]], want, kFar) : kFar;
     for (std::size_t n = 0; n < 256; ++n) {
       if (!c.filled[n] || colours[n][3] != want[3]) continue;
       const std::int64_t distance = colour_distance(colours[n], want, best);
@@ -341,6 +615,18 @@ unsigned long count_image_colours(Match& m) {
   for (std::size_t k = 0; k < colours.size(); ++k)
     keys[k] = pack_colour(colours[k]);
   return count_distinct(keys);
+}
+
+/// The mean square error of the high level against the picture asked for,
+/// per channel (red, green, blue, alpha; 0 to 255).
+double mean_square_error(const Match& m) {
+  const Palette shown = colours_of(m.setting.palette, m.setting.expanded);
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  double sum = 0;
+  for (std::size_t k = 0; k < wanted.size(); ++k)
+    sum += static_cast<double>(colour_distance(wanted[k], shown[m.result->high[k]],
+                                               std::numeric_limits<std::int64_t>::max()));
+  return wanted.empty() ? 0 : sum / (4.0 * static_cast<double>(wanted.size()));
 }
 
 /// Counts the untouched pixels that show another colour than they did.
@@ -364,26 +650,33 @@ bool reduce_colours(Match& m) {
   const std::vector<unsigned char> ranked = rank_kept_entries(m);
   Candidate chosen;
   if (!choose_candidate(m, ranked, chosen)) return false;
+
+  reduction.fitting = chosen.kind == Kind::whole   ? Fitting::kept
+                      : chosen.kind == Kind::exact ? Fitting::exact
+                                                   : Fitting::remade;
+  for (std::size_t n = 0; n < 256; ++n)
+    reduction.remade_entries += chosen.kept[n] ? 0 : 1;
   m.before = m.setting.palette;
-  if (chosen.whole) {
-    reduction.palette_kept = true;
-    remap_into_kept_palette(m);
-  } else {
-    // The palette chosen, made again at libimagequant's better speed.
+  if (chosen.kind == Kind::remade) {
     Candidate final;
     std::array<int, 256> place{};
     Quantized made;
     if (!remade_palette(m, ranked, chosen.fixed, kFinalSpeed, m.scratch->remapped, final, place,
                         made))
       return false;
-    reduction.mean_square_error = made.mean_square_error;
-    reduction.quality = made.quality;
+    reduction.remade_entries = 0;
     for (std::size_t n = 0; n < 256; ++n)
       reduction.remade_entries += final.filled[n] && !final.kept[n] ? 1 : 0;
     m.setting.palette = final.palette;
     remap_into_remade_palette(m, final, place);
     keep_exact_alpha(m, final);
+  } else {
+    m.setting.palette = chosen.palette;
+    remap_by_nearest(m, chosen);
+    keep_exact_alpha(m, chosen);
   }
+  reduction.mean_square_error = mean_square_error(m);
+
   if (m.old.usable) reduction.untouched_changed = count_untouched_changed(m);
   m.counts.reduced = true;
   return true;

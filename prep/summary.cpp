@@ -1,6 +1,7 @@
 #include "prep/summary.h"
 
 #include <array>
+#include <cmath>
 #include <string>
 
 #include "shell/report.h"
@@ -8,9 +9,10 @@
 
 namespace {
 
-/// Below this quality (libimagequant's 0 to 100) a reduction of the colours
-/// is worth a warning: from about here a user sees banding and noise.
-constexpr int kPoorQuality = 70;
+/// Above this root mean square error (per channel, 0 to 255) a reduction of
+/// the colours is worth a warning: from about here a user sees banding and
+/// noise.
+constexpr double kPoorError = 8;
 
 /// "17, 20-23, 200": the entries new colours took, runs shortened.
 std::string list_entries(const std::array<bool, 256>& taken) {
@@ -130,18 +132,27 @@ void print_reduction(const MatchCounts& counts) {
   const Reduction& r = counts.reduction;
   print_progress("High level: %lu colours, %lu of them new, more than the %lu free entries hold; ",
                  r.image_colours, counts.fresh_colours, counts.free_entries);
-  if (r.palette_kept) {
-    print_progress("palette kept: %lu new colour%s at their nearest entries, %lu pixels "
-                   "dithered, %s",
-                   counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s", r.dithered_pixels,
-                   untouched_changed(r.untouched_changed).c_str());
-    return;
+  switch (r.fitting) {
+    case Fitting::kept:
+      print_progress("palette kept: %lu new colour%s at their nearest entries, %lu pixels "
+                     "dithered, %s",
+                     counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s",
+                     r.dithered_pixels, untouched_changed(r.untouched_changed).c_str());
+      return;
+    case Fitting::exact:
+      print_progress("%lu entries given to the edit's most used colours: %lu pixels have "
+                     "exactly their colour, %lu dithered, %s",
+                     r.remade_entries, r.exact_pixels, r.dithered_pixels,
+                     untouched_changed(r.untouched_changed).c_str());
+      return;
+    case Fitting::remade:
+      break;
   }
   print_progress(
       "%lu entries remade by libimagequant: %lu pixels have exactly their colour, %lu "
-      "dithered, %s; mean square error %.2f, quality %d of 100",
+      "dithered, %s; root mean square error %.2f",
       r.remade_entries, r.exact_pixels, r.dithered_pixels,
-      untouched_changed(r.untouched_changed).c_str(), r.mean_square_error, r.quality);
+      untouched_changed(r.untouched_changed).c_str(), std::sqrt(r.mean_square_error));
 }
 
 void print_high_level(const MatchCounts& counts) {
@@ -197,10 +208,11 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
         "image has no alpha to show them.\n",
         counts.holes, files.tex.c_str(), list_entries(counts.hole_entries).c_str());
   }
-  if (counts.reduced && !counts.reduction.palette_kept && counts.reduction.quality < kPoorQuality) {
+  const double error = std::sqrt(counts.reduction.mean_square_error);
+  if (counts.reduced && error > kPoorError) {
     print_error(
-        "WARNING! The colours of %s were reduced with quality %d of 100; the "
-        "texture will look visibly different from the image.\n",
-        image.name.c_str(), counts.reduction.quality);
+        "WARNING! The colours of %s were reduced with a root mean square error of %.1f (0 to "
+        "255); the texture will look visibly different from the image.\n",
+        image.name.c_str(), error);
   }
 }

@@ -1,5 +1,6 @@
 #include "shell/driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -27,33 +28,65 @@ constexpr const char* kEditingLoop =
     "  4. skinweld car1        welds car1/ into car1.tex\n"
     "The manual page and the README say more.\n";
 
-/// Answers "--help" or "--version" given as the only argument; any other
-/// argument is a texture name.
-bool answer_question(int argc, char** argv, const Tool& tool) {
-  if (argc != 2) return false;
-  if (std::strcmp(argv[1], "--version") == 0) {
-    print_progress("%s %s\n", tool.name, SKIN_VERSION);
-    return true;
+void print_help(const Tool& tool) {
+  print_progress("Usage: %s %sTEXTURE...\n%s", tool.name, tool.options.empty() ? "" : "[OPTION]... ",
+                 tool.help);
+  if (!tool.options.empty()) print_progress("\nOptions:\n");
+  for (const ToolOption& option : tool.options)
+    print_progress("  %-16s %s\n", option.name, option.help);
+  print_progress("%s", kEditingLoop);
+}
+
+/// What the options before the names asked for.
+enum class Options { names_follow, answered, refused };
+
+/// Takes the options before the names; first is then the first name.
+Options take_options(int argc, char** argv, const Tool& tool, int& first) {
+  for (first = 1; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+    const char* option = argv[first];
+    if (std::strcmp(option, "--") == 0) {
+      ++first;
+      break;
+    }
+    if (std::strcmp(option, "--version") == 0) {
+      print_progress("%s %s\n", tool.name, SKIN_VERSION);
+      return Options::answered;
+    }
+    if (std::strcmp(option, "--help") == 0) {
+      print_help(tool);
+      return Options::answered;
+    }
+    const auto known = std::find_if(tool.options.begin(), tool.options.end(),
+                                    [&](const ToolOption& o) { return std::strcmp(o.name, option) == 0; });
+    if (known == tool.options.end()) {
+      print_error("%s: unknown option %s\n%s", tool.name, option, tool.usage_line);
+      return Options::refused;
+    }
+    known->take();
   }
-  if (std::strcmp(argv[1], "--help") == 0) {
-    print_progress("Usage: %s TEXTURE...\n%s%s", tool.name, tool.help, kEditingLoop);
-    return true;
-  }
-  return false;
+  return Options::names_follow;
 }
 
 }  // namespace
 
 int run_driver(int argc, char** argv, const Tool& tool) {
-  if (argc < 2) {
+  int first = 1;
+  switch (take_options(argc, argv, tool, first)) {
+    case Options::answered:
+      return kExitAllConverted;
+    case Options::refused:
+      return kExitUsage;
+    case Options::names_follow:
+      break;
+  }
+  if (first >= argc) {
     print_error("%s", tool.usage_line);
     return kExitUsage;
   }
-  if (answer_question(argc, argv, tool)) return kExitAllConverted;
   prepare_for_interrupts();
   const StartDirectory start;
   bool all_converted = true;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     if (!tool.procedure(argv[i], start)) all_converted = false;
     // A start directory that cannot be entered again leaves the next argument
     // where this one ended; a relative name is then simply not found.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <span>
+
 #include "files/start_directory.h"
 
 /// The per-texture work of one tool: takes the argument text and the
@@ -13,16 +15,26 @@ inline constexpr int kExitAllConverted = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+/// An option a tool takes before the texture names.
+struct ToolOption {
+  const char* name;  ///< "--keep-palette"
+  const char* help;  ///< what it does, for --help
+  void (*take)();    ///< called when it is given
+};
+
 /// What makes one tool of the driver.
 struct Tool {
   const char* name;        ///< "skinsplit"
   const char* usage_line;  ///< printed when no texture is named
   const char* help;        ///< what --help says the tool does, before the editing loop
   TextureProcedure procedure;
+  std::span<const ToolOption> options = {};
 };
 
-/// Runs a tool: the usage line when no texture is named; its help or its
-/// version for "--help" or "--version" as the only argument; otherwise the
-/// procedure for every argument in order, each from the directory the tool
-/// started in, then the closing prompt and one character read from standard input.
+/// Runs a tool. Options come first, as GNU tools take them: "--help" or
+/// "--version" answers and ends, a tool's own option is taken, "--" ends
+/// the options, and an unknown one is refused with the usage line. Then the
+/// usage line when no texture is named; otherwise the procedure for every
+/// name in order, each from the directory the tool started in, then the
+/// closing prompt and one character read from standard input.
 int run_driver(int argc, char** argv, const Tool& tool);

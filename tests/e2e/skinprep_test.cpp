@@ -590,3 +590,46 @@ TEST(Skinprep, ATextureShippedInCapitalsIsPreparedAndWeldedInPlace) {
   EXPECT_EQ(read_file(dir / "CAR5.TEX"), tex);
   EXPECT_EQ(entries_in(dir.path()), 3u);  // CAR5.TEX, tga and CAR5: no second texture
 }
+
+TEST(Skinprep, WhatThePaletteBecomesIsTheUsersChoice) {
+  // The squares texture with see-through arches, its right half repainted
+  // with far more colours than there is room for.
+  const unsigned w = 64, h = 32;
+  const Bytes tex = squares_texture(w, h, true);
+  std::vector<Rgba> image = high_colours(tex, true);
+  const std::vector<Rgba> repaint = repaint_colours(w, h);
+  for (std::size_t k = 0; k < image.size(); ++k) {
+    if (k % w >= w / 2 && k / w >= 8) image[k] = repaint[k];
+  }
+  const struct {
+    const char* option;
+    const char* line;
+    bool untouched_kept;  // every pixel of the left half keeps index and colour
+  } rows[] = {
+      {"--keep-palette", "palette kept: 768 new colours at their nearest entries", true},
+      {"--new-palette", "entries remade by libimagequant", false},
+      {nullptr, "untouched pixel", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.option != nullptr ? row.option : "choice");
+    TempDir dir;
+    write_file(dir / "car1.tex", tex);
+    fs::create_directory(dir / "tga");
+    write_file(dir / "tga" / "car1.tga", make_tga_colours(w, h, image, 32, {2, 0, "", false}));
+    std::vector<std::string> args = {"car1"};
+    if (row.option != nullptr) args.insert(args.begin(), row.option);
+    const RunResult r = run(kSkinprep, dir, args);
+    EXPECT_NE(r.out.find(row.line), std::string::npos) << r.out;
+    ASSERT_EQ(run(kSkinweld, dir, {"car1"}).exit_code, 0);
+    const Bytes welded = read_file(dir / "car1.tex");
+    std::size_t changed = 0;
+    for (std::size_t k = 0; k < image.size(); ++k) {
+      const Rgba got = shown_colour(welded, welded[kPixels + k]);
+      if (image[k] == Rgba{255, 0, 255, 0}) {
+        ASSERT_EQ(got, image[k]) << k;  // a see-through colour keeps its colour
+      }
+      if (k % w < w / 2) changed += welded[kPixels + k] != tex[kPixels + k] || got != image[k];
+    }
+    EXPECT_EQ(changed == 0, row.untouched_kept) << changed;
+  }
+}
