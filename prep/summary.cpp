@@ -84,8 +84,9 @@ void print_memory(const TextureFiles& files, const Match& m) {
       print_progress("Last prepare: none (%s not used: it cannot be read)\n", name.c_str());
       return;
     case MemoryUse::other_size:
-      print_progress("Last prepare: none (%s not used: another size, %zux%zu)\n", name.c_str(),
-                     m.memory.width, m.memory.height);
+      print_progress("Last prepare: none (%s not used: another size, %lux%lu)\n", name.c_str(),
+                     static_cast<unsigned long>(m.memory.width),
+                     static_cast<unsigned long>(m.memory.height));
       return;
     case MemoryUse::no_texture:
       print_progress("Last prepare: none (%s not used: no texture to keep)\n", name.c_str());
