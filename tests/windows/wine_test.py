@@ -110,7 +110,7 @@ class Wine(unittest.TestCase):
                        check=True)
         prep = self.tool("skinprep", ["q"])
         self.assertEqual(prep.returncode, 0, prep.stderr)
-        self.assertIn(b"palette made anew by libimagequant", prep.stdout)
+        self.assertIn(b"entries remade by libimagequant", prep.stdout)
         self.assertEqual(self.tool("skinweld", ["q"]).returncode, 0)
         self.assertEqual(len(self.read(self.dir, "q.tex")), 1038 + 32 * 32 + 16 * 16 + 8 * 8)
 
