@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -31,6 +32,21 @@ inline InputFile open_input(const char* path) {
   std::FILE* stream = std::fopen(path, "rb");
   if (stream == nullptr) return {};
   return {stream, InputFileCloser(borrow_input_buffer(stream))};
+}
+
+/// Opens path for binary reading when it is a regular file (through links):
+/// a FIFO, device or socket, which reading could wait on for ever, and a
+/// directory are refused without being opened (ENOTSUP, EISDIR). For files
+/// a tool reads only to compare with or to replace; what the user names as
+/// input may be anything that reads.
+inline InputFile open_regular_input(const char* path) {
+  struct stat status {};
+  if (stat(path, &status) != 0) return {};
+  if (!S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP;
+    return {};
+  }
+  return open_input(path);
 }
 
 /// Which step of measuring a file failed, as the splitter reports each.

@@ -216,12 +216,12 @@ std::string follow_links(const std::string& target) {
 }
 #endif
 
-/// The temporary file's name, hidden beside the target, saying what it is:
-/// ".car1.tex.partial-XXXXXX", so that one left by a power loss can be
+/// A hidden name beside a file for mkstemp, saying what it holds: the new
+/// content, ".car1.tex.partial-XXXXXX", or the old file while its set is put
+/// in place, ".car1.tex.old-XXXXXX", so that one left by a power loss can be
 /// recognised and deleted. A long name is shortened to fit the system's limit.
-std::string temporary_pattern(const std::string& destination) {
+std::string hidden_pattern(const std::string& destination, const std::string& suffix) {
   constexpr std::size_t kLongestName = 255;
-  const std::string suffix = ".partial-XXXXXX";
   const std::string directory = directory_of(destination);
   const std::string name = destination.substr(directory.size());
   return directory + "." + name.substr(0, kLongestName - 1 - suffix.size()) + suffix;
@@ -322,6 +322,37 @@ bool copy_file(const std::string& from, const std::string& to) {
   return out.commit();
 }
 
+/// Gives the file at path a second, hidden name that nothing else has, by a
+/// hard link, else (a file system without them) by a copy.
+bool keep_under_hidden_name(const std::string& path, std::string& kept) {
+  const std::string pattern = hidden_pattern(path, ".old-XXXXXX");
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    // mkstemp finds a free name; the old file then takes it.
+    const int fd = mkstemp(name.data());
+    if (fd < 0) return false;
+    close(fd);
+    if (unlink(name.data()) != 0) return false;
+    if (link_file(path, name.data()) || (errno != EEXIST && copy_file(path, name.data()))) {
+      kept = name.data();
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+/// Writes the record of a set about to be put in place (see
+/// repair_interrupted_commit), so that a run stopped between two renames
+/// can be repaired by the next.
+bool write_commit_record(const std::string& record, const std::string& text) {
+  const int fd = ::open(record.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const bool written = write_all(fd, std::vector<unsigned char>(text.begin(), text.end()));
+  return close(fd) == 0 && written;
+}
+
 }  // namespace
 
 void prepare_for_interrupts() {
@@ -356,7 +387,7 @@ bool OutputFile::open_temporary(const std::string& destination) {
   struct stat existing {};
   if (!inspect_target(destination, existing, exists_)) return false;
 
-  std::string pattern = temporary_pattern(destination);
+  std::string pattern = hidden_pattern(destination, ".partial-XXXXXX");
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   {
@@ -422,32 +453,88 @@ bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>&
 
 bool OutputFile::commit() {
   OutputFile* self = this;
-  return commit_outputs(std::span(&self, 1));
+  return commit_outputs(std::span(&self, 1), "");
 }
 
 bool OutputFile::place() {
-  if (unchanged_) return true;
   const InterruptsHeld held;
-  if (removal_) return unlink(target_.c_str()) == 0 || errno == ENOENT;
+  if (removal_) {
+    placed_ = unlink(target_.c_str()) == 0 || errno == ENOENT;
+    return placed_;
+  }
   if (!replace_file(temporary_, target_)) {
     forget_temporary();
     return false;
   }
   remove_pending(temporary_.c_str());
   temporary_.clear();
+  placed_ = true;
   return true;
 }
 
-bool commit_outputs(std::span<OutputFile* const> outputs) {
+void OutputFile::put_back() {
+  if (!placed_) return;
+  if (!old_.empty()) {
+    replace_file(old_, target_);
+    old_.clear();
+  } else if (!removal_) {
+    unlink(target_.c_str());
+  }
+  placed_ = false;
+}
+
+void OutputFile::drop_old() {
+  if (!old_.empty()) unlink(old_.c_str());
+  old_.clear();
+}
+
+bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& record) {
   ErrnoGuard keep_errno;
   for (OutputFile* out : outputs) {
     if (!out->finish()) return keep_errno.result(false);
   }
-  // An interrupt now waits until every file is in place: it finds the old
-  // set or the new one, never a mix.
-  const InterruptsHeld held;
+  std::vector<OutputFile*> changing;
   for (OutputFile* out : outputs) {
-    if (!out->place()) return keep_errno.result(false);
+    if (!out->unchanged_) changing.push_back(out);
+  }
+  const auto drop_old_files = [&] {
+    const ErrnoGuard keep_failure;
+    for (OutputFile* out : changing)
+      out->drop_old();
+  };
+  // Each file about to be replaced is kept under a hidden name first, so
+  // that a rename failing half-way through can put every old file back.
+  std::string text = std::string(kCommitRecordHeader) + "\n";
+  for (OutputFile* out : changing) {
+    if (out->exists_ && !keep_under_hidden_name(out->target_, out->old_)) {
+      drop_old_files();
+      return keep_errno.result(false);
+    }
+    text += std::string(out->removal_ ? "remove" : "write") + "\t" + out->target_ + "\t" +
+            out->temporary_ + "\t" + out->old_ + "\n";
+  }
+  const bool recorded = !record.empty() && changing.size() > 1;
+  if (recorded && !write_commit_record(record, text)) {
+    drop_old_files();
+    return keep_errno.result(false);
+  }
+  {
+    // An interrupt now waits until every file is in place: it finds the old
+    // set or the new one, never a mix.
+    const InterruptsHeld held;
+    for (std::size_t n = 0; n < changing.size(); ++n) {
+      if (changing[n]->place()) continue;
+      const ErrnoGuard keep_failure;
+      for (std::size_t back = n; back-- > 0;)
+        changing[back]->put_back();
+      drop_old_files();
+      if (recorded) unlink(record.c_str());
+      return keep_errno.result(false);
+    }
+    // The kept files go before the record: a run stopped in between left
+    // every new file in place, which is what the record then says.
+    drop_old_files();
+    if (recorded) unlink(record.c_str());
   }
   return true;
 }
@@ -458,6 +545,8 @@ void OutputFile::discard() {
   bytes_.clear();
   unchanged_ = false;
   removal_ = false;
+  placed_ = false;
+  drop_old();
 }
 
 void OutputFile::forget_temporary() {
@@ -468,4 +557,81 @@ void OutputFile::forget_temporary() {
   unlink(temporary_.c_str());
   remove_pending(temporary_.c_str());
   temporary_.clear();
+}
+
+namespace {
+
+/// One file of a recorded commit.
+struct RecordedFile {
+  bool removal = false;
+  std::string target, temporary, old;
+};
+
+/// A name from a record, as seen from the current directory.
+std::string from_record(const std::string& directory, const std::string& name) {
+  if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':'))
+    return name;
+  return directory + name;
+}
+
+bool read_commit_record(const std::string& record, std::vector<RecordedFile>& files) {
+  const InputFile file = open_input(record.c_str());
+  if (!file) return false;
+  std::string text;
+  std::array<char, 4096> block{};
+  for (std::size_t got = 0; (got = std::fread(block.data(), 1, block.size(), file.get())) > 0;)
+    text.append(block.data(), got);
+  const std::string directory = directory_of(record);
+  std::size_t at = text.find('\n');
+  if (at == std::string::npos || text.substr(0, at) != kCommitRecordHeader) return false;
+  for (++at; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;  // a line cut short: its file was not reached
+    std::vector<std::string> fields;
+    for (std::size_t from = at; from <= end;) {
+      const std::size_t tab = std::min(text.find('\t', from), end);
+      fields.push_back(text.substr(from, tab - from));
+      from = tab + 1;
+    }
+    if (fields.size() != 4) return false;
+    files.push_back({fields[0] == "remove", from_record(directory, fields[1]),
+                     from_record(directory, fields[2]), from_record(directory, fields[3])});
+    at = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+RepairOutcome repair_interrupted_commit(const std::string& record, std::size_t& replaced) {
+  replaced = 0;
+  const ErrnoGuard keep_errno;
+  struct stat status {};
+  if (stat(record.c_str(), &status) != 0) return RepairOutcome::none;
+  std::vector<RecordedFile> files;
+  if (!read_commit_record(record, files)) return RepairOutcome::unreadable;
+  // A file was replaced when its new content is no longer under its
+  // temporary name (or, to be removed, it is gone).
+  std::vector<bool> placed;
+  bool all_kept = true;
+  for (const RecordedFile& file : files) {
+    placed.push_back(file.removal ? !name_is_taken(file.target) : !name_is_taken(file.temporary));
+    replaced += placed.back() ? 1 : 0;
+    if (placed.back() && !file.old.empty() && !name_is_taken(file.old)) all_kept = false;
+  }
+  for (std::size_t n = 0; n < files.size(); ++n) {
+    const RecordedFile& file = files[n];
+    if (all_kept && placed[n] && !file.old.empty()) {
+      replace_file(file.old, file.target);
+    } else if (all_kept && placed[n] && !file.removal) {
+      unlink(file.target.c_str());
+    } else if (!all_kept && !placed[n]) {
+      if (file.removal) unlink(file.target.c_str());
+      else replace_file(file.temporary, file.target);
+    }
+    if (!file.temporary.empty()) unlink(file.temporary.c_str());
+    if (!file.old.empty()) unlink(file.old.c_str());
+  }
+  unlink(record.c_str());
+  return all_kept ? RepairOutcome::undone : RepairOutcome::completed;
 }

@@ -10,11 +10,34 @@ class OutputFile;
 
 /// Finishes every output and then puts them all in place, one right after
 /// the other with interrupts held off, so that files that belong together
-/// are replaced together: a failed write leaves every old file as it was. A
-/// rename that fails (seldom: the directory would have to change under the
-/// run) leaves the ones before it in place. Only a power loss or SIGKILL
-/// between two renames can still leave a mix.
-bool commit_outputs(std::span<OutputFile* const> outputs);
+/// are replaced together: a failed write leaves every old file as it was.
+/// Each file replaced is kept under a hidden name until all are in place,
+/// so that a rename that fails (a file another user owns in a sticky
+/// directory, a busy mount point) puts every old file back.
+///
+/// With a record name (a file in the current directory, which the outputs'
+/// names are read from), a set of two or more files is listed there while
+/// it is put in place, so that a run stopped in between by SIGKILL or a
+/// crash can be repaired by the next (repair_interrupted_commit).
+bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& record);
+
+/// The first line of a commit record.
+inline constexpr const char* kCommitRecordHeader = "commit record 1";
+
+/// What repairing an interrupted commit did.
+enum class RepairOutcome {
+  none,       ///< there was no record
+  undone,     ///< every old file is back, and no new one is left
+  completed,  ///< the old files could not all be put back: every new one is in place
+  unreadable, ///< the record cannot be read; it is left as it is
+};
+
+/// Finishes the commit a record names (a path; the names in it are read
+/// from its directory): puts back every old file where all that were
+/// replaced are still kept, else puts the rest of the new set in place;
+/// then removes the kept files, the temporary ones and the record.
+/// replaced is how many files the stopped run had already replaced.
+RepairOutcome repair_interrupted_commit(const std::string& record, std::size_t& replaced);
 
 /// Makes interrupts (Ctrl-C, Ctrl-\, a closed terminal, kill) remove the
 /// temporary files being written before they end the process, and a closed
@@ -75,9 +98,11 @@ class OutputFile {
   [[nodiscard]] const std::string& target() const { return target_; }
 
  private:
-  friend bool commit_outputs(std::span<OutputFile* const> outputs);
+  friend bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& record);
   bool open_temporary(const std::string& destination);
   bool place();
+  void put_back();
+  void drop_old();
   void discard();
   void forget_temporary();
 
@@ -88,4 +113,6 @@ class OutputFile {
   bool exists_ = false;     ///< the target was there when opened
   bool unchanged_ = false;  ///< it holds the new bytes already, or is not there to remove
   bool removal_ = false;
+  bool placed_ = false;  ///< put in place by the commit under way
+  std::string old_;      ///< the hidden name the replaced file is kept under meanwhile
 };

@@ -2,25 +2,36 @@
 
 #include <string>
 
-/// An advisory lock on the directory a texture lies in, held while one
-/// texture is worked on, so that two runs on it (skinprep twice, or skinprep
-/// while skinweld reads) take turns instead of mixing their files. The second
-/// waits for the first, then reads what it wrote. The directory itself is
-/// locked, not a file in it: no lock file is left in the user's folder, and
-/// the TEX file, which skinweld replaces by a new one, would not hold a lock.
+/// An advisory lock on a texture, held while one texture is worked on, so
+/// that two runs on it (skinprep twice, or skinprep while skinweld reads)
+/// take turns instead of mixing their files. The second waits for the first,
+/// then reads what it wrote.
 ///
-/// Runs on other textures in the same directory wait too; a texture takes
-/// milliseconds. Where the directory cannot be opened for reading, or the
-/// system has no such locks (Windows locks files, not directories), the run
-/// goes on unlocked, as before.
+/// The directory the texture lies in is locked where the system allows: no
+/// file is left in the user's folder, and the TEX file, which skinweld
+/// replaces by a new one, would not hold a lock. Runs on other textures in
+/// the same directory wait too; a texture takes milliseconds. Where the
+/// directory cannot be opened for reading or locked (some network file
+/// systems), and on Windows, which locks files only, a hidden lock file
+/// beside the texture is locked instead: ".car1.lock", made once and never
+/// replaced or removed, since a file replaced by a rename locks nothing.
 class TextureLock {
  public:
-  /// Locks directory ("" for the current one), waiting for another run's lock.
-  explicit TextureLock(const std::string& directory);
+  TextureLock() = default;
   ~TextureLock();
   TextureLock(const TextureLock&) = delete;
   TextureLock& operator=(const TextureLock&) = delete;
 
+  /// Locks the texture base in directory ("" for the current one, else
+  /// ending in a separator), waiting for another run's lock. False, with
+  /// the error number, when neither lock could be taken: the run goes on
+  /// unlocked.
+  bool lock(const std::string& directory, const std::string& base);
+
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
   int fd_ = -1;
+#endif
 };

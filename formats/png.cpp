@@ -78,6 +78,54 @@ void read_text(png_structp png, png_infop info, const char* keyword, PngImage& i
   }
 }
 
+/// A read under way: libpng is handed the file's bytes a block at a time and
+/// gives the rows back as it decodes them.
+struct PushRead {
+  PngImage* image = nullptr;
+  std::span<unsigned char> pixels;
+  const char* text_keyword = nullptr;
+  std::array<png_bytep, kTexMaxDimension> rows{};
+  int last_pass = 0;  ///< the pass the last row comes in: 6 for an interlaced image
+  bool done = false;  ///< every row has come
+};
+
+/// The header and the chunks before the pixels have been read.
+void take_info(png_structp png, png_infop info) {
+  auto* read = static_cast<PushRead*>(png_get_progressive_ptr(png));
+  PngImage& image = *read->image;
+  image.width = png_get_image_width(png, info);
+  image.height = png_get_image_height(png, info);
+  if (read->text_keyword != nullptr) read_text(png, info, read->text_keyword, image);
+  choose_transforms(png, info, image);
+  if (image.indexed) read_palette(png, info, image);
+  read->last_pass = png_get_interlace_type(png, info) == PNG_INTERLACE_NONE ? 0 : 6;
+  const std::size_t row_bytes = png_get_rowbytes(png, info);
+  for (std::uint32_t y = 0; y < image.height; ++y)
+    read->rows[y] = read->pixels.data() + (image.height - 1 - y) * row_bytes;  // bottom row first
+}
+
+/// A row has been decoded (or, in an interlaced image's pass, none for this
+/// place: row is null). Each pass counts every row of the image.
+void take_row(png_structp png, png_bytep row, png_uint_32 number, int pass) {
+  auto* read = static_cast<PushRead*>(png_get_progressive_ptr(png));
+  if (number >= read->image->height) return;
+  if (row != nullptr) png_progressive_combine_row(png, read->rows[number], row);
+  if (pass == read->last_pass && number + 1 == read->image->height) read->done = true;
+}
+
+/// Feeds the file to libpng until the last row has come. What follows the
+/// last row is not read: image data that goes on after it (a hostile file
+/// can hide gigabytes of zeros there) would only cost time, and the chunks
+/// after it hold nothing this reader keeps.
+void push_until_done(png_structp png, png_infop info, std::FILE* stream, PushRead& read) {
+  std::array<unsigned char, 4096> block{};
+  while (!read.done) {
+    const std::size_t got = std::fread(block.data(), 1, block.size(), stream);
+    if (got == 0) png_error(png, "Read Error");
+    png_process_data(png, info, block.data(), got);
+  }
+}
+
 /// The whole read, in one function so that libpng's jump lands here.
 PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels,
                            const char* text_keyword) {
@@ -88,24 +136,19 @@ PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigne
     return PngResult::damaged;
   }
   png_infop info = png_create_info_struct(png);
+  static PushRead read;
+  read = PushRead{&image, pixels, text_keyword};
   PngResult result = PngResult::damaged;
   // NOLINTNEXTLINE(cert-err52-cpp): libpng's own way; nothing here has a destructor
   if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, stream);
+#ifdef SKIN_FUZZING
+    // Mutated files then reach the decoder instead of stopping at a checksum.
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+#endif
     // A larger image is refused from its header, before its pixels are read.
     png_set_user_limits(png, kTexMaxDimension, kTexMaxDimension);
-    png_read_info(png, info);
-    image.width = png_get_image_width(png, info);
-    image.height = png_get_image_height(png, info);
-    if (text_keyword != nullptr) read_text(png, info, text_keyword, image);
-    choose_transforms(png, info, image);
-    if (image.indexed) read_palette(png, info, image);
-    const std::size_t row_bytes = png_get_rowbytes(png, info);
-    static std::array<png_bytep, kTexMaxDimension> rows;
-    for (std::uint32_t y = 0; y < image.height; ++y)
-      rows[y] = pixels.data() + (image.height - 1 - y) * row_bytes;  // bottom row first
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
+    png_set_progressive_read_fn(png, &read, take_info, take_row, nullptr);
+    push_until_done(png, info, stream, read);
     result = PngResult::ok;
   } else if (image.too_large) {
     result = PngResult::too_large;

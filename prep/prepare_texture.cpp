@@ -108,7 +108,9 @@ bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
   TextureName name = read_texture_name(argument, NameRule::prep);
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is named relative to the texture's directory.
-  const TextureLock lock("");
+  TextureLock lock;
+  lock_texture(lock, "", name.base);
+  repair_interrupted_sets("", name);
 
   ImageFile image;
   Match m;

@@ -130,7 +130,8 @@ bool write_image_directory(const TextureFiles& files, const ImageFile& image, co
     if (!save_level(set[1 + n], m, n)) return false;
   }
   // A picture of no pixels has nothing to remember, and no PNG can hold it.
-  if (m.image.colours.empty()) return put_set_in_place(std::span(set).first(kSetFiles), directory);
-  return save_memory(set, m) && put_set_in_place(set, directory);
+  if (m.image.colours.empty())
+    return put_set_in_place(std::span(set).first(kSetFiles), directory, files.prep_record);
+  return save_memory(set, m) && put_set_in_place(set, directory, files.prep_record);
 }
 

@@ -61,7 +61,7 @@ bool read_text(const std::string& text, PrepMemory& memory) {
 bool read_prep_memory(const std::string& name, std::span<unsigned char> pixels,
                       PrepMemory& memory) {
   const ErrnoGuard keep_errno;
-  const InputFile file = open_input(name.c_str());
+  const InputFile file = open_regular_input(name.c_str());
   if (!file) return false;
   PngImage png;
   if (read_png(file.get(), png, pixels, kKeyword) != PngResult::ok || png.indexed ||
@@ -108,7 +108,7 @@ bool same_as_remembered(const PrepMemory& memory, Rgba colour, bool alpha, std::
 
 std::optional<std::uint32_t> file_checksum(const std::string& name) {
   const ErrnoGuard keep_errno;
-  const InputFile file = open_input(name.c_str());
+  const InputFile file = open_regular_input(name.c_str());
   if (!file) return std::nullopt;
   ByteBuffer bytes;
   std::array<unsigned char, 4096> block{};

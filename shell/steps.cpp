@@ -7,7 +7,10 @@
 #include <direct.h>
 #endif
 
+#include <array>
 #include <cerrno>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "formats/pal.h"
@@ -30,8 +33,9 @@ bool report_read(ReadResult result, const char* read_error_message,
   return true;
 }
 
-bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message) {
-  file = open_input(name.c_str());
+bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message,
+                     bool regular_only) {
+  file = regular_only ? open_regular_input(name.c_str()) : open_input(name.c_str());
   found = static_cast<bool>(file);
   if (found || errno == ENOENT) return true;
   print_system_error(message);
@@ -138,7 +142,8 @@ void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsig
               new_y, too_big_to_split ? "; skinsplit reads textures up to 256 x 256" : "");
 }
 
-bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory) {
+bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory,
+                      const std::string& record) {
   std::string shown = shown_directory.empty() ? "" : shown_directory + "/";
   std::vector<std::string> kept(set.size());
   std::vector<OutputFile*> files;
@@ -153,7 +158,7 @@ bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directo
     }
     files.push_back(&set[i].file);
   }
-  if (!commit_outputs(files)) {
+  if (!commit_outputs(files, record)) {
     print_system_error("ERROR! Could not put the new files in place! ");
     return false;
   }
@@ -164,4 +169,40 @@ bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directo
     }
   }
   return true;
+}
+
+void lock_texture(TextureLock& lock, const std::string& directory, const std::string& base) {
+  if (lock.lock(directory, base)) return;
+  print_error("WARNING! Could not lock %s against other runs (%s): two runs on it at once may "
+              "mix their files.\n",
+              base.c_str(), std::strerror(errno));
+}
+
+void repair_interrupted_sets(const std::string& directory, const TextureName& name) {
+  const TextureFiles& files = name.files;
+  const std::array<std::pair<std::string, const char*>, 2> records = {
+      std::pair{directory + kSplitDirectory + "/" + files.split_record, "skinsplit"},
+      std::pair{directory + files.image_directory + "/" + files.prep_record, "skinprep"}};
+  for (const auto& [record, tool] : records) {
+    std::size_t replaced = 0;
+    switch (repair_interrupted_commit(record, replaced)) {
+      case RepairOutcome::none:
+        break;
+      case RepairOutcome::undone:
+        print_progress("Repaired %s: %s was stopped after replacing %lu of its files; the old "
+                       "files are back.\n",
+                       record.c_str(), tool, static_cast<unsigned long>(replaced));
+        break;
+      case RepairOutcome::completed:
+        print_progress("Repaired %s: %s was stopped after replacing %lu of its files; the rest "
+                       "of the new files are in place.\n",
+                       record.c_str(), tool, static_cast<unsigned long>(replaced));
+        break;
+      case RepairOutcome::unreadable:
+        print_error("WARNING! %s cannot be read: a run of %s stopped there may have left a mix of "
+                    "old and new files.\n",
+                    record.c_str(), tool);
+        break;
+    }
+  }
 }

@@ -8,9 +8,11 @@
 
 #include "files/input_file.h"
 #include "files/output_file.h"
+#include "files/texture_lock.h"
 #include "formats/bytes.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
+#include "shell/texture_path.h"
 
 // Steps that more than one tool takes, each with its console messages: the
 // tools' procedures are these and their own steps, in order.
@@ -22,7 +24,9 @@ bool report_read(ReadResult result, const char* read_error_message,
 
 /// Opens an input that may be missing: found says whether it is there. Any
 /// other reason it cannot be opened is a failure, reported with message.
-bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message);
+/// With regular_only, only a regular file is opened (see open_regular_input).
+bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message,
+                     bool regular_only = false);
 
 /// Takes for each name the file it stands for in any case ("CAR5.TEX" for
 /// car5.tex, see find_in_any_case), so that it is read, replaced and named
@@ -74,8 +78,17 @@ struct SetOutput {
   bool keep_edits = false;
 };
 
-/// Puts the written files of a set in place together (see commit_outputs),
-/// each kept first where it asks for that, and says which were kept,
-/// naming them inside shown_directory. A file that cannot be kept is not
-/// replaced, nor the rest. Reports a failure.
-bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory);
+/// Puts the written files of a set in place together (see commit_outputs,
+/// which record names the record for), each kept first where it asks for
+/// that, and says which were kept, naming them inside shown_directory. A
+/// file that cannot be kept is not replaced, nor the rest. Reports a failure.
+bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory,
+                      const std::string& record);
+
+/// Locks the texture whose files lie in directory (see TextureLock), warning
+/// when no lock could be taken.
+void lock_texture(TextureLock& lock, const std::string& directory, const std::string& base);
+
+/// Repairs the sets of the texture in directory that a run stopped while it
+/// put them in place (see repair_interrupted_commit), saying so in one line.
+void repair_interrupted_sets(const std::string& directory, const TextureName& name);

@@ -34,6 +34,15 @@ TexturePath split_texture_path(std::string_view argument) {
 
 namespace {
 
+/// ".car1.suffix", the base shortened where the name would pass the
+/// system's limit of 255 bytes.
+std::string hidden_name(const std::string& base, const std::string& suffix) {
+  constexpr std::size_t kLongestName = 255;
+  std::string name = ".";
+  name.append(base, 0, kLongestName - 1 - suffix.size());
+  return name.append(suffix);
+}
+
 TextureFiles name_texture_files(const std::string& base) {
   TextureFiles files;
   files.tex = base + ".tex";
@@ -47,6 +56,8 @@ TextureFiles name_texture_files(const std::string& base) {
   files.level_palette = base + ".pal";
   files.levels = {base + "_h.tga", base + "_m.tga", base + "_l.tga"};
   files.memory = base + "_source.png";
+  files.split_record = hidden_name(base, ".skinsplit-commit");
+  files.prep_record = hidden_name(base, ".skinprep-commit");
   return files;
 }
 

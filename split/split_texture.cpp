@@ -190,7 +190,9 @@ bool split_texture(const char* argument, const StartDirectory& /*start*/) {
   TextureFiles& files = name.files;
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
-  const TextureLock lock("");
+  TextureLock lock;
+  lock_texture(lock, "", name.base);
+  repair_interrupted_sets("", name);
 
   TextureFacts facts;
   if (!resolve_names({&files.tex}) || !read_texture(files.tex, facts)) return false;
@@ -215,5 +217,5 @@ bool split_texture(const char* argument, const StartDirectory& /*start*/) {
   }
   const std::size_t first = with_palette ? 0 : 1;
   return put_set_in_place(std::span(outputs).subspan(first, (with_png ? 3 : 2) - first),
-                          kSplitDirectory);
+                          kSplitDirectory, files.split_record);
 }

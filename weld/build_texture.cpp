@@ -153,8 +153,9 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& ol
   print_progress("Checking %s...", tex_name.c_str());
   InputFile file;
   // A file that is there but cannot be read still holds a sub-type and
-  // header bytes that the default tail would lose.
-  if (!open_if_present(tex_name, file, old.found, kOpenTexFailed)) return false;
+  // header bytes that the default tail would lose. What is no file (a FIFO
+  // would be waited on for ever) cannot be replaced either.
+  if (!open_if_present(tex_name, file, old.found, kOpenTexFailed, true)) return false;
   if (!old.found) {
     print_progress("not found.  Creating new TEX file...");
     tail = kTexDefaultTail;
@@ -272,7 +273,7 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
     print_system_error(kWriteDataFailed);
     return false;
   }
-  if (!put_set_in_place(set, "")) return false;
+  if (!put_set_in_place(set, "", "")) return false;
   print_progress("done!\n");
   return true;
 }
@@ -282,7 +283,9 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
 bool build_texture(const char* argument, const StartDirectory& start) {
   TextureName name = read_texture_name(argument, NameRule::weld);
   TextureFiles& files = name.files;
-  const TextureLock lock(name.path.drive + name.path.directory);
+  TextureLock lock;
+  lock_texture(lock, name.path.drive + name.path.directory, name.base);
+  repair_interrupted_sets(name.path.drive + name.path.directory, name);
 
   if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;

@@ -365,7 +365,7 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
        {},
        {},
        "\nERROR! tga/t.png is not a PNG image skinprep can read: Read Error!\n",
-       Bytes(png.begin(), png.end() - 20)},
+       Bytes(png.begin(), png.end() - 24)},  // into the image data
       {"no pixels over a texture",
        make_tga8(0, 0, {}, palette),
        {},
