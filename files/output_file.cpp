@@ -343,6 +343,29 @@ bool keep_under_hidden_name(const std::string& path, std::string& kept) {
   return false;
 }
 
+#ifdef _WIN32
+bool may_replace(const std::string& /*target*/) {
+  return true;
+}
+#else
+/// Whether this user may replace target by a rename: in a directory with
+/// the sticky bit (as /tmp has), only the owner of the file or of the
+/// directory may. Looked at before anything is moved, since a file that
+/// cannot be replaced could not be given back its hidden name either.
+bool may_replace(const std::string& target) {
+  struct stat file {};
+  struct stat directory {};
+  const std::string parent = directory_of(target).empty() ? "." : directory_of(target);
+  if (geteuid() == 0 || stat(target.c_str(), &file) != 0 || stat(parent.c_str(), &directory) != 0)
+    return true;  // the rename says what else is wrong
+  if ((directory.st_mode & S_ISVTX) == 0 || file.st_uid == geteuid() ||
+      directory.st_uid == geteuid())
+    return true;
+  errno = EPERM;
+  return false;
+}
+#endif
+
 /// Writes the record of a set about to be put in place (see
 /// repair_interrupted_commit), so that a run stopped between two renames
 /// can be repaired by the next.
@@ -440,7 +463,9 @@ bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>&
   for (unsigned n = 1; n < 100000; ++n) {
     const std::string name = name_for(n);
     if (name_is_taken(name)) continue;
-    if (!link_file(target_, name)) {
+    // A link to a file this user may not replace could not be removed again
+    // (a sticky directory): a copy of it can.
+    if (!may_replace(target_) || !link_file(target_, name)) {
       if (errno == EEXIST) continue;  // taken since it was looked at
       if (!copy_file(target_, name)) return keep_errno.result(false);
     }
@@ -506,7 +531,8 @@ bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& rec
   // that a rename failing half-way through can put every old file back.
   std::string text = std::string(kCommitRecordHeader) + "\n";
   for (OutputFile* out : changing) {
-    if (out->exists_ && !keep_under_hidden_name(out->target_, out->old_)) {
+    if (out->exists_ &&
+        (!may_replace(out->target_) || !keep_under_hidden_name(out->target_, out->old_))) {
       drop_old_files();
       return keep_errno.result(false);
     }

@@ -65,8 +65,10 @@ bool TextureLock::lock(const std::string& directory, const std::string& base) {
   ErrnoGuard keep_errno;
   fd_ = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (lock_descriptor(fd_)) return true;
-  fd_ = open(lock_file_name(directory, base).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
-             0666);
+  const std::string name = lock_file_name(directory, base);
+  fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  // One made by another user may be only readable, which locks as well.
+  if (fd_ < 0 && errno == EACCES) fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   return keep_errno.result(lock_descriptor(fd_));
 }
 

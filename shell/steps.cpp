@@ -160,6 +160,9 @@ bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directo
   }
   if (!commit_outputs(files, record)) {
     print_system_error("ERROR! Could not put the new files in place! ");
+    for (const std::string& name : kept) {
+      if (!name.empty()) std::remove(name.c_str());  // the old file is still in place
+    }
     return false;
   }
   for (std::size_t i = 0; i < set.size(); ++i) {

@@ -2,6 +2,8 @@
 // hostile names: no crash, one message per refusal, nothing lost.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -41,11 +43,13 @@ std::map<fs::path, Bytes> snapshot(const fs::path& dir) {
   return files;
 }
 
-/// The files a refused or failed run may not leave: temporary ones.
+/// The files a refused or failed run may not leave: temporary ones, old
+/// files kept while a set is put in place, and a set's commit record.
 std::size_t temporary_files(const fs::path& dir) {
   std::size_t count = 0;
   for (const auto& entry : fs::recursive_directory_iterator(dir))
-    count += entry.path().filename().string().find(".partial-") != std::string::npos;
+    for (const char* mark : {".partial-", ".old-", "-commit"})
+      count += entry.path().filename().string().find(mark) != std::string::npos;
   return count;
 }
 
@@ -350,6 +354,136 @@ TEST(FaultInjection, EveryWritePositionOfTheTexFile) {
   }
 }
 
+/// A set a tool replaces, laid out old before each run, and the tool that
+/// runs next on the texture after one was killed.
+struct SetRow {
+  const char* name;
+  std::string exe;
+  std::vector<fs::path> set;
+  std::function<void(const TempDir&)> lay_old;
+  std::string next_exe;
+  std::string record;
+};
+
+class RenameFaults : public ::testing::TestWithParam<SetRow> {};
+
+/// Runs the tool under strace, which makes its n-th rename fail or kills
+/// it there.
+RunResult run_with_rename_fault(const SetRow& row, const TempDir& dir, int n, const char* fault) {
+  const std::string inject = "rename:" + std::string(fault) + ":when=" + std::to_string(n);
+  return run_tool("/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "trace=rename", "-e",
+                                      "inject=" + inject, row.exe, "t"},
+                  dir.path());
+}
+
+/// Every rename of the set failing in turn leaves the old set whole with
+/// one error line; a kill at every rename leaves what the next run of
+/// another tool repairs, saying so, to the old set.
+TEST_P(RenameFaults, AtEveryPositionTheOldSetStaysOrComesBackWhole) {
+  const SetRow& row = GetParam();
+  TempDir dir;
+  row.lay_old(dir);
+  const auto old = snapshot(dir.path());
+  const std::vector<Bytes> old_set = contents_of(dir, row.set);
+  int failed = 0;
+  for (int n = 1; n <= 8; ++n) {
+    SCOPED_TRACE(n);
+    row.lay_old(dir);
+    const RunResult r = run_with_rename_fault(row, dir, n, "error=EIO");
+    ASSERT_TRUE(ended_cleanly(r, dir.path()));
+    if (r.exit_code == 0) break;  // past the last rename
+    ++failed;
+    ASSERT_EQ(r.err, "ERROR! Could not put the new files in place! : Input/output error\n");
+    ASSERT_EQ(snapshot(dir.path()), old);
+
+    row.lay_old(dir);
+    const RunResult killed = run_with_rename_fault(row, dir, n, "signal=KILL");
+    ASSERT_NE(killed.exit_code, 0);
+    const RunResult next = run_tool(row.next_exe, {"t"}, dir.path());
+    ASSERT_NE(next.out.find("Repaired " + row.record + ": "), std::string::npos) << next.out;
+    ASSERT_NE(next.out.find(std::to_string(n - 1) + " of its files; the old files are back.\n"),
+              std::string::npos)
+        << next.out;
+    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    ASSERT_EQ(contents_of(dir, row.set), old_set);
+  }
+  EXPECT_EQ(failed, static_cast<int>(row.set.size()));
+}
+
+/// Removes everything in dir.
+void clear(const TempDir& dir) {
+  for (const auto& entry : fs::directory_iterator(dir.path()))
+    fs::remove_all(entry.path());
+}
+
+/// A texture split once, with an old pair in tga/ to replace.
+void lay_out_split(const TempDir& dir) {
+  clear(dir);
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 32, 32));
+  fs::remove_all(dir / "tga");
+  fs::create_directory(dir / "tga");
+  write_file(dir / "tga" / "t.pal", {'o', 'l', 'd', 'p'});
+  write_file(dir / "tga" / "t.tga", {'o', 'l', 'd', 'i'});
+}
+
+/// An edited image over a texture, with an old set of four to replace.
+void lay_out_prep(const TempDir& dir) {
+  clear(dir);
+  fs::create_directories(dir / "tga");
+  write_file(dir / "tga" / "t.tga", make_tga8(64, 32, sample_level(64, 32, 1), sample_palette()));
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 64, 32));
+  lay_out_old_set(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EverySet, RenameFaults,
+    ::testing::Values(SetRow{"SkinsplitsPair", kSkinsplit, {"tga/t.pal", "tga/t.tga"}, lay_out_split,
+                             kSkinweld, "tga/.t.skinsplit-commit"},
+                      SetRow{"SkinprepsSet",
+                             kSkinprep,
+                             {"t/t.pal", "t/t_h.tga", "t/t_m.tga", "t/t_l.tga", "t/t_source.png"},
+                             lay_out_prep,
+                             kSkinsplit,
+                             "t/.t.skinprep-commit"}),
+    [](const ::testing::TestParamInfo<SetRow>& row) { return std::string(row.param.name); });
+
+/// A rename the system itself refuses part-way through a set: the last file
+/// owned by another user in a sticky directory, or a mount point (busy).
+TEST_P(RenameFaults, ARenameTheSystemRefusesPutsTheOldSetBack) {
+  const SetRow& row = GetParam();
+  TempDir dir;
+  const fs::path last = dir / row.set[std::min<std::size_t>(row.set.size(), 4) - 1];
+  if (can_test_permissions() && geteuid() == 0) {
+    row.lay_old(dir);
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+      ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(last.parent_path().c_str(), 0, 0), 0);
+    ASSERT_EQ(chown(last.c_str(), 0, 0), 0);
+    fs::permissions(last.parent_path(), fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(last, fs::perms::owner_read | fs::perms::owner_write |
+                              fs::perms::group_read | fs::perms::group_write |
+                              fs::perms::others_read | fs::perms::others_write);
+    const auto old = snapshot(dir.path());
+    RunOptions options;
+    options.unprivileged = true;
+    const RunResult r = run_tool(row.exe, {"t"}, dir.path(), options);
+    EXPECT_TRUE(ended_cleanly(r, dir.path()));
+    EXPECT_EQ(r.err, "ERROR! Could not put the new files in place! : Operation not permitted\n");
+    EXPECT_EQ(snapshot(dir.path()), old);
+  }
+  row.lay_old(dir);
+  write_file(dir / "mounted", {'b', 'u', 's', 'y'});
+  if (run_tool("/bin/mount", {"--bind", (dir / "mounted").string(), last.string()}, dir.path())
+          .exit_code != 0)
+    GTEST_SKIP() << "cannot bind-mount here";
+  const auto old = snapshot(dir.path());
+  const RunResult r = run_tool(row.exe, {"t"}, dir.path());
+  EXPECT_TRUE(ended_cleanly(r, dir.path()));
+  EXPECT_EQ(r.err, "ERROR! Could not put the new files in place! : Device or resource busy\n");
+  EXPECT_EQ(snapshot(dir.path()), old);
+  run_tool("/bin/umount", {last.string()}, dir.path());
+}
+
 TEST(HostileNames, LongAndStrangeNamesWorkWhereTheSystemAllowsThem) {
   TempDir dir;
   const std::string longest_split(251, 's');  // with ".tex", 255 bytes
@@ -464,6 +598,34 @@ TEST(Interrupts, AClosedPipeOnTheConsoleLeavesNoTemporaryFile) {
   EXPECT_EQ(r.out, "O");
   EXPECT_EQ(temporary_files(dir.path()), 0u);
   EXPECT_EQ(read_file(dir / "tga" / "t.tga"), split);
+}
+
+TEST(Concurrency, ALockThatCannotBeTakenIsSaid) {
+  TempDir dir;
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  // No lock at all (as on some network file systems): one warning line.
+  const RunResult unlocked = run_tool(
+      "/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "inject=flock:error=ENOLCK", kSkinsplit, "t"},
+      dir.path());
+  EXPECT_EQ(unlocked.exit_code, 0);
+  EXPECT_EQ(unlocked.err,
+            "WARNING! Could not lock t against other runs (No locks available): two runs on it at "
+            "once may mix their files.\n");
+  // A directory that cannot be read (mode 311) locks a hidden lock file in it.
+  if (!can_test_permissions()) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  const fs::path shared = dir / "shared";
+  fs::create_directory(shared);
+  write_file(shared / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  fs::permissions(shared, fs::perms::owner_write | fs::perms::owner_exec |
+                                  fs::perms::group_exec | fs::perms::others_write |
+                                  fs::perms::others_exec);
+  RunOptions options;
+  options.unprivileged = true;
+  const RunResult locked = run_tool(kSkinsplit, {"t"}, shared, options);
+  fs::permissions(shared, fs::perms::all);
+  EXPECT_EQ(locked.exit_code, 0);
+  EXPECT_EQ(locked.err, "");
+  EXPECT_TRUE(fs::exists(shared / ".t.lock"));
 }
 
 TEST(Concurrency, TwoSkinprepRunsOnOneTextureLeaveOneRunsCompleteSet) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -239,6 +240,19 @@ TEST(Skinweld, EveryRefusalHasItsMessageAndLeavesTheOldTexFile) {
   const std::string checking = "Checking t.tex...";
   EXPECT_EQ(tail_of(kept.out, checking.size() + kPrompt.size()), checking + kPrompt);
   EXPECT_EQ(read_file(dir / "t.tex"), truecolour_tex);
+
+  // Nor is a FIFO, or a link to one, opened to read its header: that would
+  // wait for a writer for ever.
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked);
+    fs::remove(dir / "t.tex");
+    fs::remove(dir / "pipe");
+    ASSERT_EQ(mkfifo((dir / (linked ? "pipe" : "t.tex")).c_str(), 0666), 0);
+    if (linked) fs::create_symlink("pipe", dir / "t.tex");
+    const RunResult fifo = weld(dir, {"t"});
+    EXPECT_EQ(fifo.exit_code, 1);
+    EXPECT_EQ(fifo.err, "\nERROR! Could not open TEX file! : Operation not supported\n");
+  }
 }
 
 TEST(Skinweld, ImagesAsPaintProgramsSaveThemReachTheTexFileTheRightWayUp) {

@@ -5,7 +5,8 @@
 #include "split/split_texture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  enter_fuzz_workdir();
+  enter_empty_fuzz_workdir();
+  const ConsoleSilence quiet;
   write_file("t.tex", Bytes(data, data + size));
   std::string argument = "t.tex";
   const StartDirectory start;

@@ -5,11 +5,13 @@
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "fuzz_input.h"
+#include "shell/report.h"
 #include "split/split_texture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::FILE* in = open_fuzz_input(data, size);
   if (in == nullptr) return 0;
+  const ConsoleSilence quiet;
   TextureFacts facts;
   const bool read = read_texture_file(in, facts);
   std::fclose(in);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "files/start_directory.h"
+#include "shell/report.h"
 #include "support/samples.h"
 
 /// A scratch directory for one fuzz run, made at the first call and entered
@@ -16,10 +17,20 @@
 inline const std::string& enter_fuzz_workdir() {
   static const std::string path = [] {
     char pattern[] = "/tmp/skinfuzz.XXXXXX";
-    return std::string(mkdtemp(pattern) ? pattern : "/tmp");
+    if (mkdtemp(pattern) == nullptr) abort();
+    return std::string(pattern);
   }();
   if (chdir(path.c_str()) != 0) abort();
   return path;
+}
+
+/// Enters the scratch directory emptied of what earlier inputs left (the
+/// kept ~N files would pile up and slow every later run down).
+inline void enter_empty_fuzz_workdir() {
+  enter_fuzz_workdir();
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(".", ignored))
+    std::filesystem::remove_all(entry.path(), ignored);
 }
 
 /// Runs a tool's whole per-texture procedure on fuzzed files: the input's
@@ -28,7 +39,8 @@ inline const std::string& enter_fuzz_workdir() {
 template <typename Procedure>
 void run_on_fuzzed_files(const std::uint8_t* data, std::size_t size, const char* directory,
                          std::initializer_list<const char*> names, Procedure procedure) {
-  enter_fuzz_workdir();
+  enter_empty_fuzz_workdir();
+  const ConsoleSilence quiet;
   const std::vector<std::optional<Bytes>> parts =
       unframe_parts(Bytes(data, data + size), names.size());
   std::filesystem::create_directory(directory);

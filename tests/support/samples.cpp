@@ -269,11 +269,49 @@ std::vector<std::optional<Bytes>> unframe_parts(const Bytes& data, std::size_t c
   return parts;
 }
 
+namespace {
+
+/// A PNG image again in another of libpng's formats: grey, grey and alpha,
+/// RGB, 16 bits a sample, a palette.
+Bytes reencode_png(const Bytes& png, std::uint32_t format) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0)
+    throw std::runtime_error("cannot read a PNG image");
+  image.format = format;
+  Bytes pixels(PNG_IMAGE_SIZE(image));
+  std::array<unsigned char, 256 * 4> colour_map{};
+  const png_color background = {0x40, 0x80, 0xc0};
+  if (png_image_finish_read(&image, &background, pixels.data(), 0, colour_map.data()) == 0)
+    throw std::runtime_error(std::string("cannot read a PNG image: ") + image.message);
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, colour_map.data());
+  Bytes out(size);
+  if (png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0,
+                                colour_map.data()) == 0)
+    throw std::runtime_error("cannot make a PNG image");
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
+
 void write_fuzz_seeds(const std::filesystem::path& dir) {
   namespace fs = std::filesystem;
   for (const char* target : {"tex", "tga", "png", "pal", "split", "weld", "prep"})
     fs::create_directories(dir / target);
-  write_file(dir / "png" / "rgba.png", make_png(6, 4, colours_of_level(sample_level(6, 4, 1))));
+  const Bytes rgba = make_png(6, 4, colours_of_level(sample_level(6, 4, 1)));
+  write_file(dir / "png" / "rgba.png", rgba);
+  const std::pair<const char*, std::uint32_t> formats[] = {
+      {"grey.png", PNG_FORMAT_GRAY},
+      {"grey_alpha.png", PNG_FORMAT_GA},
+      {"rgb.png", PNG_FORMAT_RGB},
+      {"rgba16.png", PNG_FORMAT_LINEAR_RGB_ALPHA},
+      {"grey16.png", PNG_FORMAT_LINEAR_Y},
+      {"palette_alpha.png", PNG_FORMAT_RGBA_COLORMAP},
+      {"palette.png", PNG_FORMAT_RGB_COLORMAP}};
+  for (const auto& [name, format] : formats)
+    write_file(dir / "png" / name, reencode_png(rgba, format));
   const TexPalette palette = sample_palette();
   for (const auto subtype : {TexSubtype::indexed, TexSubtype::indexed_expanded,
                              TexSubtype::truecolour24, TexSubtype::truecolour32}) {
@@ -297,6 +335,9 @@ void write_fuzz_seeds(const std::filesystem::path& dir) {
              frame_parts({make_tga_colours(8, 4, colours_of_level(sample_level(8, 4, 1)), 24,
                                            {2, 0, "", false}),
                           make_pal(palette), make_tex(TexSubtype::indexed, 8, 4)}));
+  write_file(dir / "prep" / "png_alone",
+             frame_parts({std::nullopt, std::nullopt, std::nullopt,
+                          reencode_png(rgba, PNG_FORMAT_RGBA_COLORMAP)}));
   write_file(dir / "prep" / "image_alone",
              frame_parts({make_tga8(8, 4, sample_level(8, 4, 1), palette, {9, 0x20, "", false}),
                           std::nullopt, std::nullopt}));
