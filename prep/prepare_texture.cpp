@@ -125,7 +125,12 @@ bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
     return false;
   }
   print_progress("done!\n");
-  if (!write_image_directory(name.files, image, m)) return false;
+  // The summary goes into the preview page too, so it is made first and
+  // shown once the files are in place.
+  ConsoleRecord summary;
   print_summary(name.files, image, m);
+  summary.stop();
+  if (!write_image_directory(name.files, image, m, summary.text())) return false;
+  summary.play();
   return true;
 }

@@ -199,6 +199,8 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
   print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.reused[1], counts.made[1]);
   print_progress("Low level: %lu pixels reused, %lu made\n", counts.reused[2], counts.made[2]);
   print_alpha(m.alpha);
+  if (!m.image.colours.empty())
+    print_progress("Preview: %s/%s\n", files.image_directory.c_str(), files.preview.c_str());
   if (m.old.other_size) {
     warn_of_new_size(files.tex, m.old.x, m.old.y, static_cast<unsigned>(image.width),
                      static_cast<unsigned>(image.height));

@@ -11,6 +11,7 @@
 #include "formats/png.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
+#include "prep/preview.h"
 #include "shell/messages.h"
 #include "shell/report.h"
 #include "shell/steps.h"
@@ -87,6 +88,19 @@ bool save_memory(std::span<SetOutput> set, const Match& m) {
   return true;
 }
 
+/// Saves the page that shows what this prepare made.
+bool save_preview(SetOutput& output, const Match& m, const std::string& title,
+                  const std::string& summary) {
+  print_progress("Saving preview %s...", output.name.c_str());
+  if (!open_output(output.file, output.name)) return false;
+  if (!write_preview(output.file.bytes(), m, title, summary) || !output.file.finish()) {
+    print_system_error(kWriteDataFailed);
+    return false;
+  }
+  print_progress("done!\n");
+  return true;
+}
+
 /// Whether a file of the set was made or changed by hand since skinprep
 /// wrote it: its bytes are not what the memory says skinprep wrote there,
 /// or, without a memory, it is newer than the image read.
@@ -102,8 +116,9 @@ bool edited_by_hand(const std::string& path, std::size_t n, const ImageFile& ima
 /// any case), each to be kept first where it was edited by hand.
 bool name_set(const TextureFiles& files, const ImageFile& image, const Match& m,
               std::span<SetOutput> set) {
-  const std::array<std::string, kSetFiles + 1> names = {
-      files.level_palette, files.levels[0], files.levels[1], files.levels[2], files.memory};
+  const std::array<std::string, kSetFiles + 2> names = {files.level_palette, files.levels[0],
+                                                        files.levels[1],     files.levels[2],
+                                                        files.memory,        files.preview};
   for (std::size_t n = 0; n < set.size(); ++n) {
     std::string path = files.image_directory + "/" + names[n];
     if (!resolve_names({&path})) return false;
@@ -115,11 +130,12 @@ bool name_set(const TextureFiles& files, const ImageFile& image, const Match& m,
 
 }  // namespace
 
-bool write_image_directory(const TextureFiles& files, const ImageFile& image, const Match& m) {
+bool write_image_directory(const TextureFiles& files, const ImageFile& image, const Match& m,
+                           const std::string& summary) {
   const std::string& directory = files.image_directory;
   // The files belong together: skinweld would weld a new palette with old
   // images into a texture that is neither. All are replaced, or none.
-  std::array<SetOutput, kSetFiles + 1> set;
+  std::array<SetOutput, kSetFiles + 2> set;
   if (!name_set(files, image, m, set)) return false;
   print_progress("Creating directory %s\n", directory.c_str());
   if (!create_and_enter_directory(directory,
@@ -132,6 +148,8 @@ bool write_image_directory(const TextureFiles& files, const ImageFile& image, co
   // A picture of no pixels has nothing to remember, and no PNG can hold it.
   if (m.image.colours.empty())
     return put_set_in_place(std::span(set).first(kSetFiles), directory, files.prep_record);
-  return save_memory(set, m) && put_set_in_place(set, directory, files.prep_record);
+  return save_memory(set, m) &&
+         save_preview(set[kSetFiles + 1], m, files.image_directory + ": " + image.name, summary) &&
+         put_set_in_place(set, directory, files.prep_record);
 }
 

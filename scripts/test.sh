@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 # and its runtime build the fuzz targets.
 bash scripts/setup.sh imagemagick python3-pil gimp xvfb xauth \
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck \
-  g++-mingw-w64-x86-64 wine64 wine dpkg man-db groff-base strace
+  g++-mingw-w64-x86-64 wine64 wine dpkg man-db groff-base strace chromium
 
 echo "== Normal build"
 cmake --preset default

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -28,9 +29,23 @@ bool is_terminal_console(const std::FILE* stream) {
   return stream == stdout ? out_is_terminal : err_is_terminal;
 }
 
+/// The record that keeps what is written, if one records.
+ConsoleRecord* recording = nullptr;
+
 void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
   if (silences > 0) return;
   ErrnoGuard keep_errno;
+  if (recording != nullptr) {
+    std::va_list measured;
+    va_copy(measured, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measured);  // NOLINT(clang-analyzer-valist.Uninitialized)
+    va_end(measured);
+    std::string piece(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
+    std::vsnprintf(piece.data(), piece.size(), format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+    piece.pop_back();
+    print_recorded(stream == stderr, piece);
+    return;
+  }
   // The analyzer loses track of a va_list handed on as a parameter; every
   // caller starts it with va_start.
   std::vfprintf(stream, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
@@ -40,6 +55,40 @@ void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
 }
 
 }  // namespace
+
+void print_recorded(bool error, const std::string& piece) {
+  recording->pieces_.emplace_back(error, piece);
+}
+
+ConsoleRecord::ConsoleRecord() {
+  recording = this;
+}
+
+ConsoleRecord::~ConsoleRecord() {
+  stop();
+}
+
+void ConsoleRecord::stop() {
+  if (recording == this) recording = nullptr;
+  recording_ = false;
+}
+
+std::string ConsoleRecord::text() const {
+  std::string all;
+  for (const auto& [error, piece] : pieces_)
+    all += piece;
+  return all;
+}
+
+void ConsoleRecord::play() const {
+  for (const auto& [error, piece] : pieces_) {
+    if (error) {
+      print_error("%s", piece.c_str());
+    } else {
+      print_progress("%s", piece.c_str());
+    }
+  }
+}
 
 void print_progress(const char* format, ...) {
   std::va_list args;

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
+#include <utility>
+#include <vector>
 
 // All console output of the tools goes through these functions. None of
 // them changes the error number, and a failed write to the console is ignored.
@@ -17,6 +20,33 @@ void print_error_list(const char* format, std::va_list values);
 /// The message, ": " (only when the message is not empty), the text for the
 /// current error number and a line end, written unbuffered to standard error.
 void print_system_error(const char* message);
+
+class ConsoleRecord;
+/// Keeps a piece of text in the record that records (see ConsoleRecord).
+void print_recorded(bool error, const std::string& piece);
+
+/// While one lives and records, print_progress and print_error keep what
+/// they would write here instead, in order, to be written later: for a text
+/// that must also go into a file before it is shown.
+class ConsoleRecord {
+ public:
+  ConsoleRecord();
+  ~ConsoleRecord();
+  ConsoleRecord(const ConsoleRecord&) = delete;
+  ConsoleRecord& operator=(const ConsoleRecord&) = delete;
+
+  /// Ends the recording.
+  void stop();
+  /// Everything recorded, both streams together.
+  [[nodiscard]] std::string text() const;
+  /// Writes what was recorded, each piece to its stream.
+  void play() const;
+
+ private:
+  friend void print_recorded(bool error, const std::string& piece);
+  std::vector<std::pair<bool, std::string>> pieces_;  ///< to standard error?, text
+  bool recording_ = true;
+};
 
 /// While one lives, the three functions above write nothing: for a step one
 /// tool takes only to look at what another reads, whose words are the other's.

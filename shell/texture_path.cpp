@@ -56,6 +56,7 @@ TextureFiles name_texture_files(const std::string& base) {
   files.level_palette = base + ".pal";
   files.levels = {base + "_h.tga", base + "_m.tga", base + "_l.tga"};
   files.memory = base + "_source.png";
+  files.preview = base + "_preview.html";
   files.split_record = hidden_name(base, ".skinsplit-commit");
   files.prep_record = hidden_name(base, ".skinprep-commit");
   return files;

@@ -31,6 +31,7 @@ struct TextureFiles {
   std::string level_palette;          ///< "car1.pal", in BASE/
   std::array<std::string, 3> levels;  ///< "car1_h.tga", "car1_m.tga", "car1_l.tga", in BASE/
   std::string memory;                 ///< "car1_source.png", in BASE/: what skinprep prepared
+  std::string preview;                ///< "car1_preview.html", in BASE/: what it made, to look at
   /// ".car1.skinsplit-commit", in tga/, and ".car1.skinprep-commit", in
   /// BASE/: each lists its tool's set while the set is put in place.
   std::string split_record;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "prep/preview.h"
 #include "support/samples.h"
 #include "support/streams.h"
 #include "support/tools.h"
@@ -574,7 +575,7 @@ TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
             std::string::npos);
   for (int loop = 0; loop < 3; ++loop)
     prepare_and_weld(dir, "car1");
-  EXPECT_EQ(entries_in(dir / "car1"), 6u);  // the set, its memory and the one kept
+  EXPECT_EQ(entries_in(dir / "car1"), 7u);  // the set, its memory, its preview, the one kept
   EXPECT_EQ(entries_in(dir / "tga"), 2u);
 }
 
@@ -632,4 +633,75 @@ TEST(Skinprep, WhatThePaletteBecomesIsTheUsersChoice) {
     }
     EXPECT_EQ(changed == 0, row.untouched_kept) << changed;
   }
+}
+
+namespace {
+
+std::string page_of(const TempDir& dir) {
+  const Bytes bytes = read_file(dir / "t" / "t_preview.html");
+  return {bytes.begin(), bytes.end()};
+}
+
+/// Checks that the page's panels show the welded texture, and the texture
+/// it replaced with every changed pixel marked by what became of it.
+void expect_panels_show(const std::string& html, const Bytes& welded, const Bytes& old) {
+  unsigned width = 0;
+  unsigned height = 0;
+  const char* levels[] = {"after", "medium", "low"};
+  for (std::size_t n = 0; n < 3; ++n) {
+    SCOPED_TRACE(levels[n]);
+    const std::vector<Rgba> panel = preview_panel(html, levels[n], width, height);
+    EXPECT_EQ(panel, tex_level_colours(welded, n));
+  }
+  const std::vector<Rgba> before = tex_level_colours(old, 0);
+  const std::vector<Rgba> after = tex_level_colours(welded, 0);
+  EXPECT_EQ(preview_panel(html, "before", width, height), before);
+  const std::vector<Rgba> changed = preview_panel(html, "changed", width, height);
+  ASSERT_EQ(changed.size(), after.size());
+  for (std::size_t k = 0; k < after.size(); ++k) {
+    SCOPED_TRACE(k);
+    if (before[k] == after[k]) {
+      EXPECT_TRUE(changed[k] != kChangedColour && changed[k] != kBecameClear &&
+                  changed[k] != kBecameVisible);
+    } else if (after[k][3] == 0) {
+      EXPECT_EQ(changed[k], kBecameClear);
+    } else if (before[k][3] == 0) {
+      EXPECT_EQ(changed[k], kBecameVisible);
+    } else {
+      EXPECT_EQ(changed[k], kChangedColour);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Skinprep, ThePreviewShowsWhatWillBeWeldedAndWhatChanged) {
+  TempDir dir;
+  // Entry 51 of the sample palette is see-through, entry 102 opaque, the
+  // rest translucent.
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 16, 8));
+  ASSERT_EQ(run(kSkinsplit, dir, {"t"}).exit_code, 0);
+  std::vector<Rgba> picture = colours_of_level(sample_level(16, 8, 1));
+  picture[5] = {1, 2, 3, 255};  // another colour
+  picture[9] = {9, 9, 9, 0};    // see-through now
+  const Rgba visible = {200, 100, 50, 255};
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const Bytes old = read_file(dir / "t.tex");
+    write_file(dir / "tga" / "t.tga", make_tga_colours(16, 8, picture, 32, {2, 0, "", false}));
+    const RunResult prep = run(kSkinprep, dir, {"t"});
+    ASSERT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
+    ASSERT_NE(prep.out.find("\nPreview: t/t_preview.html\n"), std::string::npos);
+    expect_panels_show(page_of(dir), read_file(dir / "t.tex"), old);
+    picture[9] = visible;  // and visible again, the next time round
+  }
+  // Without a texture there is nothing before: "after" alone.
+  fs::remove(dir / "t.tex");
+  ASSERT_EQ(run(kSkinprep, dir, {"t"}).exit_code, 0);
+  const std::string html = page_of(dir);
+  unsigned width = 0;
+  unsigned height = 0;
+  EXPECT_EQ(preview_panel(html, "after", width, height).size(), 16u * 8);
+  EXPECT_TRUE(preview_panel(html, "before", width, height).empty());
+  EXPECT_TRUE(preview_panel(html, "changed", width, height).empty());
 }

@@ -7,6 +7,7 @@ split. Run as: interop_test.py [Gimp|ImageMagick|Pillow ...], with SKINSPLIT
 and SKINWELD naming the tools. Without a program its tests are skipped, except
 under CI, where every program must be there.
 """
+import json
 import os
 import shutil
 import struct
@@ -672,6 +673,102 @@ class Gimp(Trip):
     def test_prep_takes_rgb_and_indexed_png_exports(self):
         self.check_prep("gimp_png_rgb", self.converted_png("rgb"))
         self.check_prep("gimp_png_indexed", self.png(1))  # the split image exported from indexed mode
+
+
+CHROMIUM = "/usr/bin/chromium"
+CHECKER = {(0x99, 0x99, 0x99), (0xDD, 0xDD, 0xDD)}
+OPAQUE, CLEAR, HALF = 102, 51, 25  # entries of alpha 255, 0 and 126 (see palette_entry)
+
+
+class Chromium(unittest.TestCase):
+    """The preview page in a real browser, opened from disk: see-through and
+    translucent texels show the checkerboard, the swap control swaps, and
+    nothing is fetched from any network."""
+
+    def setUp(self):
+        if not have(CHROMIUM):
+            if os.environ.get("CI"):
+                self.fail("chromium is not installed")
+            self.skipTest("chromium is not installed")
+        self.dir = tempfile.mkdtemp(prefix="skinpreview.")
+        self.addCleanup(shutil.rmtree, self.dir)
+        # The texture stores its bottom row first.
+        high = bytes(self.entry_shown(x, y) for y in reversed(range(H)) for x in range(W))
+        with open(os.path.join(self.dir, "t.tex"), "wb") as f:
+            f.write(struct.pack("<HH", W, H) + bytes([1, 0, 3, 0, 1, 0, 0, 0, 0, 0]) +
+                    b"".join(bytes(e) for e in PALETTE) + high +
+                    bytes([OPAQUE] * (W * H // 4 + W * H // 16)))
+        self.assertEqual(run([SKINSPLIT, "t"], self.dir).returncode, 0)
+        # One edited texel, so that before and after differ.
+        image = Image.open(os.path.join(self.dir, "tga", "t.tga")).convert("RGB")
+        image.putpixel((W - 2, 1), (1, 2, 3))
+        image.save(os.path.join(self.dir, "tga", "t.tga"))
+        prep = run([SKINPREP, "t"], self.dir)
+        self.assertEqual(prep.returncode, 0, prep.stderr)
+        self.assertIn("Preview: t/t_preview.html\n", prep.stdout)
+        self.page = os.path.join(self.dir, "t", "t_preview.html")
+
+    @staticmethod
+    def entry_shown(x, y):
+        """Opaque all over, with a see-through arch at the bottom left and a
+        translucent window at the top right, as the picture shows them."""
+        if 2 <= x < 12 and y >= 8:
+            return CLEAR
+        return HALF if 18 <= x < 28 and 2 <= y < 8 else OPAQUE
+
+    def screenshot(self, fragment, name):
+        shot = os.path.join(self.dir, name + ".png")
+        netlog = os.path.join(self.dir, name + ".json")
+        result = run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu",
+                      "--disable-background-networking", "--no-first-run",
+                      "--force-device-scale-factor=1", "--hide-scrollbars",
+                      "--window-size=900,700", "--log-net-log=" + netlog,
+                      "--user-data-dir=" + os.path.join(self.dir, "profile"),
+                      "--screenshot=" + shot, "file://" + self.page + fragment], self.dir)
+        self.assertTrue(os.path.exists(shot), result.stderr)
+        # The browser fetches things of its own ("not an origin"); whatever
+        # the page asked for has the page's origin ("null" from disk).
+        with open(netlog) as f:
+            log = json.load(f)
+        types = {number: name for name, number in log["constants"]["logEventTypes"].items()}
+        asked = [event["params"].get("url") for event in log["events"]
+                 if types.get(event["type"]) == "URL_REQUEST_START_JOB" and "params" in event
+                 and event["params"].get("initiator") not in (None, "not an origin")]
+        self.assertEqual(asked, [], "the page fetched something")
+        return Image.open(shot).convert("RGB")
+
+    def texel(self, shot, origin, x, y):
+        """The two screen pixels of a texel's top row, at 2x."""
+        return [shot.getpixel((origin[0] + 2 * x + d, origin[1] + 2 * y)) for d in (0, 1)]
+
+    def test_see_through_and_translucent_texels_show_the_checkerboard(self):
+        shot = self.screenshot("", "after")
+        opaque = tuple(PALETTE[OPAQUE][2::-1])  # red, green, blue
+        # The after picture is the first opaque texel from the top left.
+        found = [(x, y) for y in range(shot.height) for x in range(shot.width)
+                 if shot.getpixel((x, y)) == opaque]
+        self.assertTrue(found, "no opaque texel on the page")
+        origin = min(found, key=lambda p: (p[1], p[0]))
+        arch = set()
+        window = set()
+        for y in range(H):
+            for x in range(W):
+                kind = self.entry_shown(x, y)
+                seen = self.texel(shot, origin, x, y)
+                if kind == CLEAR:
+                    arch.update(seen)
+                elif kind == HALF:
+                    window.update(seen)
+                elif (x, y) != (W - 2, 1):
+                    self.assertEqual(seen, [opaque, opaque], (x, y))
+        self.assertEqual(arch, CHECKER)  # both squares of the checkerboard, nothing else
+        self.assertEqual(len(window), 2)  # the window's colour over each square
+        self.assertFalse(window & (CHECKER | {opaque}))
+        # The swap control puts the texture being replaced in place.
+        self.assertEqual(self.texel(shot, origin, W - 2, 1), [(1, 2, 3)] * 2)
+        before = self.screenshot("#before", "before")
+        self.assertEqual(self.texel(before, origin, W - 2, 1), [opaque] * 2)
+        self.assertEqual(self.texel(before, origin, 0, 0), [opaque] * 2)
 
 
 if __name__ == "__main__":

@@ -3,11 +3,13 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 #include "formats/bytes.h"
+#include "formats/png.h"
 
 TexPalette sample_palette() {
   TexPalette palette{};
@@ -386,4 +388,68 @@ void write_file(const std::filesystem::path& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+namespace {
+
+Bytes from_base64(const std::string& text) {
+  auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    return c == '+' ? 62 : c == '/' ? 63 : -1;
+  };
+  Bytes bytes;
+  unsigned group = 0;
+  int bits = 0;
+  for (const char c : text) {
+    const int v = value(c);
+    if (v < 0) break;  // the padding
+    group = (group << 6U) | static_cast<unsigned>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      bytes.push_back(static_cast<unsigned char>(group >> static_cast<unsigned>(bits)));
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<Rgba> preview_panel(const std::string& html, const std::string& name,
+                                unsigned& width, unsigned& height) {
+  const std::size_t at = html.find("data-panel=\"" + name + "\"");
+  if (at == std::string::npos) return {};
+  const std::string lead = "src=\"data:image/png;base64,";
+  const std::size_t start = html.find(lead, at) + lead.size();
+  Bytes png = from_base64(html.substr(start, html.find('"', start) - start));
+  // The tools' own reader keeps the colour of see-through pixels as stored.
+  std::FILE* stream = fmemopen(png.data(), png.size(), "rb");
+  std::vector<Rgba> pixels(kTexMaxPixels);
+  PngImage image;
+  const PngResult result = read_png(stream, image, std::span(pixels.front().data(), kTexMaxPixels * 4));
+  std::fclose(stream);
+  if (result != PngResult::ok || image.indexed)
+    throw std::runtime_error("the panel " + name + " holds no RGBA PNG image");
+  width = image.width;
+  height = image.height;
+  pixels.resize(std::size_t{width} * height);
+  return pixels;
+}
+
+std::vector<Rgba> tex_level_colours(const Bytes& tex, std::size_t n) {
+  const unsigned x = tex[0] | (tex[1] << 8U);
+  const unsigned y = tex[2] | (tex[3] << 8U);
+  const bool expanded = tex[4] == static_cast<unsigned char>(TexSubtype::indexed_expanded);
+  std::size_t at = 14 + 1024;
+  for (std::size_t level = 0; level < n; ++level)
+    at += std::size_t{x >> level} * (y >> level);
+  std::vector<Rgba> colours;
+  for (std::size_t k = 0; k < std::size_t{x >> n} * (y >> n); ++k) {
+    const unsigned char* entry = &tex[14 + 4 * std::size_t{tex[at + k]}];
+    colours.push_back(expanded ? Rgba{entry[0], entry[1], entry[2], entry[3]}
+                               : Rgba{entry[2], entry[1], entry[0], entry[3]});
+  }
+  return colours;
 }

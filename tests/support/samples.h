@@ -54,6 +54,16 @@ Bytes make_tga_colours(unsigned width, unsigned height, const std::vector<Rgba>&
 /// stores the top row first), written by libpng.
 Bytes make_png(unsigned width, unsigned height, const std::vector<Rgba>& bottom_up);
 
+/// The picture of a preview page's panel (its <img data-panel="name">),
+/// decoded from its data URL: RGBA, bottom row first as the TEX file keeps
+/// them (the PNG holds the top row first). Empty without one.
+std::vector<Rgba> preview_panel(const std::string& html, const std::string& name,
+                                unsigned& width, unsigned& height);
+
+/// The colours of level n of a paletted TEX file, bottom row first, as the
+/// file stores them.
+std::vector<Rgba> tex_level_colours(const Bytes& tex, std::size_t n);
+
 /// The colours (red, green, blue, alpha) of sample palette indices, as a
 /// sub-type 1 texture shows them.
 std::vector<Rgba> colours_of_level(const Bytes& indices);

@@ -1,0 +1,253 @@
+#include "prep/preview.h"
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "formats/png.h"
+#include "prep/colours.h"
+
+namespace {
+
+/// zlib's level for the pictures: fast, and small enough for a page.
+constexpr int kPreviewCompression = 3;
+
+/// What the page shows of one picture.
+struct Panel {
+  const char* name;
+  unsigned width = 0;
+  unsigned height = 0;
+  std::vector<Rgba> bottom_up;  ///< in the TEX file's pixel order
+};
+
+/// A level's pixels as the colours of their entries.
+Panel level_panel(const char* name, std::span<const unsigned char> level, const Palette& shown,
+                  TexSize size) {
+  Panel panel{name, size.x, size.y, {}};
+  panel.bottom_up.reserve(level.size());
+  for (const unsigned char index : level)
+    panel.bottom_up.push_back(shown[index]);
+  return panel;
+}
+
+/// The high level with each pixel that shows otherwise than before marked,
+/// and the others dimmed.
+Panel changed_panel(const Panel& before, const Panel& after, unsigned long& changed) {
+  Panel panel{"changed", after.width, after.height, {}};
+  changed = 0;
+  for (std::size_t k = 0; k < after.bottom_up.size(); ++k) {
+    const Rgba& was = before.bottom_up[k];
+    const Rgba& now = after.bottom_up[k];
+    if (was == now) {
+      panel.bottom_up.push_back({static_cast<unsigned char>(64 + now[0] / 4),
+                                 static_cast<unsigned char>(64 + now[1] / 4),
+                                 static_cast<unsigned char>(64 + now[2] / 4), 255});
+      continue;
+    }
+    ++changed;
+    panel.bottom_up.push_back(was[3] != 0 && now[3] == 0   ? kBecameClear
+                              : was[3] == 0 && now[3] != 0 ? kBecameVisible
+                                                           : kChangedColour);
+  }
+  return panel;
+}
+
+void append(ByteBuffer& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+/// Text as HTML shows it, the markup characters escaped.
+std::string escaped(const std::string& text) {
+  std::string html;
+  for (const char c : text) {
+    switch (c) {
+      case '<': html += "&lt;"; break;
+      case '>': html += "&gt;"; break;
+      case '&': html += "&amp;"; break;
+      case '"': html += "&quot;"; break;
+      default: html += c;
+    }
+  }
+  return html;
+}
+
+std::string base64(const ByteBuffer& bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    const std::size_t left = bytes.size() - at;
+    const unsigned group = (unsigned{bytes[at]} << 16U) |
+                           (left > 1 ? unsigned{bytes[at + 1]} << 8U : 0U) |
+                           (left > 2 ? unsigned{bytes[at + 2]} : 0U);
+    text += kDigits[(group >> 18U) & 63U];
+    text += kDigits[(group >> 12U) & 63U];
+    text += left > 1 ? kDigits[(group >> 6U) & 63U] : '=';
+    text += left > 2 ? kDigits[group & 63U] : '=';
+  }
+  return text;
+}
+
+/// An <img> of the panel at 1:1, shown scale times as large with hard edges.
+bool append_image(ByteBuffer& out, const Panel& panel, unsigned scale, const char* extra) {
+  if (panel.width == 0 || panel.height == 0) return true;  // no PNG holds no pixels
+  PngPicture picture;
+  picture.width = panel.width;
+  picture.height = panel.height;
+  picture.alpha = true;
+  picture.bottom_up = panel.bottom_up;
+  picture.compression = kPreviewCompression;
+  ByteBuffer png;
+  if (!write_png(png, picture)) return false;
+  std::array<char, 160> size{};
+  std::snprintf(size.data(), size.size(), " width=\"%u\" height=\"%u\"", panel.width * scale,
+                panel.height * scale);
+  const std::string name = panel.name;
+  append(out, "<img" + (name.empty() ? "" : " data-panel=\"" + name + "\"") + size.data() + extra +
+                  " alt=\"" + name + "\" src=\"data:image/png;base64,");
+  append(out, base64(png));
+  append(out, "\">");
+  return true;
+}
+
+/// The 256 entries as a grid, each cell marked by its kind and titled with
+/// its index, colour and alpha.
+std::string palette_grid(const Match& m, const Palette& shown, const Panel& before_palette,
+                         bool with_before, const std::array<bool, 256>& used) {
+  std::string html = "<div class=\"grid\">";
+  for (std::size_t n = 0; n < 256; ++n) {
+    const Rgba& c = shown[n];
+    std::string marks;
+    if (c[3] == 0) marks += " clear";
+    if (c[3] != 0 && c[3] != 255) marks += " translucent";
+    if (with_before && before_palette.bottom_up[n] != c) marks += " changed";
+    if (m.counts.entries_taken[n]) marks += " new";
+    if (!used[n]) marks += " unused";
+    std::array<char, 200> cell{};
+    std::snprintf(cell.data(), cell.size(),
+                  "<i class=\"e%s\" style=\"background-color:rgba(%u,%u,%u,%.3f)\" "
+                  "title=\"%zu: %u, %u, %u, alpha %u%s\"></i>",
+                  marks.c_str(), c[0], c[1], c[2], c[3] / 255.0, n, c[0], c[1], c[2], c[3],
+                  marks.c_str());
+    html += cell.data();
+  }
+  return html + "</div>";
+}
+
+constexpr const char* kStyle = R"(<style>
+body{font:14px sans-serif;margin:16px;background:#f4f4f4;color:#222}
+h1{font-size:18px} h2{font-size:15px;margin:18px 0 6px}
+section{display:inline-block;vertical-align:top;margin:0 24px 12px 0}
+img{image-rendering:pixelated;image-rendering:crisp-edges;display:block;
+ background:repeating-conic-gradient(#999 0 25%,#ddd 0 50%) 0 0/16px 16px}
+.swap img.hidden{display:none}
+button{font:inherit;margin:6px 0}
+.grid{display:grid;grid-template-columns:repeat(16,20px);gap:2px;
+ background:repeating-conic-gradient(#999 0 25%,#ddd 0 50%) 0 0/8px 8px;padding:2px;width:max-content}
+.grid i{width:20px;height:20px;box-sizing:border-box;border:1px solid #0004}
+.grid i.clear{border:2px dashed #06f}
+.grid i.translucent{border:2px dotted #f80}
+.grid i.changed{outline:2px solid #f0f}
+.grid i.new{outline:2px solid #0a0}
+.grid i.unused{opacity:.35}
+.key span{margin-right:14px} .m{display:inline-block;width:12px;height:12px;vertical-align:middle}
+pre{background:#fff;border:1px solid #ccc;padding:8px;white-space:pre-wrap}
+</style>)";
+
+constexpr const char* kSwapScript = R"(<script>
+function swap(){var s=document.getElementById('swap');if(!s)return;
+ for(const i of s.querySelectorAll('img'))i.classList.toggle('hidden');
+ document.getElementById('showing').textContent=
+  s.querySelector('img:not(.hidden)').dataset.panel;}
+document.addEventListener('keydown',function(e){if(e.key==='s'||e.key===' '){e.preventDefault();swap();}});
+window.addEventListener('load',function(){if(location.hash==='#before')swap();});
+</script>)";
+
+}  // namespace
+
+bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
+                   const std::string& summary) {
+  const auto width = static_cast<unsigned>(m.image.width);
+  const auto height = static_cast<unsigned>(m.image.height);
+  const Palette shown = colours_of(m.setting.palette, m.setting.expanded);
+  const Panel after = level_panel("after", tex_level(*m.result, 0, width, height), shown,
+                                  tex_level_size(width, height, 0));
+  const bool with_before = m.old.usable;
+  Panel before{"before", 0, 0, {}};
+  Panel old_palette{"old palette", 0, 0, {}};
+  if (with_before) {
+    const Palette old_shown = colours_of(*m.old.palette, tex_is_expanded(m.old.subtype));
+    before = level_panel("before", tex_level(*m.old.levels, 0, width, height), old_shown,
+                         tex_level_size(width, height, 0));
+    old_palette.bottom_up.assign(old_shown.begin(), old_shown.end());
+  }
+  std::array<bool, 256> used{};
+  for (std::size_t n = 0; n < kTexLevelCount; ++n) {
+    for (const unsigned char index : tex_level(*m.result, n, width, height))
+      used[index] = true;
+  }
+  // The palette picture: entry 0 at the top left, row by row, as the grid.
+  Panel palette{"palette", 16, 16, {}};
+  for (std::size_t row = 16; row-- > 0;)
+    palette.bottom_up.insert(palette.bottom_up.end(), shown.begin() + static_cast<long>(row * 16),
+                             shown.begin() + static_cast<long>(row * 16 + 16));
+
+  append(out, "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" +
+                  escaped(title) + "</title>\n" + kStyle + "\n" + kSwapScript + "\n</head><body>\n");
+  append(out, "<h1>" + escaped(title) + "</h1>\n");
+
+  append(out, "<section><h2>" + std::string(with_before ? "Before and after" : "After") +
+                  " (2x)</h2>\n");
+  if (with_before) {
+    append(out, "<button onclick=\"swap()\">Swap before and after (or press S)</button> "
+                "Showing: <b id=\"showing\">after</b>\n");
+  }
+  append(out, "<div id=\"swap\" class=\"swap\">");
+  if (!append_image(out, after, 2, "") ||
+      (with_before && !append_image(out, before, 2, " class=\"hidden\"")))
+    return false;
+  append(out, "</div></section>\n");
+
+  if (with_before) {
+    unsigned long changed = 0;
+    const Panel marked = changed_panel(before, after, changed);
+    unsigned long entries = 0;
+    for (std::size_t n = 0; n < 256; ++n)
+      entries += old_palette.bottom_up[n] != shown[n] ? 1 : 0;
+    append(out, "<section><h2>What changed (2x)</h2>\n");
+    if (!append_image(out, marked, 2, "")) return false;
+    std::array<char, 400> counts{};
+    std::snprintf(counts.data(), counts.size(),
+                  "<p class=\"key\">%lu pixels changed, %lu palette entries changed<br>"
+                  "<span><i class=\"m\" style=\"background:#f0f\"></i> colour changed</span>"
+                  "<span><i class=\"m\" style=\"background:#0ff\"></i> became see-through</span>"
+                  "<span><i class=\"m\" style=\"background:#ff0\"></i> became visible</span></p>",
+                  changed, entries);
+    append(out, std::string(counts.data()) + "</section>\n");
+  }
+
+  append(out, "<section><h2>Medium and low, as the game shows them at a distance</h2>\n");
+  for (std::size_t n = 1; n < kTexLevelCount; ++n) {
+    const Panel level = level_panel(n == 1 ? "medium" : "low", tex_level(*m.result, n, width, height),
+                                    shown, tex_level_size(width, height, n));
+    if (level.width == 0 || level.height == 0) continue;
+    append(out, std::string("<p>") + level.name + " at its own size and at the high level's:</p>");
+    if (!append_image(out, level, 1, "")) return false;
+    append(out, "<br>");
+    if (!append_image(out, {"", level.width, level.height, level.bottom_up},
+                      tex_level_scale(n), ""))
+      return false;
+  }
+  append(out, "</section>\n");
+
+  append(out, "<section><h2>Palette</h2>\n");
+  append(out, palette_grid(m, shown, old_palette, with_before, used));
+  append(out, "<p class=\"key\">dashed blue: see-through; dotted orange: translucent; "
+              "magenta: changed in this run; green: new colour of this run; faint: unused</p>");
+  if (!append_image(out, palette, 4, "")) return false;
+  append(out, "</section>\n");
+
+  append(out, "<h2>Summary</h2>\n<pre>" + escaped(summary) + "</pre>\n</body></html>\n");
+  return true;
+}
