@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
       "tga/NAME.png, keeping the texture's palette and indices wherever the picture\n"
       "did not change. When the new colours do not fit, as much of the palette is\n"
       "remade as gives the least error, changes where the edit did not paint\n"
-      "counting most.\n",
+      "counting most. NAME/NAME_preview.html shows the result in a browser.\n",
       prepare_texture, kOptions};
   return run_driver(argc, argv, tool);
 }
