@@ -1,6 +1,7 @@
 // The inner byte loops, in bytes per second: reading TEX pixels, making TGA
 // pixels of each sub-type, reading TGA indices (plain and run-length) and
-// making a TEX level. Input streams are anonymous temporary files, as
+// making a TEX level; and the time skinprep's preview page of a 256 x 256
+// texture takes. Input streams are anonymous temporary files, as
 // buffered and as checked as the tools' own; output is made in memory, as
 // the tools make it before writing a file in one piece.
 #include <benchmark/benchmark.h>
@@ -11,6 +12,7 @@
 #include "formats/tex.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
+#include "prep/preview.h"
 #include "support/samples.h"
 #include "support/streams.h"
 
@@ -73,11 +75,52 @@ void write_tex_level_of(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<long>(state.iterations() * level.size()));
 }
 
+/// The preview page of a 256 x 256 texture of random entries (the worst
+/// case for compression), with the texture being replaced, also random, and
+/// one entry in four changed.
+void write_preview_page(benchmark::State& state) {
+  static TexLevels old_levels;
+  static TexLevels levels;
+  std::uint32_t random = 2463534242U;
+  const auto next = [&random] {
+    random ^= random << 13U;
+    random ^= random >> 17U;
+    random ^= random << 5U;
+    return static_cast<unsigned char>(random);
+  };
+  for (TexLevels* level : {&old_levels, &levels}) {
+    for (unsigned char& index : level->high)
+      index = next();
+    for (unsigned char& index : level->medium)
+      index = next();
+    for (unsigned char& index : level->low)
+      index = next();
+  }
+  const TexPalette old_palette = sample_palette();
+  Match m;
+  m.image.width = m.image.height = kSide;
+  m.result = &levels;
+  m.setting.palette = old_palette;
+  for (std::size_t n = 0; n < 256; n += 4)
+    m.setting.palette[n][0] ^= 0x40;
+  m.old.usable = true;
+  m.old.palette = &old_palette;
+  m.old.levels = &old_levels;
+  ByteBuffer out;
+  for (auto _ : state) {
+    out.clear();
+    write_preview(out, m, "bench: tga/bench.tga", "summary");
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["page KiB"] = static_cast<double>(out.size()) / 1024;
+}
+
 }  // namespace
 
 BENCHMARK(read_tex_pixels);
 BENCHMARK(write_tga_pixels_of)->ArgName("subtype")->Arg(1)->Arg(14)->Arg(17)->Arg(18);
 BENCHMARK(read_tga_indices_of)->ArgName("image_type")->Arg(1)->Arg(9);
 BENCHMARK(write_tex_level_of);
+BENCHMARK(write_preview_page)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -147,6 +147,7 @@ void remove_pending(const char* name) {
 
 #ifdef _WIN32
 constexpr int kWriteProbeFlags = O_WRONLY | O_BINARY;
+constexpr int kRecordFlags = O_WRONLY | O_CREAT | O_TRUNC | O_BINARY;
 
 /// Windows files have no owner to keep, and of the mode only the read-only
 /// flag, which a target that may be written does not have.
@@ -162,6 +163,7 @@ bool replace_file(const std::string& from, const std::string& to) {
 }
 #else
 constexpr int kWriteProbeFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int kRecordFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 
 /// The mode fopen would give a new file: 0666 less the umask.
 mode_t new_file_mode() {
@@ -370,7 +372,7 @@ bool may_replace(const std::string& target) {
 /// repair_interrupted_commit), so that a run stopped between two renames
 /// can be repaired by the next.
 bool write_commit_record(const std::string& record, const std::string& text) {
-  const int fd = ::open(record.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = ::open(record.c_str(), kRecordFlags, 0666);
   if (fd < 0) return false;
   const bool written = write_all(fd, std::vector<unsigned char>(text.begin(), text.end()));
   return close(fd) == 0 && written;

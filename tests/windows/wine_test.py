@@ -67,6 +67,22 @@ class Wine(unittest.TestCase):
         for name in ("s1.pal", "s1.tga", "s14.tga", "s17.tga", "s18.tga"):
             self.assertEqual(self.read(self.dir, "tga", name), self.read(native_dir, "tga", name), name)
 
+    def test_runs_lock_a_hidden_lock_file_and_take_turns(self):
+        # Windows locks files, not directories: each run locks .NAME.lock with
+        # LockFileEx. Runs started together each finish with a whole set.
+        self.texture("lk", 1, 64, 32)
+        self.assertEqual(self.tool("skinsplit", ["lk"]).returncode, 0)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, ".lk.lock")))
+        runs = [subprocess.Popen(["wine", os.path.join(WINDOWS, "skinprep.exe"), "lk"],
+                                 cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                for _ in range(3)]
+        for run in runs:
+            out, err = run.communicate(timeout=120)
+            self.assertEqual(run.returncode, 0, err)
+            self.assertNotIn(b"WARNING! Could not lock", err)
+        self.assertEqual(self.tool("skinweld", ["lk"]).returncode, 0)
+
     def test_weld_gives_back_the_split_texture(self):
         self.texture("car1", 1, 16, 8)
         original = self.read(self.dir, "car1.tex")
