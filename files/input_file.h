@@ -73,7 +73,9 @@ inline int compare_modification_times(const std::string& first, const std::strin
   return a.st_mtime == b.st_mtime ? 0 : a.st_mtime > b.st_mtime ? 1 : -1;
 #else
   if (a.st_mtim.tv_sec != b.st_mtim.tv_sec) return a.st_mtim.tv_sec > b.st_mtim.tv_sec ? 1 : -1;
-  return a.st_mtim.tv_nsec == b.st_mtim.tv_nsec ? 0 : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec ? 1 : -1;
+  return a.st_mtim.tv_nsec == b.st_mtim.tv_nsec  ? 0
+         : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec ? 1
+                                                 : -1;
 #endif
 }
 

@@ -654,8 +654,10 @@ RepairOutcome repair_interrupted_commit(const std::string& record, std::size_t& 
     } else if (all_kept && placed[n] && !file.removal) {
       unlink(file.target.c_str());
     } else if (!all_kept && !placed[n]) {
-      if (file.removal) unlink(file.target.c_str());
-      else replace_file(file.temporary, file.target);
+      if (file.removal)
+        unlink(file.target.c_str());
+      else
+        replace_file(file.temporary, file.target);
     }
     if (!file.temporary.empty()) unlink(file.temporary.c_str());
     if (!file.old.empty()) unlink(file.old.c_str());

@@ -26,10 +26,10 @@ inline constexpr const char* kCommitRecordHeader = "commit record 1";
 
 /// What repairing an interrupted commit did.
 enum class RepairOutcome {
-  none,       ///< there was no record
-  undone,     ///< every old file is back, and no new one is left
-  completed,  ///< the old files could not all be put back: every new one is in place
-  unreadable, ///< the record cannot be read; it is left as it is
+  none,        ///< there was no record
+  undone,      ///< every old file is back, and no new one is left
+  completed,   ///< the old files could not all be put back: every new one is in place
+  unreadable,  ///< the record cannot be read; it is left as it is
 };
 
 /// Finishes the commit a record names (a path; the names in it are read

@@ -222,8 +222,8 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
 
 bool write_png(ByteBuffer& out, const PngPicture& picture) {
   static std::array<png_byte, kTexMaxDimension * 4> row;
-  if (picture.width > kTexMaxDimension || picture.bottom_up.size() <
-                                               std::size_t{picture.width} * picture.height)
+  if (picture.width > kTexMaxDimension ||
+      picture.bottom_up.size() < std::size_t{picture.width} * picture.height)
     return false;
   return write_with_libpng(out, picture, row);
 }

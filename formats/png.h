@@ -48,8 +48,8 @@ PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> 
 struct PngPicture {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
-  bool alpha = false;                 ///< RGBA; else RGB, the alpha left out
-  std::span<const Rgba> bottom_up;    ///< the colours, bottom row first, as the TEX file keeps them
+  bool alpha = false;               ///< RGBA; else RGB, the alpha left out
+  std::span<const Rgba> bottom_up;  ///< the colours, bottom row first, as the TEX file keeps them
   const char* text_keyword = nullptr;  ///< a text chunk of this keyword, if not null
   std::string text;
   int compression = 1;  ///< zlib's level, 0 to 9: the pictures are small and wanted fast

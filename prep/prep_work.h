@@ -47,9 +47,9 @@ struct PaletteFile {
 /// last prepare saw, or, without a memory, when it is newer than the
 /// texture. Else it is the palette of an earlier texture, and left aside.
 enum class PaletteFileUse {
-  taken,              ///< a recolouring, or no texture to hold it against
-  left_aside_as_seen, ///< the same file the last prepare saw
-  left_aside_older,   ///< older than the texture, without a memory
+  taken,               ///< a recolouring, or no texture to hold it against
+  left_aside_as_seen,  ///< the same file the last prepare saw
+  left_aside_older,    ///< older than the texture, without a memory
 };
 
 /// What became of the memory of the last prepare (NAME/NAME_source.png):
@@ -94,7 +94,7 @@ struct Reduction {
   unsigned long exact_pixels = 0;    ///< pixels whose colour the new palette holds exactly
   unsigned long dithered_pixels = 0;
   unsigned long untouched_changed = 0;  ///< untouched pixels that show another colour now
-  double mean_square_error = 0;  ///< of the high level against the picture, per channel
+  double mean_square_error = 0;         ///< of the high level against the picture, per channel
 };
 
 /// What the summary tells the user (as unsigned long, which every printf prints).

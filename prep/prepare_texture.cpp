@@ -39,7 +39,8 @@ bool resolve_input_names(TextureName& name) {
 /// a memory of that, one newer than the texture.
 PaletteFileUse judge_palette_file(const Match& m, const PaletteFile& file) {
   if (!m.old.usable || file.palette == *m.old.palette) return PaletteFileUse::taken;
-  const bool remembered = m.memory_use != MemoryUse::absent && m.memory_use != MemoryUse::unreadable;
+  const bool remembered =
+      m.memory_use != MemoryUse::absent && m.memory_use != MemoryUse::unreadable;
   if (remembered) {
     return file.checksum != m.memory.palette_file ? PaletteFileUse::taken
                                                   : PaletteFileUse::left_aside_as_seen;

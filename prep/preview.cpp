@@ -61,11 +61,20 @@ std::string escaped(const std::string& text) {
   std::string html;
   for (const char c : text) {
     switch (c) {
-      case '<': html += "&lt;"; break;
-      case '>': html += "&gt;"; break;
-      case '&': html += "&amp;"; break;
-      case '"': html += "&quot;"; break;
-      default: html += c;
+      case '<':
+        html += "&lt;";
+        break;
+      case '>':
+        html += "&gt;";
+        break;
+      case '&':
+        html += "&amp;";
+        break;
+      case '"':
+        html += "&quot;";
+        break;
+      default:
+        html += c;
     }
   }
   return html;
@@ -194,14 +203,16 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
                              shown.begin() + static_cast<long>(row * 16 + 16));
 
   append(out, "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" +
-                  escaped(title) + "</title>\n" + kStyle + "\n" + kSwapScript + "\n</head><body>\n");
+                  escaped(title) + "</title>\n" + kStyle + "\n" + kSwapScript +
+                  "\n</head><body>\n");
   append(out, "<h1>" + escaped(title) + "</h1>\n");
 
   append(out, "<section><h2>" + std::string(with_before ? "Before and after" : "After") +
                   " (2x)</h2>\n");
   if (with_before) {
-    append(out, "<button onclick=\"swap()\">Swap before and after (or press S)</button> "
-                "Showing: <b id=\"showing\">after</b>\n");
+    append(out,
+           "<button onclick=\"swap()\">Swap before and after (or press S)</button> "
+           "Showing: <b id=\"showing\">after</b>\n");
   }
   append(out, "<div id=\"swap\" class=\"swap\">");
   if (!append_image(out, after, 2, "") ||
@@ -229,22 +240,24 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
 
   append(out, "<section><h2>Medium and low, as the game shows them at a distance</h2>\n");
   for (std::size_t n = 1; n < kTexLevelCount; ++n) {
-    const Panel level = level_panel(n == 1 ? "medium" : "low", tex_level(*m.result, n, width, height),
-                                    shown, tex_level_size(width, height, n));
+    const Panel level =
+        level_panel(n == 1 ? "medium" : "low", tex_level(*m.result, n, width, height), shown,
+                    tex_level_size(width, height, n));
     if (level.width == 0 || level.height == 0) continue;
     append(out, std::string("<p>") + level.name + " at its own size and at the high level's:</p>");
     if (!append_image(out, level, 1, "")) return false;
     append(out, "<br>");
-    if (!append_image(out, {"", level.width, level.height, level.bottom_up},
-                      tex_level_scale(n), ""))
+    if (!append_image(out, {"", level.width, level.height, level.bottom_up}, tex_level_scale(n),
+                      ""))
       return false;
   }
   append(out, "</section>\n");
 
   append(out, "<section><h2>Palette</h2>\n");
   append(out, palette_grid(m, shown, old_palette, with_before, used));
-  append(out, "<p class=\"key\">dashed blue: see-through; dotted orange: translucent; "
-              "magenta: changed in this run; green: new colour of this run; faint: unused</p>");
+  append(out,
+         "<p class=\"key\">dashed blue: see-through; dotted orange: translucent; "
+         "magenta: changed in this run; green: new colour of this run; faint: unused</p>");
   if (!append_image(out, palette, 4, "")) return false;
   append(out, "</section>\n");
 

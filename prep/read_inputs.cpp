@@ -101,8 +101,7 @@ bool read_old_texture(const std::string& name, const EditedImage& edited, InputA
 }
 
 bool read_palette_input(const TextureFiles& files, const OldTexture& old, PaletteFile& file) {
-  if (old.usable && tex_is_expanded(old.subtype) && !file_exists(files.edited_palette))
-    return true;
+  if (old.usable && tex_is_expanded(old.subtype) && !file_exists(files.edited_palette)) return true;
   if (!read_palette_file(files.edited_palette, false, file.palette, file.found)) return false;
   if (file.found) {
     file.checksum = file_checksum(files.edited_palette);

@@ -60,8 +60,8 @@ struct Candidate {
   Kind kind = Kind::whole;
   std::size_t fixed = 0;  ///< the ranked entries held: all but those given up
   TexPalette palette{};
-  Entries filled{};  ///< entries that hold a colour
-  Entries kept{};    ///< entries that hold the colour they held, at the same place
+  Entries filled{};            ///< entries that hold a colour
+  Entries kept{};              ///< entries that hold the colour they held, at the same place
   double edit_error = 0;       ///< of the pixels the user changed (squared distances)
   double untouched_error = 0;  ///< of the pixels the user did not change, where they change
 };
@@ -105,8 +105,8 @@ std::vector<unsigned char> rank_kept_entries(const Match& m) {
 
 /// How many ranked entries are see-through, and so always held fixed.
 std::size_t count_see_through(const Match& m, const std::vector<unsigned char>& ranked) {
-  return static_cast<std::size_t>(std::count_if(ranked.begin(), ranked.end(),
-                                                [&](unsigned char n) { return see_through(m, n); }));
+  return static_cast<std::size_t>(std::count_if(
+      ranked.begin(), ranked.end(), [&](unsigned char n) { return see_through(m, n); }));
 }
 
 /// The new colours the pixels ask for, the most used first.
@@ -130,7 +130,8 @@ std::vector<Rgba> frequent_new_colours(const Match& m) {
   std::vector<Rgba> colours;
   for (const auto& [count, key] : counted) {
     colours.push_back({static_cast<unsigned char>(key), static_cast<unsigned char>(key >> 8),
-                       static_cast<unsigned char>(key >> 16), static_cast<unsigned char>(key >> 24)});
+                       static_cast<unsigned char>(key >> 16),
+                       static_cast<unsigned char>(key >> 24)});
   }
   return colours;
 }
@@ -187,11 +188,11 @@ Demand gather_demand(const Match& m) {
   for (std::size_t k = 0; k < wanted.size(); ++k) {
     if (m.scratch->fresh[k]) {
       const Rgba& c = wanted[k];
-      keyed.emplace_back(pack_colour({static_cast<unsigned char>(c[0] >> 3),
-                                      static_cast<unsigned char>(c[1] >> 3),
-                                      static_cast<unsigned char>(c[2] >> 3),
-                                      static_cast<unsigned char>(c[3] >> 3)}),
-                         k);
+      keyed.emplace_back(
+          pack_colour({static_cast<unsigned char>(c[0] >> 3), static_cast<unsigned char>(c[1] >> 3),
+                       static_cast<unsigned char>(c[2] >> 3),
+                       static_cast<unsigned char>(c[3] >> 3)}),
+          k);
     } else if (m.scratch->untouched[k]) {
       ++demand.untouched[m.result->high[k]];
     } else {

@@ -92,8 +92,8 @@ void print_memory(const TextureFiles& files, const Match& m) {
       print_progress("Last prepare: none (%s not used: no texture to keep)\n", name.c_str());
       return;
     case MemoryUse::not_welded:
-      print_progress("Last prepare: none (%s not used: %s was not welded from it)\n",
-                     name.c_str(), files.tex.c_str());
+      print_progress("Last prepare: none (%s not used: %s was not welded from it)\n", name.c_str(),
+                     files.tex.c_str());
       return;
   }
 }
@@ -126,7 +126,8 @@ void print_palette_source(const TextureFiles& files, const Match& m) {
 /// "1 untouched pixel changed", "no untouched pixel changed".
 std::string untouched_changed(unsigned long count) {
   if (count == 0) return "no untouched pixel changed";
-  return std::to_string(count) + (count == 1 ? " untouched pixel changed" : " untouched pixels changed");
+  return std::to_string(count) +
+         (count == 1 ? " untouched pixel changed" : " untouched pixels changed");
 }
 
 void print_reduction(const MatchCounts& counts) {
@@ -135,16 +136,18 @@ void print_reduction(const MatchCounts& counts) {
                  r.image_colours, counts.fresh_colours, counts.free_entries);
   switch (r.fitting) {
     case Fitting::kept:
-      print_progress("palette kept: %lu new colour%s at their nearest entries, %lu pixels "
-                     "dithered, %s",
-                     counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s",
-                     r.dithered_pixels, untouched_changed(r.untouched_changed).c_str());
+      print_progress(
+          "palette kept: %lu new colour%s at their nearest entries, %lu pixels "
+          "dithered, %s",
+          counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s", r.dithered_pixels,
+          untouched_changed(r.untouched_changed).c_str());
       return;
     case Fitting::exact:
-      print_progress("%lu entries given to the edit's most used colours: %lu pixels have "
-                     "exactly their colour, %lu dithered, %s",
-                     r.remade_entries, r.exact_pixels, r.dithered_pixels,
-                     untouched_changed(r.untouched_changed).c_str());
+      print_progress(
+          "%lu entries given to the edit's most used colours: %lu pixels have "
+          "exactly their colour, %lu dithered, %s",
+          r.remade_entries, r.exact_pixels, r.dithered_pixels,
+          untouched_changed(r.untouched_changed).c_str());
       return;
     case Fitting::remade:
       break;

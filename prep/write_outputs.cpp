@@ -50,9 +50,9 @@ bool save_level(SetOutput& output, const Match& m, std::size_t n) {
   const TexSize size = tex_level_size(x, y, n);
   const TexPalette& palette = m.setting.palette;
   ByteBuffer& bytes = output.file.bytes();
-  write_tga_header(bytes, tga_header_for_subtype(TexSubtype::indexed,
-                                                 static_cast<std::uint16_t>(size.x),
-                                                 static_cast<std::uint16_t>(size.y)));
+  write_tga_header(bytes,
+                   tga_header_for_subtype(TexSubtype::indexed, static_cast<std::uint16_t>(size.x),
+                                          static_cast<std::uint16_t>(size.y)));
   write_tga_colour_map(bytes, palette);
   write_tga_pixels(bytes, TexSubtype::indexed, tex_level(*m.result, n, x, y), palette);
   if (!output.file.finish()) {
@@ -77,9 +77,9 @@ bool save_memory(std::span<SetOutput> set, const Match& m) {
   memory.palette_file = m.palette_file_seen;
   for (std::size_t n = 0; n < kSetFiles; ++n)
     memory.set[n] = crc32_of(set[n].file.bytes());
-  memory.texture = texture_checksum(m.setting.palette, *m.result,
-                                    static_cast<unsigned>(m.image.width),
-                                    static_cast<unsigned>(m.image.height));
+  memory.texture =
+      texture_checksum(m.setting.palette, *m.result, static_cast<unsigned>(m.image.width),
+                       static_cast<unsigned>(m.image.height));
   if (!write_prep_memory(output.file.bytes(), memory) || !output.file.finish()) {
     print_system_error(kWriteDataFailed);
     return false;
@@ -152,4 +152,3 @@ bool write_image_directory(const TextureFiles& files, const ImageFile& image, co
          save_preview(set[kSetFiles + 1], m, files.image_directory + ": " + image.name, summary) &&
          put_set_in_place(set, directory, files.prep_record);
 }
-

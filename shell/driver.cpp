@@ -29,8 +29,8 @@ constexpr const char* kEditingLoop =
     "The manual page and the README say more.\n";
 
 void print_help(const Tool& tool) {
-  print_progress("Usage: %s %sTEXTURE...\n%s", tool.name, tool.options.empty() ? "" : "[OPTION]... ",
-                 tool.help);
+  print_progress("Usage: %s %sTEXTURE...\n%s", tool.name,
+                 tool.options.empty() ? "" : "[OPTION]... ", tool.help);
   if (!tool.options.empty()) print_progress("\nOptions:\n");
   for (const ToolOption& option : tool.options)
     print_progress("  %-16s %s\n", option.name, option.help);
@@ -56,8 +56,9 @@ Options take_options(int argc, char** argv, const Tool& tool, int& first) {
       print_help(tool);
       return Options::answered;
     }
-    const auto known = std::find_if(tool.options.begin(), tool.options.end(),
-                                    [&](const ToolOption& o) { return std::strcmp(o.name, option) == 0; });
+    const auto known =
+        std::find_if(tool.options.begin(), tool.options.end(),
+                     [&](const ToolOption& o) { return std::strcmp(o.name, option) == 0; });
     if (known == tool.options.end()) {
       print_error("%s: unknown option %s\n%s", tool.name, option, tool.usage_line);
       return Options::refused;

@@ -144,4 +144,3 @@ bool read_edited_image(ImageArea& area, ImageFile& image, EditedImage& edited) {
   print_progress("done!\n");
   return true;
 }
-

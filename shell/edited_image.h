@@ -18,9 +18,9 @@ enum class LeftAside { none, older, as_old, named };
 
 /// The edited image as read from its file: a TGA or a PNG image.
 struct ImageFile {
-  std::string name;                   ///< the file read
-  std::string left_aside;             ///< the other of tga/NAME.tga and tga/NAME.png, if there
-  LeftAside why = LeftAside::none;    ///< and why it was not read
+  std::string name;                 ///< the file read
+  std::string left_aside;           ///< the other of tga/NAME.tga and tga/NAME.png, if there
+  LeftAside why = LeftAside::none;  ///< and why it was not read
   bool png = false;
   TgaHeader header;            ///< a TGA image's
   ColourMap map;               ///< the colour map of a TGA image, the palette of a PNG image

@@ -27,8 +27,7 @@ bool read_line(const char*& text, const char* name, std::optional<std::uint32_t>
   char word[16] = {};
   char number[16] = {};
   int length = 0;
-  if (std::sscanf(text, "%15s %15s%n", word, number, &length) != 2 ||
-      std::string(word) != name)
+  if (std::sscanf(text, "%15s %15s%n", word, number, &length) != 2 || std::string(word) != name)
     return false;
   text += length;
   if (std::string(number) == "none") {

@@ -28,7 +28,7 @@ struct PrepMemory {
   /// tga/NAME.pal's checksum as skinprep saw it; empty when there was none.
   std::optional<std::uint32_t> palette_file;
   std::array<std::uint32_t, kSetFiles> set{};  ///< the files as written
-  std::uint32_t texture = 0;  ///< the palette and levels as skinweld welds them
+  std::uint32_t texture = 0;                   ///< the palette and levels as skinweld welds them
 };
 
 /// Reads a memory into memory, its picture into pixels (four bytes a pixel

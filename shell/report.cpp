@@ -38,10 +38,12 @@ void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
   if (recording != nullptr) {
     std::va_list measured;
     va_copy(measured, args);
-    const int length = std::vsnprintf(nullptr, 0, format, measured);  // NOLINT(clang-analyzer-valist.Uninitialized)
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by va_start, as below
+    const int length = std::vsnprintf(nullptr, 0, format, measured);
     va_end(measured);
     std::string piece(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
-    std::vsnprintf(piece.data(), piece.size(), format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+    std::vsnprintf(piece.data(), piece.size(), format, args);
     piece.pop_back();
     print_recorded(stream == stderr, piece);
     return;

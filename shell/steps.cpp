@@ -176,9 +176,10 @@ bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directo
 
 void lock_texture(TextureLock& lock, const std::string& directory, const std::string& base) {
   if (lock.lock(directory, base)) return;
-  print_error("WARNING! Could not lock %s against other runs (%s): two runs on it at once may "
-              "mix their files.\n",
-              base.c_str(), std::strerror(errno));
+  print_error(
+      "WARNING! Could not lock %s against other runs (%s): two runs on it at once may "
+      "mix their files.\n",
+      base.c_str(), std::strerror(errno));
 }
 
 void repair_interrupted_sets(const std::string& directory, const TextureName& name) {
@@ -192,19 +193,22 @@ void repair_interrupted_sets(const std::string& directory, const TextureName& na
       case RepairOutcome::none:
         break;
       case RepairOutcome::undone:
-        print_progress("Repaired %s: %s was stopped after replacing %lu of its files; the old "
-                       "files are back.\n",
-                       record.c_str(), tool, static_cast<unsigned long>(replaced));
+        print_progress(
+            "Repaired %s: %s was stopped after replacing %lu of its files; the old "
+            "files are back.\n",
+            record.c_str(), tool, static_cast<unsigned long>(replaced));
         break;
       case RepairOutcome::completed:
-        print_progress("Repaired %s: %s was stopped after replacing %lu of its files; the rest "
-                       "of the new files are in place.\n",
-                       record.c_str(), tool, static_cast<unsigned long>(replaced));
+        print_progress(
+            "Repaired %s: %s was stopped after replacing %lu of its files; the rest "
+            "of the new files are in place.\n",
+            record.c_str(), tool, static_cast<unsigned long>(replaced));
         break;
       case RepairOutcome::unreadable:
-        print_error("WARNING! %s cannot be read: a run of %s stopped there may have left a mix of "
-                    "old and new files.\n",
-                    record.c_str(), tool);
+        print_error(
+            "WARNING! %s cannot be read: a run of %s stopped there may have left a mix of "
+            "old and new files.\n",
+            record.c_str(), tool);
         break;
     }
   }

@@ -210,8 +210,8 @@ bool split_texture(const char* argument, const StartDirectory& /*start*/) {
   if (!save_image(outputs[1], facts)) return false;
   const bool with_png = file_exists(files.split_png);
   if (with_png && !outputs[2].file.open_for_removal(files.split_png)) {
-    const std::string message =
-        "ERROR! Could not keep the old " + std::string(kSplitDirectory) + "/" + files.split_png + "! ";
+    const std::string message = "ERROR! Could not keep the old " + std::string(kSplitDirectory) +
+                                "/" + files.split_png + "! ";
     print_system_error(message.c_str());
     return false;
   }

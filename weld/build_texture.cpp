@@ -225,7 +225,8 @@ void warn_of_unprepared_edits(const TextureName& name) {
     return;
   }
   const std::string high = files.image_directory + "/" + files.levels[0];
-  for (const std::string* edited : {&files.edited_image, &files.edited_png, &files.edited_palette}) {
+  for (const std::string* edited :
+       {&files.edited_image, &files.edited_png, &files.edited_palette}) {
     if (compare_modification_times(*edited, high) > 0)
       warn_not_prepared(*edited, ("is newer than " + high).c_str(), name);
   }
@@ -290,7 +291,8 @@ bool build_texture(const char* argument, const StartDirectory& start) {
   if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;
   bool found = false;
-  if (!resolve_names({&files.level_palette, &files.levels[0], &files.levels[1], &files.levels[2]}) ||
+  if (!resolve_names(
+          {&files.level_palette, &files.levels[0], &files.levels[1], &files.levels[2]}) ||
       !read_palette_file(files.level_palette, true, work.palette, found) ||
       !read_level_images(files, header))
     return false;

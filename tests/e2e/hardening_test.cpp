@@ -369,9 +369,10 @@ class RenameFaults : public ::testing::TestWithParam<SetRow> {};
 /// it there.
 RunResult run_with_rename_fault(const SetRow& row, const TempDir& dir, int n, const char* fault) {
   const std::string inject = "rename:" + std::string(fault) + ":when=" + std::to_string(n);
-  return run_tool("/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "trace=rename", "-e",
-                                      "inject=" + inject, row.exe, "t"},
-                  dir.path());
+  return run_tool(
+      "/usr/bin/strace",
+      {"-f", "-o", "/dev/null", "-e", "trace=rename", "-e", "inject=" + inject, row.exe, "t"},
+      dir.path());
 }
 
 /// Every rename of the set failing in turn leaves the old set whole with
@@ -433,18 +434,23 @@ void lay_out_prep(const TempDir& dir) {
   lay_out_old_set(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EverySet, RenameFaults,
-    ::testing::Values(SetRow{"SkinsplitsPair", kSkinsplit, {"tga/t.pal", "tga/t.tga"}, lay_out_split,
-                             kSkinweld, "tga/.t.skinsplit-commit"},
-                      SetRow{"SkinprepsSet",
-                             kSkinprep,
-                             {"t/t.pal", "t/t_h.tga", "t/t_m.tga", "t/t_l.tga", "t/t_source.png",
-                              "t/t_preview.html"},
-                             lay_out_prep,
-                             kSkinsplit,
-                             "t/.t.skinprep-commit"}),
-    [](const ::testing::TestParamInfo<SetRow>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(EverySet, RenameFaults,
+                         ::testing::Values(SetRow{"SkinsplitsPair",
+                                                  kSkinsplit,
+                                                  {"tga/t.pal", "tga/t.tga"},
+                                                  lay_out_split,
+                                                  kSkinweld,
+                                                  "tga/.t.skinsplit-commit"},
+                                           SetRow{"SkinprepsSet",
+                                                  kSkinprep,
+                                                  {"t/t.pal", "t/t_h.tga", "t/t_m.tga", "t/t_l.tga",
+                                                   "t/t_source.png", "t/t_preview.html"},
+                                                  lay_out_prep,
+                                                  kSkinsplit,
+                                                  "t/.t.skinprep-commit"}),
+                         [](const ::testing::TestParamInfo<SetRow>& row) {
+                           return std::string(row.param.name);
+                         });
 
 /// A rename the system itself refuses part-way through a set: the last file
 /// owned by another user in a sticky directory, or a mount point (busy).
@@ -459,9 +465,9 @@ TEST_P(RenameFaults, ARenameTheSystemRefusesPutsTheOldSetBack) {
     ASSERT_EQ(chown(last.parent_path().c_str(), 0, 0), 0);
     ASSERT_EQ(chown(last.c_str(), 0, 0), 0);
     fs::permissions(last.parent_path(), fs::perms::all | fs::perms::sticky_bit);
-    fs::permissions(last, fs::perms::owner_read | fs::perms::owner_write |
-                              fs::perms::group_read | fs::perms::group_write |
-                              fs::perms::others_read | fs::perms::others_write);
+    fs::permissions(last, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::group_write | fs::perms::others_read |
+                              fs::perms::others_write);
     const auto old = snapshot(dir.path());
     RunOptions options;
     options.unprivileged = true;
@@ -604,8 +610,8 @@ TEST(Concurrency, ALockThatCannotBeTakenIsSaid) {
   write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
   // No lock at all (as on some network file systems): one warning line.
   const RunResult unlocked = run_tool(
-      "/usr/bin/strace", {"-f", "-o", "/dev/null", "-e", "inject=flock:error=ENOLCK", kSkinsplit, "t"},
-      dir.path());
+      "/usr/bin/strace",
+      {"-f", "-o", "/dev/null", "-e", "inject=flock:error=ENOLCK", kSkinsplit, "t"}, dir.path());
   EXPECT_EQ(unlocked.exit_code, 0);
   EXPECT_EQ(unlocked.err,
             "WARNING! Could not lock t against other runs (No locks available): two runs on it at "
@@ -615,9 +621,8 @@ TEST(Concurrency, ALockThatCannotBeTakenIsSaid) {
   const fs::path shared = dir / "shared";
   fs::create_directory(shared);
   write_file(shared / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
-  fs::permissions(shared, fs::perms::owner_write | fs::perms::owner_exec |
-                                  fs::perms::group_exec | fs::perms::others_write |
-                                  fs::perms::others_exec);
+  fs::permissions(shared, fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_exec |
+                              fs::perms::others_write | fs::perms::others_exec);
   RunOptions options;
   options.unprivileged = true;
   const RunResult locked = run_tool(kSkinsplit, {"t"}, shared, options);

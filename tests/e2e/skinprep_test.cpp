@@ -570,8 +570,8 @@ TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
   // A level made by hand is kept before it is replaced; files skinprep made
   // and nobody touched never are, however often the loop runs.
   write_file(dir / "car1" / "car1_m.tga", {'h', 'a', 'n', 'd'});
-  EXPECT_NE(run(kSkinprep, dir, {"car1"}).out.find(
-                "Keeping the old car1/car1_m.tga as car1/car1_m~1.tga\n"),
+  EXPECT_NE(run(kSkinprep, dir, {"car1"})
+                .out.find("Keeping the old car1/car1_m.tga as car1/car1_m~1.tga\n"),
             std::string::npos);
   for (int loop = 0; loop < 3; ++loop)
     prepare_and_weld(dir, "car1");

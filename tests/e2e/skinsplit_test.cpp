@@ -178,8 +178,9 @@ TEST(Skinsplit, ArgumentsAreResolvedByDirectoryBaseNameAndExtension) {
   write_file(dir / "caps" / "Car5.Tex", tex);
   const RunResult both = split(dir, {"caps/car5"});
   EXPECT_EQ(both.exit_code, 1);
-  EXPECT_TRUE(both.err == "ERROR! Both CAR5.TEX and Car5.Tex could be car5.tex; rename one of them!\n" ||
-              both.err == "ERROR! Both Car5.Tex and CAR5.TEX could be car5.tex; rename one of them!\n")
+  EXPECT_TRUE(
+      both.err == "ERROR! Both CAR5.TEX and Car5.Tex could be car5.tex; rename one of them!\n" ||
+      both.err == "ERROR! Both Car5.Tex and CAR5.TEX could be car5.tex; rename one of them!\n")
       << both.err;
 
   const RunResult no_dir = split(dir, {"nowhere/a.tex", "a.tex"});
@@ -214,8 +215,9 @@ TEST(Skinsplit, AReSplitKeepsWhatWasEditedAndReplacesWhatWasNot) {
   // which would otherwise stand beside the new image as the newer file.
   write_file(dir / "tga" / "t.tga", {'e', 'd', 'i', 't'});
   write_file(dir / "tga" / "t.png", {'p', 'n', 'g'});
-  EXPECT_NE(split(dir, {"t"}).out.find("data...done!\nKeeping the old tga/t.tga as tga/t~2.tga\n"
-                                       "Keeping the old tga/t.png as tga/t~1.png\n"),
+  EXPECT_NE(split(dir, {"t"})
+                .out.find("data...done!\nKeeping the old tga/t.tga as tga/t~2.tga\n"
+                          "Keeping the old tga/t.png as tga/t~1.png\n"),
             std::string::npos);
   EXPECT_EQ(read_file(dir / "tga" / "t~2.tga"), (Bytes{'e', 'd', 'i', 't'}));
   EXPECT_EQ(read_file(dir / "tga" / "t~1.png"), (Bytes{'p', 'n', 'g'}));

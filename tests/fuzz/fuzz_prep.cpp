@@ -5,6 +5,7 @@
 #include "prep/prepare_texture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  run_on_fuzzed_files(data, size, "tga", {"tga/t.tga", "tga/t.pal", "t.tex", "tga/t.png"}, prepare_texture);
+  run_on_fuzzed_files(data, size, "tga", {"tga/t.tga", "tga/t.pal", "t.tex", "tga/t.png"},
+                      prepare_texture);
   return 0;
 }

@@ -417,8 +417,8 @@ Bytes from_base64(const std::string& text) {
 
 }  // namespace
 
-std::vector<Rgba> preview_panel(const std::string& html, const std::string& name,
-                                unsigned& width, unsigned& height) {
+std::vector<Rgba> preview_panel(const std::string& html, const std::string& name, unsigned& width,
+                                unsigned& height) {
   const std::size_t at = html.find("data-panel=\"" + name + "\"");
   if (at == std::string::npos) return {};
   const std::string lead = "src=\"data:image/png;base64,";
@@ -428,7 +428,8 @@ std::vector<Rgba> preview_panel(const std::string& html, const std::string& name
   std::FILE* stream = fmemopen(png.data(), png.size(), "rb");
   std::vector<Rgba> pixels(kTexMaxPixels);
   PngImage image;
-  const PngResult result = read_png(stream, image, std::span(pixels.front().data(), kTexMaxPixels * 4));
+  const PngResult result =
+      read_png(stream, image, std::span(pixels.front().data(), kTexMaxPixels * 4));
   std::fclose(stream);
   if (result != PngResult::ok || image.indexed)
     throw std::runtime_error("the panel " + name + " holds no RGBA PNG image");

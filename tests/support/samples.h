@@ -57,8 +57,8 @@ Bytes make_png(unsigned width, unsigned height, const std::vector<Rgba>& bottom_
 /// The picture of a preview page's panel (its <img data-panel="name">),
 /// decoded from its data URL: RGBA, bottom row first as the TEX file keeps
 /// them (the PNG holds the top row first). Empty without one.
-std::vector<Rgba> preview_panel(const std::string& html, const std::string& name,
-                                unsigned& width, unsigned& height);
+std::vector<Rgba> preview_panel(const std::string& html, const std::string& name, unsigned& width,
+                                unsigned& height);
 
 /// The colours of level n of a paletted TEX file, bottom row first, as the
 /// file stores them.
