@@ -117,7 +117,7 @@ void take_row(png_structp png, png_bytep row, png_uint_32 number, int pass) {
 /// last row is not read: image data that goes on after it (a hostile file
 /// can hide gigabytes of zeros there) would only cost time, and the chunks
 /// after it hold nothing this reader keeps.
-void push_until_done(png_structp png, png_infop info, std::FILE* stream, PushRead& read) {
+void push_until_done(png_structp png, png_infop info, std::FILE* stream, const PushRead& read) {
   std::array<unsigned char, 4096> block{};
   while (!read.done) {
     const std::size_t got = std::fread(block.data(), 1, block.size(), stream);
@@ -206,7 +206,8 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
     const unsigned channels = picture.alpha ? 4 : 3;
     for (std::uint32_t y = 0; y < picture.height; ++y) {
       // A PNG keeps the top row first.
-      const Rgba* colours = &picture.bottom_up[std::size_t{picture.height - 1 - y} * picture.width];
+      const std::size_t first = std::size_t{picture.height - 1 - y} * picture.width;
+      const std::span<const Rgba> colours = picture.bottom_up.subspan(first, picture.width);
       for (std::uint32_t x = 0; x < picture.width; ++x)
         std::copy_n(colours[x].begin(), channels, &row[std::size_t{x} * channels]);
       png_write_row(png, row.data());

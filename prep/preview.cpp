@@ -110,7 +110,7 @@ bool append_image(ByteBuffer& out, const Panel& panel, unsigned scale, const cha
   ByteBuffer png;
   if (!write_png(png, picture)) return false;
   std::array<char, 160> size{};
-  std::snprintf(size.data(), size.size(), " width=\"%u\" height=\"%u\"", panel.width * scale,
+  std::snprintf(size.data(), size.size(), R"( width="%u" height="%u")", panel.width * scale,
                 panel.height * scale);
   const std::string name = panel.name;
   append(out, "<img" + (name.empty() ? "" : " data-panel=\"" + name + "\"") + size.data() + extra +
@@ -136,9 +136,9 @@ std::string palette_grid(const Match& m, const Palette& shown, const Panel& befo
     std::array<char, 200> cell{};
     std::snprintf(cell.data(), cell.size(),
                   "<i class=\"e%s\" style=\"background-color:rgba(%u,%u,%u,%.3f)\" "
-                  "title=\"%zu: %u, %u, %u, alpha %u%s\"></i>",
-                  marks.c_str(), c[0], c[1], c[2], c[3] / 255.0, n, c[0], c[1], c[2], c[3],
-                  marks.c_str());
+                  "title=\"%u: %u, %u, %u, alpha %u%s\"></i>",
+                  marks.c_str(), c[0], c[1], c[2], c[3] / 255.0, static_cast<unsigned>(n), c[0],
+                  c[1], c[2], c[3], marks.c_str());
     html += cell.data();
   }
   return html + "</div>";
@@ -214,9 +214,9 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
            "<button onclick=\"swap()\">Swap before and after (or press S)</button> "
            "Showing: <b id=\"showing\">after</b>\n");
   }
-  append(out, "<div id=\"swap\" class=\"swap\">");
+  append(out, R"(<div id="swap" class="swap">)");
   if (!append_image(out, after, 2, "") ||
-      (with_before && !append_image(out, before, 2, " class=\"hidden\"")))
+      (with_before && !append_image(out, before, 2, R"( class="hidden")")))
     return false;
   append(out, "</div></section>\n");
 

@@ -128,6 +128,7 @@ std::vector<Rgba> frequent_new_colours(const Match& m) {
   std::stable_sort(counted.begin(), counted.end(),
                    [](const auto& a, const auto& b) { return a.first > b.first; });
   std::vector<Rgba> colours;
+  colours.reserve(counted.size());
   for (const auto& [count, key] : counted) {
     colours.push_back({static_cast<unsigned char>(key), static_cast<unsigned char>(key >> 8),
                        static_cast<unsigned char>(key >> 16),
@@ -207,7 +208,8 @@ Demand gather_demand(const Match& m) {
       for (std::size_t ch = 0; ch < 4; ++ch)
         sum[ch] += wanted[keyed[end].second][ch];
     }
-    const std::size_t count = end - at;
+    const std::size_t count = end - at;  // at least one: the loop took keyed[at]
+    if (count == 0) break;
     Rgba mean{};
     for (std::size_t ch = 0; ch < 4; ++ch)
       mean[ch] = static_cast<unsigned char>((sum[ch] + count / 2) / count);
@@ -566,15 +568,15 @@ void remap_into_remade_palette(Match& m, const Candidate& c, const std::array<in
       continue;
     }
     const int exact = lowest.find(pack_colour(colours[k]));
+    const int dithered = touched ? place[m.scratch->remapped[k]] : -1;
     if (exact >= 0) {
       high[k] = static_cast<unsigned char>(exact);
       ++m.counts.reduction.exact_pixels;
-    } else if (!touched) {
-      high[k] = nearest.find(colours[k]);
-    } else if (const int entry = place[m.scratch->remapped[k]]; entry >= 0) {
-      high[k] = static_cast<unsigned char>(entry);
+    } else if (dithered >= 0) {
+      high[k] = static_cast<unsigned char>(dithered);
       ++m.counts.reduction.dithered_pixels;
     } else {
+      // Untouched, or a colour libimagequant found no room for.
       high[k] = nearest.find(colours[k]);
     }
   }

@@ -149,6 +149,6 @@ bool write_image_directory(const TextureFiles& files, const ImageFile& image, co
   if (m.image.colours.empty())
     return put_set_in_place(std::span(set).first(kSetFiles), directory, files.prep_record);
   return save_memory(set, m) &&
-         save_preview(set[kSetFiles + 1], m, files.image_directory + ": " + image.name, summary) &&
+         save_preview(set.back(), m, files.image_directory + ": " + image.name, summary) &&
          put_set_in_place(set, directory, files.prep_record);
 }

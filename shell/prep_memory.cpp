@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "files/errno_guard.h"
@@ -34,9 +36,9 @@ bool read_line(const char*& text, const char* name, std::optional<std::uint32_t>
     value.reset();
     return true;
   }
-  unsigned long parsed = 0;
-  char extra = 0;
-  if (std::sscanf(number, "%8lx%c", &parsed, &extra) != 1) return false;
+  char* end = nullptr;
+  const unsigned long parsed = std::strtoul(number, &end, 16);
+  if (end == number || *end != '\0' || std::strlen(number) > 8) return false;
   value = static_cast<std::uint32_t>(parsed);
   return true;
 }
@@ -99,7 +101,7 @@ std::uint32_t texture_checksum(const TexPalette& palette, const TexLevels& level
   return crc32_of(bytes);
 }
 
-bool same_as_remembered(const PrepMemory& memory, Rgba colour, bool alpha, std::size_t k) {
+bool same_as_remembered(const PrepMemory& memory, const Rgba& colour, bool alpha, std::size_t k) {
   const Rgba& was = memory.colours[k];
   return was[0] == colour[0] && was[1] == colour[1] && was[2] == colour[2] &&
          (!alpha || !memory.alpha || was[3] == colour[3]);

@@ -46,7 +46,7 @@ std::uint32_t texture_checksum(const TexPalette& palette, const TexLevels& level
 
 /// Whether a picture's pixel k has the colour the memory's had: red, green
 /// and blue, and alpha where both have alpha of their own.
-bool same_as_remembered(const PrepMemory& memory, Rgba colour, bool alpha, std::size_t k);
+bool same_as_remembered(const PrepMemory& memory, const Rgba& colour, bool alpha, std::size_t k);
 
 /// The checksum of a file's bytes; empty when it cannot be read.
 std::optional<std::uint32_t> file_checksum(const std::string& name);

@@ -291,8 +291,8 @@ bool build_texture(const char* argument, const StartDirectory& start) {
   if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;
   bool found = false;
-  if (!resolve_names(
-          {&files.level_palette, &files.levels[0], &files.levels[1], &files.levels[2]}) ||
+  std::array<std::string, kTexLevelCount>& levels = files.levels;
+  if (!resolve_names({&files.level_palette, levels.data(), &levels[1], &levels[2]}) ||
       !read_palette_file(files.level_palette, true, work.palette, found) ||
       !read_level_images(files, header))
     return false;
