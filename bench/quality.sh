@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 baseline=${BASELINE:-144f47e}
-bash scripts/setup.sh pngquant python3-skimage python3-numpy python3-pil gimp-data
+bash scripts/setup.sh pngquant python3-skimage python3-numpy python3-pil gimp-data fonts-dejavu-core
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null
 # The earlier skinprep, built from its own commit beside this tree.

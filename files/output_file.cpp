@@ -324,25 +324,24 @@ bool copy_file(const std::string& from, const std::string& to) {
   return out.commit();
 }
 
-/// Gives the file at path a second, hidden name that nothing else has, by a
-/// hard link, else (a file system without them) by a copy.
-bool keep_under_hidden_name(const std::string& path, std::string& kept) {
+/// Takes a hidden name beside path that nothing else has, for its old file
+/// while its set is put in place: mkstemp makes an empty file of that name.
+bool reserve_hidden_name(const std::string& path, std::string& reserved) {
   const std::string pattern = hidden_pattern(path, ".old-XXXXXX");
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    // mkstemp finds a free name; the old file then takes it.
-    const int fd = mkstemp(name.data());
-    if (fd < 0) return false;
-    close(fd);
-    if (unlink(name.data()) != 0) return false;
-    if (link_file(path, name.data()) || (errno != EEXIST && copy_file(path, name.data()))) {
-      kept = name.data();
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return false;
+  close(fd);
+  reserved = name.data();
+  return true;
+}
+
+/// Gives the file at path the hidden name reserved for it, by a hard link,
+/// else (a file system without them) by a copy.
+bool keep_under_hidden_name(const std::string& path, const std::string& reserved) {
+  if (unlink(reserved.c_str()) != 0) return false;
+  return link_file(path, reserved) || copy_file(path, reserved);
 }
 
 #ifdef _WIN32
@@ -529,12 +528,17 @@ bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& rec
     for (OutputFile* out : changing)
       out->drop_old();
   };
+  // An interrupt now waits until every file is in place: it finds the old
+  // set or the new one, never a mix, and no hidden file.
+  const InterruptsHeld held;
   // Each file about to be replaced is kept under a hidden name first, so
-  // that a rename failing half-way through can put every old file back.
+  // that a rename failing half-way through can put every old file back. The
+  // names are taken, and recorded, before any file is kept under them: a run
+  // stopped at any point leaves nothing the record does not name.
   std::string text = std::string(kCommitRecordHeader) + "\n";
   for (OutputFile* out : changing) {
     if (out->exists_ &&
-        (!may_replace(out->target_) || !keep_under_hidden_name(out->target_, out->old_))) {
+        (!may_replace(out->target_) || !reserve_hidden_name(out->target_, out->old_))) {
       drop_old_files();
       return keep_errno.result(false);
     }
@@ -546,24 +550,27 @@ bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& rec
     drop_old_files();
     return keep_errno.result(false);
   }
-  {
-    // An interrupt now waits until every file is in place: it finds the old
-    // set or the new one, never a mix.
-    const InterruptsHeld held;
-    for (std::size_t n = 0; n < changing.size(); ++n) {
-      if (changing[n]->place()) continue;
+  for (OutputFile* out : changing) {
+    if (!out->old_.empty() && !keep_under_hidden_name(out->target_, out->old_)) {
       const ErrnoGuard keep_failure;
-      for (std::size_t back = n; back-- > 0;)
-        changing[back]->put_back();
       drop_old_files();
       if (recorded) unlink(record.c_str());
       return keep_errno.result(false);
     }
-    // The kept files go before the record: a run stopped in between left
-    // every new file in place, which is what the record then says.
+  }
+  for (std::size_t n = 0; n < changing.size(); ++n) {
+    if (changing[n]->place()) continue;
+    const ErrnoGuard keep_failure;
+    for (std::size_t back = n; back-- > 0;)
+      changing[back]->put_back();
     drop_old_files();
     if (recorded) unlink(record.c_str());
+    return keep_errno.result(false);
   }
+  // The kept files go before the record: a run stopped in between left
+  // every new file in place, which is what the record then says.
+  drop_old_files();
+  if (recorded) unlink(record.c_str());
   return true;
 }
 
