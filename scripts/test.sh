@@ -6,8 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The paint programs are for the tests that take images through them; clang
-# and its runtime build the fuzz targets.
+# The paint programs are for the tests that take images through them, Chromium
+# opens the preview page, strace injects rename and lock faults; clang and its
+# runtime build the fuzz targets.
 bash scripts/setup.sh imagemagick python3-pil gimp xvfb xauth \
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck \
   g++-mingw-w64-x86-64 wine64 wine dpkg man-db groff-base strace chromium
