@@ -9,8 +9,8 @@
 
 namespace {
 
-/// zlib's level for the pictures: fast, and small enough for a page.
-constexpr int kPreviewCompression = 3;
+/// zlib's level for the pictures: the fastest, and small enough for a page.
+constexpr int kPreviewCompression = 1;
 
 /// What the page shows of one picture.
 struct Panel {
@@ -18,12 +18,13 @@ struct Panel {
   unsigned width = 0;
   unsigned height = 0;
   std::vector<Rgba> bottom_up;  ///< in the TEX file's pixel order
+  std::string encoded;          ///< as a PNG in base64, once made
 };
 
 /// A level's pixels as the colours of their entries.
 Panel level_panel(const char* name, std::span<const unsigned char> level, const Palette& shown,
                   TexSize size) {
-  Panel panel{name, size.x, size.y, {}};
+  Panel panel{name, size.x, size.y, {}, {}};
   panel.bottom_up.reserve(level.size());
   for (const unsigned char index : level)
     panel.bottom_up.push_back(shown[index]);
@@ -33,7 +34,7 @@ Panel level_panel(const char* name, std::span<const unsigned char> level, const 
 /// The high level with each pixel that shows otherwise than before marked,
 /// and the others dimmed.
 Panel changed_panel(const Panel& before, const Panel& after, unsigned long& changed) {
-  Panel panel{"changed", after.width, after.height, {}};
+  Panel panel{"changed", after.width, after.height, {}, {}};
   changed = 0;
   for (std::size_t k = 0; k < after.bottom_up.size(); ++k) {
     const Rgba& was = before.bottom_up[k];
@@ -98,24 +99,30 @@ std::string base64(const ByteBuffer& bytes) {
   return text;
 }
 
-/// An <img> of the panel at 1:1, shown scale times as large with hard edges.
-bool append_image(ByteBuffer& out, const Panel& panel, unsigned scale, const char* extra) {
+/// An <img> of the panel at 1:1, shown scale times as large with hard edges;
+/// named, it carries the panel's name for other programs to find it. The
+/// PNG is made once, however often the panel is shown.
+bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, const char* extra,
+                  bool named = true) {
   if (panel.width == 0 || panel.height == 0) return true;  // no PNG holds no pixels
-  PngPicture picture;
-  picture.width = panel.width;
-  picture.height = panel.height;
-  picture.alpha = true;
-  picture.bottom_up = panel.bottom_up;
-  picture.compression = kPreviewCompression;
-  ByteBuffer png;
-  if (!write_png(png, picture)) return false;
+  if (panel.encoded.empty()) {
+    PngPicture picture;
+    picture.width = panel.width;
+    picture.height = panel.height;
+    picture.alpha = true;
+    picture.bottom_up = panel.bottom_up;
+    picture.compression = kPreviewCompression;
+    ByteBuffer png;
+    if (!write_png(png, picture)) return false;
+    panel.encoded = base64(png);
+  }
   std::array<char, 160> size{};
   std::snprintf(size.data(), size.size(), R"( width="%u" height="%u")", panel.width * scale,
                 panel.height * scale);
   const std::string name = panel.name;
-  append(out, "<img" + (name.empty() ? "" : " data-panel=\"" + name + "\"") + size.data() + extra +
-                  " alt=\"" + name + "\" src=\"data:image/png;base64,");
-  append(out, base64(png));
+  append(out, "<img" + (named ? " data-panel=\"" + name + "\"" : std::string()) + size.data() +
+                  extra + " alt=\"" + name + "\" src=\"data:image/png;base64,");
+  append(out, panel.encoded);
   append(out, "\">");
   return true;
 }
@@ -180,11 +187,11 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
   const auto width = static_cast<unsigned>(m.image.width);
   const auto height = static_cast<unsigned>(m.image.height);
   const Palette shown = colours_of(m.setting.palette, m.setting.expanded);
-  const Panel after = level_panel("after", tex_level(*m.result, 0, width, height), shown,
+  Panel after = level_panel("after", tex_level(*m.result, 0, width, height), shown,
                                   tex_level_size(width, height, 0));
   const bool with_before = m.old.usable;
-  Panel before{"before", 0, 0, {}};
-  Panel old_palette{"old palette", 0, 0, {}};
+  Panel before{"before", 0, 0, {}, {}};
+  Panel old_palette{"old palette", 0, 0, {}, {}};
   if (with_before) {
     const Palette old_shown = colours_of(*m.old.palette, tex_is_expanded(m.old.subtype));
     before = level_panel("before", tex_level(*m.old.levels, 0, width, height), old_shown,
@@ -197,7 +204,7 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
       used[index] = true;
   }
   // The palette picture: entry 0 at the top left, row by row, as the grid.
-  Panel palette{"palette", 16, 16, {}};
+  Panel palette{"palette", 16, 16, {}, {}};
   for (std::size_t row = 16; row-- > 0;)
     palette.bottom_up.insert(palette.bottom_up.end(), shown.begin() + static_cast<long>(row * 16),
                              shown.begin() + static_cast<long>(row * 16 + 16));
@@ -215,14 +222,16 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
            "Showing: <b id=\"showing\">after</b>\n");
   }
   append(out, R"(<div id="swap" class="swap">)");
-  if (!append_image(out, after, 2, "") ||
-      (with_before && !append_image(out, before, 2, R"( class="hidden")")))
-    return false;
+  if (!append_image(out, after, 2, "")) return false;
+  if (with_before) {
+    if (before.bottom_up == after.bottom_up) before.encoded = after.encoded;
+    if (!append_image(out, before, 2, R"( class="hidden")")) return false;
+  }
   append(out, "</div></section>\n");
 
   if (with_before) {
     unsigned long changed = 0;
-    const Panel marked = changed_panel(before, after, changed);
+    Panel marked = changed_panel(before, after, changed);
     unsigned long entries = 0;
     for (std::size_t n = 0; n < 256; ++n)
       entries += old_palette.bottom_up[n] != shown[n] ? 1 : 0;
@@ -240,16 +249,14 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
 
   append(out, "<section><h2>Medium and low, as the game shows them at a distance</h2>\n");
   for (std::size_t n = 1; n < kTexLevelCount; ++n) {
-    const Panel level =
+    Panel level =
         level_panel(n == 1 ? "medium" : "low", tex_level(*m.result, n, width, height), shown,
                     tex_level_size(width, height, n));
     if (level.width == 0 || level.height == 0) continue;
     append(out, std::string("<p>") + level.name + " at its own size and at the high level's:</p>");
     if (!append_image(out, level, 1, "")) return false;
     append(out, "<br>");
-    if (!append_image(out, {"", level.width, level.height, level.bottom_up}, tex_level_scale(n),
-                      ""))
-      return false;
+    if (!append_image(out, level, tex_level_scale(n), "", false)) return false;
   }
   append(out, "</section>\n");
 
