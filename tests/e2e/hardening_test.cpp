@@ -365,14 +365,30 @@ struct SetRow {
 
 class RenameFaults : public ::testing::TestWithParam<SetRow> {};
 
+/// strace's arguments to run command with a fault injected into a system
+/// call. LeakSanitizer cannot work under ptrace, so a sanitized tool runs
+/// without it there.
+std::vector<std::string> with_fault(const std::string& call, const std::string& injection,
+                                    const std::vector<std::string>& command) {
+  std::vector<std::string> args = {"-f",
+                                   "-o",
+                                   "/dev/null",
+                                   "-E",
+                                   "ASAN_OPTIONS=detect_leaks=0:exitcode=86",
+                                   "-e",
+                                   "trace=" + call,
+                                   "-e",
+                                   injection};
+  args.insert(args.end(), command.begin(), command.end());
+  return args;
+}
+
 /// Runs the tool under strace, which makes its n-th rename fail or kills
 /// it there.
 RunResult run_with_rename_fault(const SetRow& row, const TempDir& dir, int n, const char* fault) {
   const std::string inject = "rename:" + std::string(fault) + ":when=" + std::to_string(n);
-  return run_tool(
-      "/usr/bin/strace",
-      {"-f", "-o", "/dev/null", "-e", "trace=rename", "-e", "inject=" + inject, row.exe, "t"},
-      dir.path());
+  return run_tool("/usr/bin/strace", with_fault("rename", "inject=" + inject, {row.exe, "t"}),
+                  dir.path());
 }
 
 /// Every rename of the set failing in turn leaves the old set whole with
@@ -609,9 +625,9 @@ TEST(Concurrency, ALockThatCannotBeTakenIsSaid) {
   TempDir dir;
   write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
   // No lock at all (as on some network file systems): one warning line.
-  const RunResult unlocked = run_tool(
-      "/usr/bin/strace",
-      {"-f", "-o", "/dev/null", "-e", "inject=flock:error=ENOLCK", kSkinsplit, "t"}, dir.path());
+  const RunResult unlocked =
+      run_tool("/usr/bin/strace",
+               with_fault("flock", "inject=flock:error=ENOLCK", {kSkinsplit, "t"}), dir.path());
   EXPECT_EQ(unlocked.exit_code, 0);
   EXPECT_EQ(unlocked.err,
             "WARNING! Could not lock t against other runs (No locks available): two runs on it at "
