@@ -188,7 +188,7 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
   const auto height = static_cast<unsigned>(m.image.height);
   const Palette shown = colours_of(m.setting.palette, m.setting.expanded);
   Panel after = level_panel("after", tex_level(*m.result, 0, width, height), shown,
-                                  tex_level_size(width, height, 0));
+                            tex_level_size(width, height, 0));
   const bool with_before = m.old.usable;
   Panel before{"before", 0, 0, {}, {}};
   Panel old_palette{"old palette", 0, 0, {}, {}};
@@ -249,9 +249,8 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
 
   append(out, "<section><h2>Medium and low, as the game shows them at a distance</h2>\n");
   for (std::size_t n = 1; n < kTexLevelCount; ++n) {
-    Panel level =
-        level_panel(n == 1 ? "medium" : "low", tex_level(*m.result, n, width, height), shown,
-                    tex_level_size(width, height, n));
+    Panel level = level_panel(n == 1 ? "medium" : "low", tex_level(*m.result, n, width, height),
+                              shown, tex_level_size(width, height, n));
     if (level.width == 0 || level.height == 0) continue;
     append(out, std::string("<p>") + level.name + " at its own size and at the high level's:</p>");
     if (!append_image(out, level, 1, "")) return false;
