@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "files/errno_guard.h"
 
@@ -45,7 +46,7 @@ void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
     std::vsnprintf(piece.data(), piece.size(), format, args);
     piece.pop_back();
-    print_recorded(stream == stderr, piece);
+    recording->keep(stream == stderr, std::move(piece));
     return;
   }
   // The analyzer loses track of a va_list handed on as a parameter; every
@@ -58,10 +59,6 @@ void print_formatted(std::FILE* stream, const char* format, std::va_list args) {
 
 }  // namespace
 
-void print_recorded(bool error, const std::string& piece) {
-  recording->pieces_.emplace_back(error, piece);
-}
-
 ConsoleRecord::ConsoleRecord() {
   recording = this;
 }
@@ -72,7 +69,10 @@ ConsoleRecord::~ConsoleRecord() {
 
 void ConsoleRecord::stop() {
   if (recording == this) recording = nullptr;
-  recording_ = false;
+}
+
+void ConsoleRecord::keep(bool error, std::string piece) {
+  pieces_.emplace_back(error, std::move(piece));
 }
 
 std::string ConsoleRecord::text() const {

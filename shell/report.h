@@ -21,10 +21,6 @@ void print_error_list(const char* format, std::va_list values);
 /// current error number and a line end, written unbuffered to standard error.
 void print_system_error(const char* message);
 
-class ConsoleRecord;
-/// Keeps a piece of text in the record that records (see ConsoleRecord).
-void print_recorded(bool error, const std::string& piece);
-
 /// While one lives and records, print_progress and print_error keep what
 /// they would write here instead, in order, to be written later: for a text
 /// that must also go into a file before it is shown.
@@ -41,11 +37,12 @@ class ConsoleRecord {
   [[nodiscard]] std::string text() const;
   /// Writes what was recorded, each piece to its stream.
   void play() const;
+  /// Keeps a piece the functions above would have written (to standard
+  /// error, where error).
+  void keep(bool error, std::string piece);
 
  private:
-  friend void print_recorded(bool error, const std::string& piece);
   std::vector<std::pair<bool, std::string>> pieces_;  ///< to standard error?, text
-  bool recording_ = true;
 };
 
 /// While one lives, the three functions above write nothing: for a step one
