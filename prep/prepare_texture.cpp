@@ -110,8 +110,7 @@ bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is named relative to the texture's directory.
   TextureLock lock;
-  lock_texture(lock, "", name.base);
-  repair_interrupted_sets("", name);
+  lock_texture(lock, "", name);
 
   ImageFile image;
   Match m;

@@ -174,14 +174,10 @@ bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directo
   return true;
 }
 
-void lock_texture(TextureLock& lock, const std::string& directory, const std::string& base) {
-  if (lock.lock(directory, base)) return;
-  print_error(
-      "WARNING! Could not lock %s against other runs (%s): two runs on it at once may "
-      "mix their files.\n",
-      base.c_str(), std::strerror(errno));
-}
+namespace {
 
+/// Repairs the sets of the texture in directory that a run stopped while it
+/// put them in place, saying so in one line.
 void repair_interrupted_sets(const std::string& directory, const TextureName& name) {
   const TextureFiles& files = name.files;
   const std::array<std::pair<std::string, const char*>, 2> records = {
@@ -189,27 +185,29 @@ void repair_interrupted_sets(const std::string& directory, const TextureName& na
       std::pair{directory + files.image_directory + "/" + files.prep_record, "skinprep"}};
   for (const auto& [record, tool] : records) {
     std::size_t replaced = 0;
-    switch (repair_interrupted_commit(record, replaced)) {
-      case RepairOutcome::none:
-        break;
-      case RepairOutcome::undone:
-        print_progress(
-            "Repaired %s: %s was stopped after replacing %lu of its files; the old "
-            "files are back.\n",
-            record.c_str(), tool, static_cast<unsigned long>(replaced));
-        break;
-      case RepairOutcome::completed:
-        print_progress(
-            "Repaired %s: %s was stopped after replacing %lu of its files; the rest "
-            "of the new files are in place.\n",
-            record.c_str(), tool, static_cast<unsigned long>(replaced));
-        break;
-      case RepairOutcome::unreadable:
-        print_error(
-            "WARNING! %s cannot be read: a run of %s stopped there may have left a mix of "
-            "old and new files.\n",
-            record.c_str(), tool);
-        break;
+    const RepairOutcome outcome = repair_interrupted_commit(record, replaced);
+    if (outcome == RepairOutcome::undone || outcome == RepairOutcome::completed) {
+      print_progress("Repaired %s: %s was stopped after replacing %lu of its files; %s.\n",
+                     record.c_str(), tool, static_cast<unsigned long>(replaced),
+                     outcome == RepairOutcome::undone ? "the old files are back"
+                                                      : "the rest of the new files are in place");
+    } else if (outcome == RepairOutcome::unreadable) {
+      print_error(
+          "WARNING! %s cannot be read: a run of %s stopped there may have left a mix of "
+          "old and new files.\n",
+          record.c_str(), tool);
     }
   }
+}
+
+}  // namespace
+
+void lock_texture(TextureLock& lock, const std::string& directory, const TextureName& name) {
+  if (!lock.lock(directory, name.base)) {
+    print_error(
+        "WARNING! Could not lock %s against other runs (%s): two runs on it at once may "
+        "mix their files.\n",
+        name.base.c_str(), std::strerror(errno));
+  }
+  repair_interrupted_sets(directory, name);
 }

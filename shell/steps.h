@@ -86,9 +86,7 @@ bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directo
                       const std::string& record);
 
 /// Locks the texture whose files lie in directory (see TextureLock), warning
-/// when no lock could be taken.
-void lock_texture(TextureLock& lock, const std::string& directory, const std::string& base);
-
-/// Repairs the sets of the texture in directory that a run stopped while it
-/// put them in place (see repair_interrupted_commit), saying so in one line.
-void repair_interrupted_sets(const std::string& directory, const TextureName& name);
+/// when no lock could be taken, then repairs its sets that a run stopped
+/// while it put them in place (see repair_interrupted_commit), saying so in
+/// one line: every tool's first step on a texture.
+void lock_texture(TextureLock& lock, const std::string& directory, const TextureName& name);

@@ -191,8 +191,7 @@ bool split_texture(const char* argument, const StartDirectory& /*start*/) {
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
   TextureLock lock;
-  lock_texture(lock, "", name.base);
-  repair_interrupted_sets("", name);
+  lock_texture(lock, "", name);
 
   TextureFacts facts;
   if (!resolve_names({&files.tex}) || !read_texture(files.tex, facts)) return false;

@@ -285,8 +285,7 @@ bool build_texture(const char* argument, const StartDirectory& start) {
   TextureName name = read_texture_name(argument, NameRule::weld);
   TextureFiles& files = name.files;
   TextureLock lock;
-  lock_texture(lock, name.path.drive + name.path.directory, name.base);
-  repair_interrupted_sets(name.path.drive + name.path.directory, name);
+  lock_texture(lock, name.path.drive + name.path.directory, name);
 
   if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;
