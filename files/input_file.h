@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "files/errno_guard.h"
 #include "files/stream_buffer.h"
@@ -47,6 +49,18 @@ inline InputFile open_regular_input(const char* path) {
     return {};
   }
   return open_input(path);
+}
+
+/// Reads the rest of an open file into bytes (after what they hold). False
+/// on a read error.
+inline bool read_rest(std::FILE* stream, std::vector<unsigned char>& bytes) {
+  std::array<unsigned char, 4096> block{};
+  for (;;) {
+    const std::size_t got = std::fread(block.data(), 1, block.size(), stream);
+    if (std::ferror(stream) != 0) return false;
+    bytes.insert(bytes.end(), block.begin(), block.begin() + static_cast<long>(got));
+    if (got < block.size()) return true;
+  }
 }
 
 /// Which step of measuring a file failed, as the splitter reports each.

@@ -218,17 +218,6 @@ std::string follow_links(const std::string& target) {
 }
 #endif
 
-/// A hidden name beside a file for mkstemp, saying what it holds: the new
-/// content, ".car1.tex.partial-XXXXXX", or the old file while its set is put
-/// in place, ".car1.tex.old-XXXXXX", so that one left by a power loss can be
-/// recognised and deleted. A long name is shortened to fit the system's limit.
-std::string hidden_pattern(const std::string& destination, const std::string& suffix) {
-  constexpr std::size_t kLongestName = 255;
-  const std::string directory = directory_of(destination);
-  const std::string name = destination.substr(directory.size());
-  return directory + "." + name.substr(0, kLongestName - 1 - suffix.size()) + suffix;
-}
-
 /// Finds the mode (and owner) the new file should have. False, with errno set,
 /// when an existing target cannot be written: replacing it would bypass that.
 /// Only a regular file is replaced: a device, pipe or socket a link leads to
@@ -313,21 +302,13 @@ bool copy_file(const std::string& from, const std::string& to) {
   const InputFile in = open_input(from.c_str());
   if (!in) return false;
   OutputFile out;
-  if (!out.open(to)) return false;
-  std::array<unsigned char, 4096> block{};
-  for (;;) {
-    const std::size_t got = std::fread(block.data(), 1, block.size(), in.get());
-    if (std::ferror(in.get()) != 0) return false;
-    out.bytes().insert(out.bytes().end(), block.begin(), block.begin() + static_cast<long>(got));
-    if (got < block.size()) break;
-  }
-  return out.commit();
+  return out.open(to) && read_rest(in.get(), out.bytes()) && out.commit();
 }
 
 /// Takes a hidden name beside path that nothing else has, for its old file
 /// while its set is put in place: mkstemp makes an empty file of that name.
 bool reserve_hidden_name(const std::string& path, std::string& reserved) {
-  const std::string pattern = hidden_pattern(path, ".old-XXXXXX");
+  const std::string pattern = hidden_name(path, ".old-XXXXXX");
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = mkstemp(name.data());
@@ -379,6 +360,13 @@ bool write_commit_record(const std::string& record, const std::string& text) {
 
 }  // namespace
 
+std::string hidden_name(const std::string& path, const std::string& suffix) {
+  constexpr std::size_t kLongestName = 255;
+  const std::string directory = directory_of(path);
+  const std::string name = path.substr(directory.size());
+  return directory + "." + name.substr(0, kLongestName - 1 - suffix.size()) + suffix;
+}
+
 void prepare_for_interrupts() {
   install_interrupt_handler();
 }
@@ -411,7 +399,7 @@ bool OutputFile::open_temporary(const std::string& destination) {
   struct stat existing {};
   if (!inspect_target(destination, existing, exists_)) return false;
 
-  std::string pattern = hidden_pattern(destination, ".partial-XXXXXX");
+  std::string pattern = hidden_name(destination, ".partial-XXXXXX");
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   {
@@ -611,11 +599,9 @@ std::string from_record(const std::string& directory, const std::string& name) {
 
 bool read_commit_record(const std::string& record, std::vector<RecordedFile>& files) {
   const InputFile file = open_input(record.c_str());
-  if (!file) return false;
-  std::string text;
-  std::array<char, 4096> block{};
-  for (std::size_t got = 0; (got = std::fread(block.data(), 1, block.size(), file.get())) > 0;)
-    text.append(block.data(), got);
+  std::vector<unsigned char> bytes;
+  if (!file || !read_rest(file.get(), bytes)) return false;
+  const std::string text(bytes.begin(), bytes.end());
   const std::string directory = directory_of(record);
   std::size_t at = text.find('\n');
   if (at == std::string::npos || text.substr(0, at) != kCommitRecordHeader) return false;

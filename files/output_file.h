@@ -39,6 +39,13 @@ enum class RepairOutcome {
 /// replaced is how many files the stopped run had already replaced.
 RepairOutcome repair_interrupted_commit(const std::string& record, std::size_t& replaced);
 
+/// The hidden name beside path that says what a file there holds: the new
+/// content, ".car1.tex.partial-XXXXXX" (a pattern for mkstemp), the old file
+/// while its set is put in place, ".car1.tex.old-XXXXXX", a set's commit
+/// record, ".car1.skinprep-commit", so that one left by a power loss can be
+/// recognised. A long name is shortened to fit the system's limit.
+std::string hidden_name(const std::string& path, const std::string& suffix);
+
 /// Makes interrupts (Ctrl-C, Ctrl-\, a closed terminal, kill) remove the
 /// temporary files being written before they end the process, and a closed
 /// console pipe or a file-size limit fail the write instead of ending it.

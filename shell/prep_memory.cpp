@@ -112,11 +112,6 @@ std::optional<std::uint32_t> file_checksum(const std::string& name) {
   const InputFile file = open_regular_input(name.c_str());
   if (!file) return std::nullopt;
   ByteBuffer bytes;
-  std::array<unsigned char, 4096> block{};
-  for (;;) {
-    const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());
-    if (std::ferror(file.get()) != 0) return std::nullopt;
-    put_bytes(bytes, std::span(block).first(got));
-    if (got < block.size()) return crc32_of(bytes);
-  }
+  if (!read_rest(file.get(), bytes)) return std::nullopt;
+  return crc32_of(bytes);
 }

@@ -13,6 +13,7 @@
 #include <cctype>
 
 #include "files/errno_guard.h"
+#include "files/output_file.h"
 
 #include "shell/messages.h"
 #include "shell/report.h"
@@ -33,15 +34,6 @@ TexturePath split_texture_path(std::string_view argument) {
 }
 
 namespace {
-
-/// ".car1.suffix", the base shortened where the name would pass the
-/// system's limit of 255 bytes.
-std::string hidden_name(const std::string& base, const std::string& suffix) {
-  constexpr std::size_t kLongestName = 255;
-  std::string name = ".";
-  name.append(base, 0, kLongestName - 1 - suffix.size());
-  return name.append(suffix);
-}
 
 TextureFiles name_texture_files(const std::string& base) {
   TextureFiles files;
