@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "formats/png.h"
@@ -129,15 +130,15 @@ bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, const char* ext
 
 /// The 256 entries as a grid, each cell marked by its kind and titled with
 /// its index, colour and alpha.
-std::string palette_grid(const Match& m, const Palette& shown, const Panel& before_palette,
-                         bool with_before, const std::array<bool, 256>& used) {
+std::string palette_grid(const Match& m, const Palette& shown, const std::optional<Palette>& old,
+                         const std::array<bool, 256>& used) {
   std::string html = "<div class=\"grid\">";
   for (std::size_t n = 0; n < 256; ++n) {
     const Rgba& c = shown[n];
     std::string marks;
     if (c[3] == 0) marks += " clear";
     if (c[3] != 0 && c[3] != 255) marks += " translucent";
-    if (with_before && before_palette.bottom_up[n] != c) marks += " changed";
+    if (old && (*old)[n] != c) marks += " changed";
     if (m.counts.entries_taken[n]) marks += " new";
     if (!used[n]) marks += " unused";
     std::array<char, 200> cell{};
@@ -190,13 +191,12 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
   Panel after = level_panel("after", tex_level(*m.result, 0, width, height), shown,
                             tex_level_size(width, height, 0));
   const bool with_before = m.old.usable;
+  std::optional<Palette> old_shown;  // the palette of the texture replaced
   Panel before{"before", 0, 0, {}, {}};
-  Panel old_palette{"old palette", 0, 0, {}, {}};
   if (with_before) {
-    const Palette old_shown = colours_of(*m.old.palette, tex_is_expanded(m.old.subtype));
-    before = level_panel("before", tex_level(*m.old.levels, 0, width, height), old_shown,
+    old_shown = colours_of(*m.old.palette, tex_is_expanded(m.old.subtype));
+    before = level_panel("before", tex_level(*m.old.levels, 0, width, height), *old_shown,
                          tex_level_size(width, height, 0));
-    old_palette.bottom_up.assign(old_shown.begin(), old_shown.end());
   }
   std::array<bool, 256> used{};
   for (std::size_t n = 0; n < kTexLevelCount; ++n) {
@@ -234,7 +234,7 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
     Panel marked = changed_panel(before, after, changed);
     unsigned long entries = 0;
     for (std::size_t n = 0; n < 256; ++n)
-      entries += old_palette.bottom_up[n] != shown[n] ? 1 : 0;
+      entries += (*old_shown)[n] != shown[n] ? 1 : 0;
     append(out, "<section><h2>What changed (2x)</h2>\n");
     if (!append_image(out, marked, 2, "")) return false;
     std::array<char, 400> counts{};
@@ -260,7 +260,7 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
   append(out, "</section>\n");
 
   append(out, "<section><h2>Palette</h2>\n");
-  append(out, palette_grid(m, shown, old_palette, with_before, used));
+  append(out, palette_grid(m, shown, old_shown, used));
   append(out,
          "<p class=\"key\">dashed blue: see-through; dotted orange: translucent; "
          "magenta: changed in this run; green: new colour of this run; faint: unused</p>");
