@@ -58,21 +58,12 @@ Bytes texture_with_duplicates(TexSubtype subtype, unsigned x, unsigned y) {
   return tex;
 }
 
-/// The colour of palette entry n of a TEX file as its split image shows it.
-Rgba shown_colour(const Bytes& tex, std::size_t n) {
-  const unsigned char* e = &tex[14 + 4 * n];
-  return tex[4] == 14 ? Rgba{e[0], e[1], e[2], e[3]} : Rgba{e[2], e[1], e[0], e[3]};
-}
-
-/// The high level of a TEX file as colours, bottom row first.
+/// The high level of a TEX file as colours, bottom row first, opaque
+/// without keep_alpha.
 std::vector<Rgba> high_colours(const Bytes& tex, bool keep_alpha) {
-  const std::size_t count = std::size_t{get_u16le(&tex[0])} * get_u16le(&tex[2]);
-  std::vector<Rgba> colours;
-  for (std::size_t k = 0; k < count; ++k) {
-    Rgba c = shown_colour(tex, tex[kPixels + k]);
-    if (!keep_alpha) c[3] = 255;
-    colours.push_back(c);
-  }
+  std::vector<Rgba> colours = tex_level_colours(tex, 0);
+  for (Rgba& c : colours)
+    c[3] = keep_alpha ? c[3] : 255;
   return colours;
 }
 
@@ -89,7 +80,7 @@ Bytes remapped_image(const Bytes& tex, bool pruned, const TgaOptions& options) {
   for (std::size_t k = 0; k < std::size_t{x} * y; ++k) {
     const unsigned char index = tex[kPixels + k];
     if (place[index] < 0) place[index] = pruned ? next++ : 255 - index;
-    const Rgba c = shown_colour(tex, index);
+    const Rgba c = tex_shown_colour(tex, index);
     map[static_cast<std::size_t>(place[index])] = {c[2], c[1], c[0], 0};
     pixels.push_back(static_cast<unsigned char>(place[index]));
   }
@@ -428,7 +419,7 @@ TEST(Skinprep, ARepaintWithMoreColoursThanThePaletteHoldsIsReducedKeepingWhatWas
 
   double error = 0;
   for (std::size_t k = 0; k < image.size(); ++k) {
-    const Rgba got = shown_colour(welded, welded[kPixels + k]);
+    const Rgba got = tex_shown_colour(welded, welded[kPixels + k]);
     if (k % w < w / 2) {
       ASSERT_EQ(welded[kPixels + k], tex[kPixels + k]) << k;  // kept: same index, same colour
       ASSERT_EQ(got, image[k]) << k;
@@ -553,7 +544,7 @@ TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
   expect_welded(dir, again, welded);
   EXPECT_EQ(fs::last_write_time(dir / "car1" / "car1_h.tga"), made);
   for (const std::size_t k : {0U, 7U, 56U, 63U, 7U * 64 + 60})
-    EXPECT_EQ(shown_colour(welded, welded[kPixels + k]), (Rgba{255, 0, 255, 0})) << k;
+    EXPECT_EQ(tex_shown_colour(welded, welded[kPixels + k]), (Rgba{255, 0, 255, 0})) << k;
   // Saved again unchanged, and newer: skinweld has nothing to warn of. A
   // recoloured palette file it tells of; skinprep then takes it.
   write_file(dir / "tga" / "car1.tga", saved);
@@ -625,7 +616,7 @@ TEST(Skinprep, WhatThePaletteBecomesIsTheUsersChoice) {
     const Bytes welded = read_file(dir / "car1.tex");
     std::size_t changed = 0;
     for (std::size_t k = 0; k < image.size(); ++k) {
-      const Rgba got = shown_colour(welded, welded[kPixels + k]);
+      const Rgba got = tex_shown_colour(welded, welded[kPixels + k]);
       if (image[k] == Rgba{255, 0, 255, 0}) {
         ASSERT_EQ(got, image[k]) << k;  // a see-through colour keeps its colour
       }

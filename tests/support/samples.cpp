@@ -10,6 +10,7 @@
 
 #include "formats/bytes.h"
 #include "formats/png.h"
+#include "support/streams.h"
 
 TexPalette sample_palette() {
   TexPalette palette{};
@@ -425,7 +426,7 @@ std::vector<Rgba> preview_panel(const std::string& html, const std::string& name
   const std::size_t start = html.find(lead, at) + lead.size();
   Bytes png = from_base64(html.substr(start, html.find('"', start) - start));
   // The tools' own reader keeps the colour of see-through pixels as stored.
-  std::FILE* stream = fmemopen(png.data(), png.size(), "rb");
+  std::FILE* stream = stream_with(png);
   std::vector<Rgba> pixels(kTexMaxPixels);
   PngImage image;
   const PngResult result =
@@ -439,18 +440,21 @@ std::vector<Rgba> preview_panel(const std::string& html, const std::string& name
   return pixels;
 }
 
+Rgba tex_shown_colour(const Bytes& tex, std::size_t n) {
+  const unsigned char* entry = &tex[14 + 4 * n];
+  return tex[4] == static_cast<unsigned char>(TexSubtype::indexed_expanded)
+             ? Rgba{entry[0], entry[1], entry[2], entry[3]}
+             : Rgba{entry[2], entry[1], entry[0], entry[3]};
+}
+
 std::vector<Rgba> tex_level_colours(const Bytes& tex, std::size_t n) {
-  const unsigned x = tex[0] | (tex[1] << 8U);
-  const unsigned y = tex[2] | (tex[3] << 8U);
-  const bool expanded = tex[4] == static_cast<unsigned char>(TexSubtype::indexed_expanded);
+  const unsigned x = get_u16le(&tex[0]);
+  const unsigned y = get_u16le(&tex[2]);
   std::size_t at = 14 + 1024;
   for (std::size_t level = 0; level < n; ++level)
     at += std::size_t{x >> level} * (y >> level);
   std::vector<Rgba> colours;
-  for (std::size_t k = 0; k < std::size_t{x >> n} * (y >> n); ++k) {
-    const unsigned char* entry = &tex[14 + 4 * std::size_t{tex[at + k]}];
-    colours.push_back(expanded ? Rgba{entry[0], entry[1], entry[2], entry[3]}
-                               : Rgba{entry[2], entry[1], entry[0], entry[3]});
-  }
+  for (std::size_t k = 0; k < std::size_t{x >> n} * (y >> n); ++k)
+    colours.push_back(tex_shown_colour(tex, tex[at + k]));
   return colours;
 }

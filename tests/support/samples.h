@@ -60,6 +60,9 @@ Bytes make_png(unsigned width, unsigned height, const std::vector<Rgba>& bottom_
 std::vector<Rgba> preview_panel(const std::string& html, const std::string& name, unsigned& width,
                                 unsigned& height);
 
+/// The colour of palette entry n of a TEX file as its split image shows it.
+Rgba tex_shown_colour(const Bytes& tex, std::size_t n);
+
 /// The colours of level n of a paletted TEX file, bottom row first, as the
 /// file stores them.
 std::vector<Rgba> tex_level_colours(const Bytes& tex, std::size_t n);
