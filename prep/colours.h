@@ -60,6 +60,23 @@ inline std::int64_t colour_distance(const Rgba& a, const Rgba& b, std::int64_t l
 /// remembered: colours repeat, and a search through 256 entries for every
 /// pixel of a large image adds up. With candidates, only the entries marked
 /// there are looked at.
+/// The entry of palette nearest to c, among the candidates marked (all,
+/// where there are none), the lowest of equals; distance is how far it is.
+inline unsigned char find_nearest(const Rgba& c, const Palette& palette,
+                                  const std::array<bool, 256>* candidates, std::int64_t& distance) {
+  unsigned char best = 0;
+  distance = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t n = 0; n < 256 && distance > 0; ++n) {
+    if (candidates != nullptr && !(*candidates)[n]) continue;
+    const std::int64_t d = colour_distance(c, palette[n], distance);
+    if (d < distance) {
+      distance = d;
+      best = static_cast<unsigned char>(n);
+    }
+  }
+  return best;
+}
+
 class NearestEntry {
  public:
   explicit NearestEntry(const Palette& palette, const std::array<bool, 256>* candidates = nullptr)
@@ -69,16 +86,8 @@ class NearestEntry {
     const std::uint32_t key = pack_colour(c);
     const std::size_t slot = hash_slot<kSlotBits>(key);
     if (valid_[slot] && keys_[slot] == key) return values_[slot];
-    unsigned char best = 0;
-    std::int64_t best_distance = std::numeric_limits<std::int64_t>::max();
-    for (std::size_t n = 0; n < 256 && best_distance > 0; ++n) {
-      if (candidates_ != nullptr && !(*candidates_)[n]) continue;
-      const std::int64_t distance = colour_distance(c, palette_[n], best_distance);
-      if (distance < best_distance) {
-        best_distance = distance;
-        best = static_cast<unsigned char>(n);
-      }
-    }
+    std::int64_t distance = 0;
+    const unsigned char best = find_nearest(c, palette_, candidates_, distance);
     valid_[slot] = true;
     keys_[slot] = key;
     values_[slot] = best;

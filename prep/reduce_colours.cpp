@@ -220,28 +220,11 @@ Demand gather_demand(const Match& m) {
   return demand;
 }
 
-/// The filled entry nearest to a colour.
-std::size_t nearest_index(const Rgba& colour, const Palette& shown, const Entries& filled) {
-  std::size_t best = 0;
-  std::int64_t best_distance = std::numeric_limits<std::int64_t>::max();
-  for (std::size_t n = 0; n < 256 && best_distance > 0; ++n) {
-    if (!filled[n]) continue;
-    const std::int64_t distance = colour_distance(colour, shown[n], best_distance);
-    if (distance < best_distance) {
-      best_distance = distance;
-      best = n;
-    }
-  }
-  return best;
-}
-
 /// The squared distance from a colour to the nearest of the filled entries.
 double nearest_distance(const Rgba& colour, const Palette& shown, const Entries& filled) {
-  std::int64_t best = std::numeric_limits<std::int64_t>::max();
-  for (std::size_t n = 0; n < 256 && best > 0; ++n) {
-    if (filled[n]) best = std::min(best, colour_distance(colour, shown[n], best));
-  }
-  return static_cast<double>(best);
+  std::int64_t distance = 0;
+  find_nearest(colour, shown, &filled, distance);
+  return static_cast<double>(distance);
 }
 
 /// The error the new colours' pixels come out with, dithered as the final
@@ -273,7 +256,8 @@ double dithered_error(const Match& m, const Palette& shown, const Entries& fille
       if (want[3] == 255 && cached[key] != 0) {
         entry = static_cast<std::size_t>(cached[key] - 1);
       } else {
-        entry = nearest_index(want, shown, filled);
+        std::int64_t distance = 0;
+        entry = find_nearest(want, shown, &filled, distance);
         if (want[3] == 255) cached[key] = static_cast<std::int16_t>(entry + 1);
       }
       error += static_cast<double>(
