@@ -227,6 +227,45 @@ double nearest_distance(const Rgba& colour, const Palette& shown, const Entries&
   return static_cast<double>(distance);
 }
 
+/// Floyd and Steinberg's error diffusion along the rows of a picture: the
+/// error carried to each pixel of this row and the next, one place on
+/// either side to spare.
+class ErrorDiffusion {
+ public:
+  explicit ErrorDiffusion(std::size_t width) : row_(width + 2), next_row_(width + 2) {}
+
+  /// Moves on to the next row.
+  void next_row() {
+    row_.swap(next_row_);
+    std::fill(next_row_.begin(), next_row_.end(), std::array<float, 4>{});
+  }
+
+  /// The colour wanted at column x with the error carried to it.
+  [[nodiscard]] Rgba with_error(const Rgba& wanted, std::size_t x) const {
+    Rgba want{};
+    for (std::size_t ch = 0; ch < 4; ++ch)
+      want[ch] = static_cast<unsigned char>(
+          std::clamp(static_cast<float>(wanted[ch]) + row_[x + 1][ch] + 0.5F, 0.0F, 255.0F));
+    return want;
+  }
+
+  /// Spreads what is left of want at column x, shown as got, to the pixels
+  /// right and below.
+  void spread(const Rgba& want, const Rgba& got, std::size_t x) {
+    for (std::size_t ch = 0; ch < 4; ++ch) {
+      const float left = static_cast<float>(want[ch]) - static_cast<float>(got[ch]);
+      row_[x + 2][ch] += left * 7 / 16;
+      next_row_[x][ch] += left * 3 / 16;
+      next_row_[x + 1][ch] += left * 5 / 16;
+      next_row_[x + 2][ch] += left * 1 / 16;
+    }
+  }
+
+ private:
+  std::vector<std::array<float, 4>> row_;
+  std::vector<std::array<float, 4>> next_row_;
+};
+
 /// The error the new colours' pixels come out with, dithered as the final
 /// mapping dithers them (Floyd and Steinberg's weights among those pixels
 /// alone): nearest entries alone would favour palettes that band. Reckoned
@@ -238,19 +277,14 @@ double dithered_error(const Match& m, const Palette& shown, const Entries& fille
   const std::span<const Rgba> wanted = wanted_colours(m);
   const std::size_t width = (m.image.width + step - 1) / step;
   const std::size_t height = (m.image.height + step - 1) / step;
-  std::vector<std::array<float, 4>> row(width + 2);
-  std::vector<std::array<float, 4>> next_row(width + 2);
+  ErrorDiffusion diffusion(width);
   double error = 0;
   for (std::size_t y = 0; y < height; ++y) {
-    row.swap(next_row);
-    std::fill(next_row.begin(), next_row.end(), std::array<float, 4>{});
+    diffusion.next_row();
     for (std::size_t x = 0; x < width; ++x) {
       const std::size_t k = step * (y * m.image.width + x);
       if (!m.scratch->fresh[k]) continue;
-      Rgba want{};
-      for (std::size_t ch = 0; ch < 4; ++ch)
-        want[ch] = static_cast<unsigned char>(
-            std::clamp(static_cast<float>(wanted[k][ch]) + row[x + 1][ch] + 0.5F, 0.0F, 255.0F));
+      const Rgba want = diffusion.with_error(wanted[k], x);
       const std::size_t key = (want[0] >> 3U) | ((want[1] >> 3U) << 5U) | ((want[2] >> 3U) << 10U);
       std::size_t entry = 0;
       if (want[3] == 255 && cached[key] != 0) {
@@ -262,13 +296,7 @@ double dithered_error(const Match& m, const Palette& shown, const Entries& fille
       }
       error += static_cast<double>(
           colour_distance(wanted[k], shown[entry], std::numeric_limits<std::int64_t>::max()));
-      for (std::size_t ch = 0; ch < 4; ++ch) {
-        const float left = static_cast<float>(want[ch]) - static_cast<float>(shown[entry][ch]);
-        row[x + 2][ch] += left * 7 / 16;
-        next_row[x][ch] += left * 3 / 16;
-        next_row[x + 1][ch] += left * 5 / 16;
-        next_row[x + 2][ch] += left * 1 / 16;
-      }
+      diffusion.spread(want, shown[entry], x);
     }
   }
   return static_cast<double>(step * step) * error;
@@ -501,37 +529,22 @@ void remap_by_nearest(Match& m, const Candidate& c) {
   const std::span<const Rgba> wanted = wanted_colours(m);
   std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
   const std::size_t width = m.image.width;
-  // The error carried to each pixel of this row and the next, one place on
-  // either side to spare.
-  std::vector<std::array<float, 4>> row(width + 2);
-  std::vector<std::array<float, 4>> next_row(width + 2);
+  ErrorDiffusion diffusion(width);
   for (std::size_t k = 0; k < wanted.size(); ++k) {
     const std::size_t x = k % width;
-    if (x == 0 && k > 0) {
-      row.swap(next_row);
-      std::fill(next_row.begin(), next_row.end(), std::array<float, 4>{});
-    }
+    if (x == 0 && k > 0) diffusion.next_row();
     if (!m.scratch->fresh[k]) {
       if (!c.kept[high[k]]) high[k] = nearest.find(wanted[k]);
       continue;
     }
-    Rgba want{};
-    for (std::size_t ch = 0; ch < 4; ++ch)
-      want[ch] = static_cast<unsigned char>(
-          std::clamp(static_cast<float>(wanted[k][ch]) + row[x + 1][ch] + 0.5F, 0.0F, 255.0F));
+    const Rgba want = diffusion.with_error(wanted[k], x);
     high[k] = nearest.find(want);
     if (shown[high[k]] == wanted[k]) {
       ++m.counts.reduction.exact_pixels;
     } else {
       ++m.counts.reduction.dithered_pixels;
     }
-    for (std::size_t ch = 0; ch < 4; ++ch) {
-      const float left = static_cast<float>(want[ch]) - static_cast<float>(shown[high[k]][ch]);
-      row[x + 2][ch] += left * 7 / 16;
-      next_row[x][ch] += left * 3 / 16;
-      next_row[x + 1][ch] += left * 5 / 16;
-      next_row[x + 2][ch] += left * 1 / 16;
-    }
+    diffusion.spread(want, shown[high[k]], x);
   }
 }
 
