@@ -43,11 +43,11 @@ SIDE = 256
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
 
 
-def photo(path):
+def photo(path, size=SIDE):
     image = Image.open(path).convert("RGBA")
     side = min(image.size)
     left, top = (image.width - side) // 2, (image.height - side) // 2
-    image = image.crop((left, top, left + side, top + side)).resize((SIDE, SIDE), Image.LANCZOS)
+    image = image.crop((left, top, left + side, top + side)).resize((size, size), Image.LANCZOS)
     return np.asarray(image, dtype=np.uint8).copy()
 
 
@@ -313,6 +313,33 @@ def pattern(builds):
     return picks
 
 
+def large(builds, pictures):
+    """A 512 x 512 photograph prepared without a texture, alone and beside a
+    palette file (the 256 x 256 texture's), against pngquant: RMSE and time."""
+    print("\n(d) A 512 x 512 photograph without a texture: RMSE and time, alone and with a "
+          "palette file of all 256 entries beside it")
+    print("| picture | alone | with palette file | pngquant | ms alone | ms with file | before | "
+          "pngquant ms |")
+    print("|---|---|---|---|---|---|---|---|")
+    name, path = PHOTOS[0]
+    picture = photo(path, 2 * SIDE)
+    d = os.path.join(WORK, name + "_512")
+    palette = [tuple(e) for e in prep(builds["new"], d, dict(pictures)[name])[0]]
+    row = {}
+    for label, build in builds.items():
+        for file in (None, palette):
+            chosen, levels, _ = prep(build, d, picture, palette=file)
+            row[label, file is None] = (
+                rmse(chosen[levels[0]], picture),
+                1000 * median_seconds(lambda: prep(build, d, picture, palette=file)[2]))
+    quantized, _ = pngquant(d, picture)
+    seconds = median_seconds(lambda: pngquant(d, picture)[1])
+    print("| %s | %.2f | %.2f | %.2f | %.0f | %.0f | %.0f / %.0f | %.0f |" % (
+        name, row["new", True][0], row["new", False][0], rmse(quantized, picture),
+        row["new", True][1], row["new", False][1], row["old", True][1], row["old", False][1],
+        seconds * 1000))
+
+
 def main():
     builds = {"new": sys.argv[1], "old": sys.argv[2]}
     shutil.rmtree(WORK, ignore_errors=True)
@@ -322,6 +349,7 @@ def main():
     if sys.argv[3:] != ["edits"]:
         whole_pictures(builds, pictures)
     edits(builds, pictures)
+    large(builds, pictures)
 
 
 def whole_pictures(builds, pictures):

@@ -56,10 +56,6 @@ inline std::int64_t colour_distance(const Rgba& a, const Rgba& b, std::int64_t l
   return sum;
 }
 
-/// The palette entry nearest to a colour (the lowest of equally near ones),
-/// remembered: colours repeat, and a search through 256 entries for every
-/// pixel of a large image adds up. With candidates, only the entries marked
-/// there are looked at.
 /// The entry of palette nearest to c, among the candidates marked (all,
 /// where there are none), the lowest of equals; distance is how far it is.
 inline unsigned char find_nearest(const Rgba& c, const Palette& palette,
@@ -77,17 +73,29 @@ inline unsigned char find_nearest(const Rgba& c, const Palette& palette,
   return best;
 }
 
+/// The palette entry nearest to a colour (the lowest of equally near ones),
+/// as find_nearest finds it, remembered: colours repeat, and a search
+/// through 256 entries for every pixel of a large image adds up. The search
+/// looks at the entries in order of how far the sum of their channels is
+/// from the colour's, and stops where that alone is too far: two colours
+/// whose sums differ by s are at least s * s / 4 apart. With candidates,
+/// only the entries marked there are looked at.
 class NearestEntry {
  public:
   explicit NearestEntry(const Palette& palette, const std::array<bool, 256>* candidates = nullptr)
-      : palette_(palette), candidates_(candidates) {}
+      : palette_(palette) {
+    for (std::size_t n = 0; n < 256; ++n) {
+      if (candidates == nullptr || (*candidates)[n])
+        by_sum_[count_++] = {channel_sum(palette[n]), static_cast<unsigned char>(n)};
+    }
+    std::sort(by_sum_.begin(), by_sum_.begin() + static_cast<std::ptrdiff_t>(count_));
+  }
 
   unsigned char find(const Rgba& c) {
     const std::uint32_t key = pack_colour(c);
     const std::size_t slot = hash_slot<kSlotBits>(key);
     if (valid_[slot] && keys_[slot] == key) return values_[slot];
-    std::int64_t distance = 0;
-    const unsigned char best = find_nearest(c, palette_, candidates_, distance);
+    const unsigned char best = search(c);
     valid_[slot] = true;
     keys_[slot] = key;
     values_[slot] = best;
@@ -95,10 +103,54 @@ class NearestEntry {
   }
 
  private:
+  struct Sum {
+    int sum;
+    unsigned char entry;
+    bool operator<(const Sum& other) const {
+      return sum != other.sum ? sum < other.sum : entry < other.entry;
+    }
+  };
+
+  static int channel_sum(const Rgba& c) { return c[0] + c[1] + c[2] + c[3]; }
+
+  /// Outward from the colour's sum, below and above in turn.
+  unsigned char search(const Rgba& c) const {
+    const int sum = channel_sum(c);
+    std::size_t up = static_cast<std::size_t>(
+        std::lower_bound(by_sum_.begin(), by_sum_.begin() + static_cast<std::ptrdiff_t>(count_),
+                         Sum{sum, 0}) -
+        by_sum_.begin());
+    std::size_t down = up;  // the next below is down - 1
+    constexpr std::int64_t kFar = std::numeric_limits<std::int64_t>::max();
+    std::int64_t distance = kFar;
+    unsigned char best = 0;
+    const auto reach = [&](const Sum& s) {
+      const std::int64_t apart = s.sum - sum;
+      return distance == kFar || apart * apart <= 4 * distance;
+    };
+    const auto look = [&](const Sum& s) {
+      const std::int64_t d = colour_distance(c, palette_[s.entry], distance == kFar ? kFar : distance + 1);
+      if (d < distance || (d == distance && s.entry < best)) {
+        distance = d;
+        best = s.entry;
+      }
+    };
+    bool below = down > 0 && reach(by_sum_[down - 1]);
+    bool above = up < count_ && reach(by_sum_[up]);
+    while (below || above) {
+      if (above) look(by_sum_[up++]);
+      if (below) look(by_sum_[--down]);
+      below = down > 0 && reach(by_sum_[down - 1]);
+      above = up < count_ && reach(by_sum_[up]);
+    }
+    return best;
+  }
+
   static constexpr unsigned kSlotBits = 12;
   static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
   const Palette& palette_;
-  const std::array<bool, 256>* candidates_;
+  std::array<Sum, 256> by_sum_{};
+  std::size_t count_ = 0;
   std::array<bool, kSlots> valid_{};
   std::array<std::uint32_t, kSlots> keys_{};
   std::array<unsigned char, kSlots> values_{};

@@ -121,9 +121,8 @@ struct MatchScratch {
   std::array<bool, kTexMaxPixels> untouched;      ///< it kept the texture's colour (or memory's)
   std::array<std::uint32_t, kTexMaxPixels> keys;  ///< new colours, to count them
   std::array<Rgba, kTexMaxPixels> wanted;         ///< each pixel's colour with its alpha
-  std::array<unsigned char, kTexMaxPixels> importance;
   std::array<Rgba, kTexMaxPixels / 4> sample;
-  std::array<unsigned char, kTexMaxPixels / 4> sample_importance;
+  std::array<unsigned char, kTexMaxPixels / 4> sample_importance;  ///< how much each counts
   std::array<unsigned char, kTexMaxPixels> remapped;  ///< libimagequant's indices
 };
 

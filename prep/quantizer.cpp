@@ -44,6 +44,25 @@ LiqImage make_image(const QuantizeRequest& request, liq_attr* attr) {
   return image;
 }
 
+/// Remaps the picture, or the other one the request names, into the
+/// palette made, dithered at libimagequant's default level, as pngquant
+/// dithers.
+bool remap(const QuantizeRequest& request, liq_attr* attr, liq_image* image, liq_result* made) {
+  LiqImage other;
+  if (!request.remap_colours.empty()) {
+    other.reset(liq_image_create_rgba(attr, request.remap_colours.data(),
+                                      static_cast<int>(request.remap_width),
+                                      static_cast<int>(request.remap_colours.size() /
+                                                       request.remap_width),
+                                      0));
+    if (!other) return false;
+    image = other.get();
+  }
+  return liq_set_dithering_level(made, 1.0F) == LIQ_OK &&
+         liq_write_remapped_image(made, image, request.remapped.data(), request.remapped.size()) ==
+             LIQ_OK;
+}
+
 }  // namespace
 
 bool quantize(const QuantizeRequest& request, Quantized& result) {
@@ -56,11 +75,7 @@ bool quantize(const QuantizeRequest& request, Quantized& result) {
   liq_result* made = nullptr;
   if (!image || liq_image_quantize(image.get(), attr.get(), &made) != LIQ_OK) return false;
   const LiqResult quantized(made);
-  // Dithering at libimagequant's default level, as pngquant uses it.
-  if (!request.remapped.empty() &&
-      (liq_set_dithering_level(quantized.get(), 1.0F) != LIQ_OK ||
-       liq_write_remapped_image(quantized.get(), image.get(), request.remapped.data(),
-                                request.remapped.size()) != LIQ_OK))
+  if (!request.remapped.empty() && !remap(request, attr.get(), image.get(), quantized.get()))
     return false;
   const liq_palette& palette = *liq_get_palette(quantized.get());
   result.palette.clear();

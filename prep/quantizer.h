@@ -18,7 +18,11 @@ struct QuantizeRequest {
   std::span<const unsigned char> importance;  ///< how much each pixel counts, 0 to 255; or empty
   int speed = 4;                              ///< 1 (best) to 10 (fastest)
   int max_colours = 256;
-  std::span<unsigned char> remapped;  ///< the picture's indices into the palette; empty for none
+  std::span<unsigned char> remapped;  ///< the indices into the palette; empty for none
+  /// The picture remapped, when it is not the one the palette is made from:
+  /// rows of remap_width pixels.
+  std::span<const Rgba> remap_colours;
+  std::size_t remap_width = 0;
 };
 
 /// What came of it.

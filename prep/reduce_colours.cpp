@@ -39,11 +39,14 @@ constexpr double kLargeEditMargin = 1.15;
 constexpr int kTrialSpeed = 10;
 constexpr int kFinalSpeed = 4;
 
-/// How much a pixel counts for libimagequant: an edited one fully; one
-/// whose entry is held fixed hardly at all, as it is served already; one
-/// whose entry was given up little, as it takes the nearest colour left.
+/// At most how many of the pixels that need new colours libimagequant is
+/// given to make them from: every so many of them, when there are more.
+constexpr std::size_t kEditSample = kTexMaxPixels / 16;
+
+/// How much a pixel counts for libimagequant: an edited one fully; an
+/// untouched one whose entry was given up little, as it takes the nearest
+/// colour left. One whose entry is held fixed is served already.
 constexpr unsigned char kEditedImportance = 255;
-constexpr unsigned char kServedImportance = 1;
 constexpr unsigned char kGivenUpImportance = 4;
 
 using Entries = std::array<bool, 256>;
@@ -52,7 +55,8 @@ using Entries = std::array<bool, 256>;
 enum class Kind {
   whole,   ///< none: every new colour takes its nearest entry
   exact,   ///< the least used entries give their places to the edit's most used colours
-  remade,  ///< libimagequant's colours for the picture in all but the entries held fixed
+  remade,  ///< libimagequant's colours for the edit in all but the entries held fixed
+  fresh,   ///< libimagequant's colours for the whole picture, as pngquant makes them
 };
 
 /// A palette one way of fitting the new colours gives.
@@ -65,6 +69,14 @@ struct Candidate {
   double edit_error = 0;       ///< of the pixels the user changed (squared distances)
   double untouched_error = 0;  ///< of the pixels the user did not change, where they change
 };
+
+/// Whether a tenth of the picture or more asks for new colours: the
+/// palettes for such an edit are made from every other pixel of every other
+/// row, and weighed on the others (see dithered_error).
+bool large_edit(const Match& m) {
+  return 10 * m.counts.fresh_pixels >= m.image.colours.size() && m.image.width > 1 &&
+         m.image.height > 1;
+}
 
 /// The colours every pixel asks for, in the TEX file's pixel order.
 std::span<const Rgba> wanted_colours(const Match& m) {
@@ -266,40 +278,37 @@ class ErrorDiffusion {
   std::vector<std::array<float, 4>> next_row_;
 };
 
-/// The error the new colours' pixels come out with, dithered as the final
-/// mapping dithers them (Floyd and Steinberg's weights among those pixels
-/// alone): nearest entries alone would favour palettes that band. Reckoned
-/// on every step-th pixel of every step-th row and counted for all.
-/// Dithered colours alike to 5 bits a channel share their nearest entry.
-double dithered_error(const Match& m, const Palette& shown, const Entries& filled,
-                      std::size_t step) {
-  std::array<std::int16_t, 32768> cached{};  // by red, green, blue to 5 bits; 0: not yet
+/// The error the new colours' pixels come out with, dithered as
+/// remap_by_nearest dithers them (Floyd and Steinberg's weights among those
+/// pixels alone): nearest entries alone would favour palettes that band.
+/// Reckoned on every other pixel of every other row where sampled, and
+/// counted for all: on the odd ones, which the palettes were not made from
+/// (see sampled_picture and edit_pixels), so that none is favoured.
+double dithered_error(const Match& m, const Palette& shown, const Entries& filled, bool sampled) {
+  NearestEntry nearest(shown, &filled);
   const std::span<const Rgba> wanted = wanted_colours(m);
-  const std::size_t width = (m.image.width + step - 1) / step;
-  const std::size_t height = (m.image.height + step - 1) / step;
+  const std::size_t step = sampled ? 2 : 1;
+  const std::size_t first = step - 1;
+  const std::size_t width = (m.image.width - first) / step;
+  const std::size_t height = (m.image.height - first) / step;
   ErrorDiffusion diffusion(width);
   double error = 0;
   for (std::size_t y = 0; y < height; ++y) {
     diffusion.next_row();
     for (std::size_t x = 0; x < width; ++x) {
-      const std::size_t k = step * (y * m.image.width + x);
+      const std::size_t k = (first + step * y) * m.image.width + first + step * x;
       if (!m.scratch->fresh[k]) continue;
       const Rgba want = diffusion.with_error(wanted[k], x);
-      const std::size_t key = (want[0] >> 3U) | ((want[1] >> 3U) << 5U) | ((want[2] >> 3U) << 10U);
-      std::size_t entry = 0;
-      if (want[3] == 255 && cached[key] != 0) {
-        entry = static_cast<std::size_t>(cached[key] - 1);
-      } else {
-        std::int64_t distance = 0;
-        entry = find_nearest(want, shown, &filled, distance);
-        if (want[3] == 255) cached[key] = static_cast<std::int16_t>(entry + 1);
-      }
+      const Rgba& got = shown[nearest.find(want)];
       error += static_cast<double>(
-          colour_distance(wanted[k], shown[entry], std::numeric_limits<std::int64_t>::max()));
-      diffusion.spread(want, shown[entry], x);
+          colour_distance(wanted[k], got, std::numeric_limits<std::int64_t>::max()));
+      diffusion.spread(want, got, x);
     }
   }
-  return static_cast<double>(step * step) * error;
+  const std::size_t reckoned = width * height;
+  return reckoned == 0 ? 0
+                       : error * static_cast<double>(m.image.colours.size()) /
+                             static_cast<double>(reckoned);
 }
 
 /// Weighs a candidate: the error of the whole high level against the
@@ -310,7 +319,7 @@ void weigh(const Match& m, const Demand& demand, bool large, Candidate& c) {
   Palette shown{};
   for (std::size_t n = 0; n < 256; ++n)
     shown[n] = tex_entry_colour(c.palette[n], m.setting.expanded);
-  c.edit_error = dithered_error(m, shown, c.filled, large ? 2 : 1);
+  c.edit_error = dithered_error(m, shown, c.filled, large);
   c.untouched_error = 0;
   for (std::size_t n = 0; n < 256; ++n) {
     if (c.kept[n] || demand.untouched[n] + demand.matched[n] == 0) continue;
@@ -321,13 +330,13 @@ void weigh(const Match& m, const Demand& demand, bool large, Candidate& c) {
   }
 }
 
-/// The picture as libimagequant is asked to reduce it.
+/// The picture as libimagequant is asked to reduce it, every pixel alike,
+/// as pngquant takes them.
 QuantizeRequest whole_picture(const Match& m) {
   QuantizeRequest request;
   request.colours = wanted_colours(m);
   request.width = m.image.width;
   request.height = m.image.height;
-  request.importance = std::span(m.scratch->importance).first(m.image.colours.size());
   return request;
 }
 
@@ -336,17 +345,46 @@ QuantizeRequest sampled_picture(Match& m) {
   const std::size_t width = (m.image.width + 1) / 2;
   const std::size_t height = (m.image.height + 1) / 2;
   for (std::size_t y = 0; y < height; ++y) {
-    for (std::size_t x = 0; x < width; ++x) {
-      const std::size_t k = 2 * y * m.image.width + 2 * x;
-      m.scratch->sample[y * width + x] = m.scratch->wanted[k];
-      m.scratch->sample_importance[y * width + x] = m.scratch->importance[k];
-    }
+    for (std::size_t x = 0; x < width; ++x)
+      m.scratch->sample[y * width + x] = m.scratch->wanted[2 * y * m.image.width + 2 * x];
   }
   QuantizeRequest request;
   request.colours = std::span(m.scratch->sample).first(width * height);
   request.width = width;
   request.height = height;
-  request.importance = std::span(m.scratch->sample_importance).first(width * height);
+  return request;
+}
+
+/// The pixels that need a colour from the entries not held fixed, in one
+/// row: those the user changed, fully, and the untouched ones whose entry
+/// is given up, a little (see the importances above); of a large edit only
+/// those of every other pixel of every other row; every so many of them, at
+/// most kEditSample. The pixels that keep their entry are served already,
+/// and libimagequant works on what is left faster.
+QuantizeRequest edit_pixels(Match& m, const Entries& fixed) {
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  const std::size_t every = large_edit(m) ? 2 : 1;
+  const auto needs = [&](std::size_t k) {
+    const bool sampled = (k / m.image.width) % every == 0 && (k % m.image.width) % every == 0;
+    return sampled && (m.scratch->fresh[k] || !fixed[m.result->high[k]]);
+  };
+  std::size_t count = 0;
+  for (std::size_t k = 0; k < wanted.size(); ++k)
+    count += needs(k) ? 1 : 0;
+  const std::size_t step = std::max<std::size_t>(1, (count + kEditSample - 1) / kEditSample);
+  std::size_t taken = 0;
+  std::size_t seen = 0;
+  for (std::size_t k = 0; k < wanted.size(); ++k) {
+    if (!needs(k) || seen++ % step != 0) continue;
+    m.scratch->sample[taken] = wanted[k];
+    m.scratch->sample_importance[taken++] =
+        m.scratch->untouched[k] ? kGivenUpImportance : kEditedImportance;
+  }
+  QuantizeRequest request;
+  request.colours = std::span(m.scratch->sample).first(taken);
+  request.width = taken;
+  request.height = 1;
+  request.importance = std::span(m.scratch->sample_importance).first(taken);
   return request;
 }
 
@@ -391,22 +429,13 @@ void place_palette(const Match& m, const Quantized& made, const Entries& fixed, 
   }
 }
 
-/// Tells libimagequant which pixels need the new colours (see the
-/// importances above); uniform, every pixel alike, as pngquant takes them.
-void mark_importance(Match& m, const Entries& fixed, bool uniform) {
-  for (std::size_t k = 0; k < m.image.colours.size(); ++k) {
-    const bool edited = m.scratch->fresh[k];
-    m.scratch->importance[k] = edited || uniform          ? kEditedImportance
-                               : fixed[m.result->high[k]] ? kServedImportance
-                                                          : kGivenUpImportance;
-  }
-}
-
 /// A palette from libimagequant holding the first count ranked entries
-/// fixed, with the picture remapped into remapped if that is not empty.
+/// fixed and making the rest for the edit, or, with none held (but
+/// see-through ones), for the whole picture; with the picture remapped into
+/// remapped if that is not empty.
 bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::size_t count,
                     int speed, std::span<unsigned char> remapped, Candidate& c,
-                    std::array<int, 256>& place, Quantized& made) {
+                    std::array<int, 256>& place) {
   Entries fixed{};
   std::vector<Rgba> colours;  // each fixed colour once; libimagequant takes all see-through as one
   for (std::size_t rank = 0; rank < count; ++rank) {
@@ -416,16 +445,22 @@ bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::siz
     if (std::find(colours.begin(), colours.end(), colour) == colours.end())
       colours.push_back(colour);
   }
-  // The fresh reduction is made as pngquant makes it: every pixel alike.
-  mark_importance(m, fixed, count == count_see_through(m, ranked));
-  QuantizeRequest request = remapped.empty() ? sampled_picture(m) : whole_picture(m);
+  const bool fresh = count == count_see_through(m, ranked);
+  QuantizeRequest request = !fresh            ? edit_pixels(m, fixed)
+                            : remapped.empty() ? sampled_picture(m)
+                                               : whole_picture(m);
   request.fixed = colours;
   request.speed = speed;
   // Room for every fixed entry, each at its place, however many share a colour.
   request.max_colours = static_cast<int>(256 - (count - colours.size()));
   request.remapped = remapped;
+  if (!fresh) {
+    request.remap_colours = wanted_colours(m);
+    request.remap_width = m.image.width;
+  }
+  Quantized made;
   if (!quantize(request, made)) return false;
-  c.kind = Kind::remade;
+  c.kind = fresh ? Kind::fresh : Kind::remade;
   c.fixed = count;
   place_palette(m, made, fixed, c, place);
   return true;
@@ -489,7 +524,7 @@ bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candid
   if (m.policy == PalettePolicy::keep) return true;
   const std::size_t clear = count_see_through(m, ranked);
   const Demand demand = gather_demand(m);
-  const bool large = 10 * demand.fresh_pixels >= m.image.colours.size();
+  const bool large = large_edit(m);
   std::vector<Candidate> candidates;
   std::vector<std::size_t> fixed_counts = {clear};
   if (m.policy == PalettePolicy::choose) {
@@ -506,8 +541,7 @@ bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candid
   for (const std::size_t count : fixed_counts) {
     Candidate trial;
     std::array<int, 256> place{};
-    Quantized made;
-    if (!remade_palette(m, ranked, count, kTrialSpeed, {}, trial, place, made)) return false;
+    if (!remade_palette(m, ranked, count, kTrialSpeed, {}, trial, place)) return false;
     candidates.push_back(trial);
   }
   for (Candidate& c : candidates)
@@ -660,14 +694,12 @@ bool reduce_colours(Match& m) {
                       : chosen.kind == Kind::exact ? Fitting::exact
                                                    : Fitting::remade;
   for (std::size_t n = 0; n < 256; ++n)
-    reduction.remade_entries += chosen.kept[n] ? 0 : 1;
+    reduction.remade_entries += chosen.filled[n] && !chosen.kept[n] ? 1 : 0;
   m.before = m.setting.palette;
-  if (chosen.kind == Kind::remade) {
+  if (chosen.kind == Kind::remade || chosen.kind == Kind::fresh) {
     Candidate final;
     std::array<int, 256> place{};
-    Quantized made;
-    if (!remade_palette(m, ranked, chosen.fixed, kFinalSpeed, m.scratch->remapped, final, place,
-                        made))
+    if (!remade_palette(m, ranked, chosen.fixed, kFinalSpeed, m.scratch->remapped, final, place))
       return false;
     reduction.remade_entries = 0;
     for (std::size_t n = 0; n < 256; ++n)

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "prep/colours.h"
 #include "prep/prepare_texture.h"
 #include "support/samples.h"
 
@@ -175,4 +176,29 @@ TEST(ColourMatch, OnlyDitheredPixelsAreCountedAsDithered) {
   }
   EXPECT_GT(nearest, 0u);
   EXPECT_EQ(m.counts.reduction.dithered_pixels, dithered);
+}
+
+TEST(ColourMatch, TheSortedSearchFindsTheEntryAFullSearchFinds) {
+  // Random palettes with repeated colours (equals: the lowest entry wins),
+  // some entries left out, and colours near and far from them.
+  std::uint32_t seed = 12345;
+  const auto next = [&seed]() {
+    seed = seed * 1664525U + 1013904223U;
+    return static_cast<unsigned char>(seed >> 24);
+  };
+  for (int round = 0; round < 20; ++round) {
+    Palette palette{};
+    std::array<bool, 256> marked{};
+    for (std::size_t n = 0; n < 256; ++n) {
+      palette[n] = n % 5 == 4 ? palette[n / 2] : Rgba{next(), next(), next(), next()};
+      marked[n] = round % 2 == 0 || next() % 3 != 0;
+    }
+    NearestEntry sorted(palette, &marked);
+    for (int k = 0; k < 2000; ++k) {
+      Rgba c = {next(), next(), next(), next()};
+      if (k % 2 == 0) c[k % 4] = palette[c[1]][k % 4];  // near an entry
+      std::int64_t distance = 0;
+      ASSERT_EQ(sorted.find(c), find_nearest(c, palette, &marked, distance)) << round << " " << k;
+    }
+  }
 }
