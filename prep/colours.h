@@ -88,7 +88,7 @@ class NearestEntry {
       if (candidates == nullptr || (*candidates)[n])
         by_sum_[count_++] = {channel_sum(palette[n]), static_cast<unsigned char>(n)};
     }
-    std::sort(by_sum_.begin(), by_sum_.begin() + static_cast<std::ptrdiff_t>(count_));
+    std::sort(by_sum_.begin(), by_sum_.begin() + static_cast<std::ptrdiff_t>(count_), before);
   }
 
   unsigned char find(const Rgba& c) {
@@ -106,19 +106,21 @@ class NearestEntry {
   struct Sum {
     int sum;
     unsigned char entry;
-    bool operator<(const Sum& other) const {
-      return sum != other.sum ? sum < other.sum : entry < other.entry;
-    }
   };
+
+  /// By sum, then by entry.
+  static bool before(const Sum& a, const Sum& b) {
+    return a.sum != b.sum ? a.sum < b.sum : a.entry < b.entry;
+  }
 
   static int channel_sum(const Rgba& c) { return c[0] + c[1] + c[2] + c[3]; }
 
   /// Outward from the colour's sum, below and above in turn.
-  unsigned char search(const Rgba& c) const {
+  [[nodiscard]] unsigned char search(const Rgba& c) const {
     const int sum = channel_sum(c);
     std::size_t up = static_cast<std::size_t>(
         std::lower_bound(by_sum_.begin(), by_sum_.begin() + static_cast<std::ptrdiff_t>(count_),
-                         Sum{sum, 0}) -
+                         Sum{sum, 0}, before) -
         by_sum_.begin());
     std::size_t down = up;  // the next below is down - 1
     constexpr std::int64_t kFar = std::numeric_limits<std::int64_t>::max();
@@ -129,7 +131,8 @@ class NearestEntry {
       return distance == kFar || apart * apart <= 4 * distance;
     };
     const auto look = [&](const Sum& s) {
-      const std::int64_t d = colour_distance(c, palette_[s.entry], distance == kFar ? kFar : distance + 1);
+      const std::int64_t d =
+          colour_distance(c, palette_[s.entry], distance == kFar ? kFar : distance + 1);
       if (d < distance || (d == distance && s.entry < best)) {
         distance = d;
         best = s.entry;

@@ -123,7 +123,7 @@ struct MatchScratch {
   std::array<Rgba, kTexMaxPixels> wanted;         ///< each pixel's colour with its alpha
   std::array<Rgba, kTexMaxPixels / 4> sample;
   std::array<unsigned char, kTexMaxPixels / 4> sample_importance;  ///< how much each counts
-  std::array<unsigned char, kTexMaxPixels> remapped;  ///< libimagequant's indices
+  std::array<unsigned char, kTexMaxPixels> remapped;               ///< libimagequant's indices
 };
 
 /// One texture's matching: the image and the texture it replaces, the

@@ -50,11 +50,9 @@ LiqImage make_image(const QuantizeRequest& request, liq_attr* attr) {
 bool remap(const QuantizeRequest& request, liq_attr* attr, liq_image* image, liq_result* made) {
   LiqImage other;
   if (!request.remap_colours.empty()) {
-    other.reset(liq_image_create_rgba(attr, request.remap_colours.data(),
-                                      static_cast<int>(request.remap_width),
-                                      static_cast<int>(request.remap_colours.size() /
-                                                       request.remap_width),
-                                      0));
+    other.reset(liq_image_create_rgba(
+        attr, request.remap_colours.data(), static_cast<int>(request.remap_width),
+        static_cast<int>(request.remap_colours.size() / request.remap_width), 0));
     if (!other) return false;
     image = other.get();
   }

@@ -281,14 +281,17 @@ class ErrorDiffusion {
 /// The error the new colours' pixels come out with, dithered as
 /// remap_by_nearest dithers them (Floyd and Steinberg's weights among those
 /// pixels alone): nearest entries alone would favour palettes that band.
-/// Reckoned on every other pixel of every other row where sampled, and
-/// counted for all: on the odd ones, which the palettes were not made from
-/// (see sampled_picture and edit_pixels), so that none is favoured.
+/// Reckoned where sampled on pixels of odd rows and columns, which the
+/// palettes were not made from (see sampled_picture and edit_pixels), so
+/// that none is favoured: on every other one, or fewer in a large picture
+/// (at most kEditSample), and counted for all.
 double dithered_error(const Match& m, const Palette& shown, const Entries& filled, bool sampled) {
   NearestEntry nearest(shown, &filled);
   const std::span<const Rgba> wanted = wanted_colours(m);
-  const std::size_t step = sampled ? 2 : 1;
-  const std::size_t first = step - 1;
+  std::size_t step = 1;
+  while (sampled && (step == 1 || wanted.size() > kEditSample * step * step))
+    step *= 2;
+  const std::size_t first = sampled ? 1 : 0;
   const std::size_t width = (m.image.width - first) / step;
   const std::size_t height = (m.image.height - first) / step;
   ErrorDiffusion diffusion(width);
@@ -306,9 +309,9 @@ double dithered_error(const Match& m, const Palette& shown, const Entries& fille
     }
   }
   const std::size_t reckoned = width * height;
-  return reckoned == 0 ? 0
-                       : error * static_cast<double>(m.image.colours.size()) /
-                             static_cast<double>(reckoned);
+  return reckoned == 0
+             ? 0
+             : error * static_cast<double>(m.image.colours.size()) / static_cast<double>(reckoned);
 }
 
 /// Weighs a candidate: the error of the whole high level against the
@@ -446,7 +449,7 @@ bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::siz
       colours.push_back(colour);
   }
   const bool fresh = count == count_see_through(m, ranked);
-  QuantizeRequest request = !fresh            ? edit_pixels(m, fixed)
+  QuantizeRequest request = !fresh             ? edit_pixels(m, fixed)
                             : remapped.empty() ? sampled_picture(m)
                                                : whole_picture(m);
   request.fixed = colours;
@@ -523,7 +526,6 @@ bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candid
   chosen = whole_palette(m);
   if (m.policy == PalettePolicy::keep) return true;
   const std::size_t clear = count_see_through(m, ranked);
-  const Demand demand = gather_demand(m);
   const bool large = large_edit(m);
   std::vector<Candidate> candidates;
   std::vector<std::size_t> fixed_counts = {clear};
@@ -538,12 +540,20 @@ bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candid
     fixed_counts = entries_to_fix(ranked.size(), clear, large);
     std::reverse(fixed_counts.begin(), fixed_counts.end());  // the fresh reduction last
   }
+  if (candidates.empty() && fixed_counts.size() == 1) {
+    // The fresh reduction is the only way (nothing is kept, or the user
+    // asked for it): nothing to weigh it against.
+    chosen.kind = Kind::fresh;
+    chosen.fixed = fixed_counts.front();
+    return true;
+  }
   for (const std::size_t count : fixed_counts) {
     Candidate trial;
     std::array<int, 256> place{};
     if (!remade_palette(m, ranked, count, kTrialSpeed, {}, trial, place)) return false;
     candidates.push_back(trial);
   }
+  const Demand demand = gather_demand(m);
   for (Candidate& c : candidates)
     weigh(m, demand, large, c);
 
