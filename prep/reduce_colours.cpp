@@ -358,22 +358,30 @@ QuantizeRequest sampled_picture(Match& m) {
   return request;
 }
 
-/// The pixels that need a colour from the entries not held fixed, in one
-/// row: those the user changed, fully, and the untouched ones whose entry
+/// The pixels that need a colour from the entries not held fixed: those
+/// the user changed, fully, and the untouched ones whose entry
 /// is given up, a little (see the importances above); of a large edit only
 /// those of every other pixel of every other row; every so many of them, at
 /// most kEditSample. The pixels that keep their entry are served already,
 /// and libimagequant works on what is left faster.
 QuantizeRequest edit_pixels(Match& m, const Entries& fixed) {
   const std::span<const Rgba> wanted = wanted_colours(m);
-  const std::size_t every = large_edit(m) ? 2 : 1;
+  std::size_t every = large_edit(m) ? 2 : 1;
   const auto needs = [&](std::size_t k) {
     const bool sampled = (k / m.image.width) % every == 0 && (k % m.image.width) % every == 0;
     return sampled && (m.scratch->fresh[k] || !fixed[m.result->high[k]]);
   };
-  std::size_t count = 0;
-  for (std::size_t k = 0; k < wanted.size(); ++k)
-    count += needs(k) ? 1 : 0;
+  const auto count_needs = [&]() {
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < wanted.size(); ++k)
+      count += needs(k) ? 1 : 0;
+    return count;
+  };
+  std::size_t count = count_needs();
+  if (count == 0) {  // an edit only on odd rows or columns: all of it
+    every = 1;
+    count = count_needs();
+  }
   const std::size_t step = std::max<std::size_t>(1, (count + kEditSample - 1) / kEditSample);
   std::size_t taken = 0;
   std::size_t seen = 0;
@@ -384,10 +392,19 @@ QuantizeRequest edit_pixels(Match& m, const Entries& fixed) {
         m.scratch->untouched[k] ? kGivenUpImportance : kEditedImportance;
   }
   QuantizeRequest request;
-  request.colours = std::span(m.scratch->sample).first(taken);
-  request.width = taken;
-  request.height = 1;
-  request.importance = std::span(m.scratch->sample_importance).first(taken);
+  // In rows as wide as the picture's (of a large edit, its sampled grid's),
+  // less what does not fill the last: libimagequant weighs a pixel by its
+  // neighbours' contrast, as it does for pngquant, and most neighbours then
+  // are the picture's own. (In one row it could not, and the palettes chosen
+  // came out worse: the text edit 1.05 times pngquant's error against 1.00,
+  // and two photo quarters kept 91.9 and 96.3 % against 94.5 and 96.5 %.)
+  const std::size_t row = std::max<std::size_t>(1, m.image.width / every);
+  const std::size_t width = taken >= 4 * row ? row : taken;
+  const std::size_t height = width == 0 ? 0 : taken / width;
+  request.colours = std::span(m.scratch->sample).first(width * height);
+  request.width = width;
+  request.height = height;
+  request.importance = std::span(m.scratch->sample_importance).first(width * height);
   return request;
 }
 

@@ -202,3 +202,32 @@ TEST(ColourMatch, TheSortedSearchFindsTheEntryAFullSearchFinds) {
     }
   }
 }
+
+TEST(ColourMatch, AnEditOnlyOnOddColumnsIsReducedAsAnyOther) {
+  // A large edit that the sampled grid of even rows and columns misses
+  // entirely: the palettes are made from all of it instead.
+  const auto work = std::make_unique<Work>();
+  TexPalette palette{};
+  for (std::size_t n = 0; n < 256; ++n)
+    palette[n] = {static_cast<unsigned char>(n), static_cast<unsigned char>(255 - n),
+                  static_cast<unsigned char>(n * 3), 255};
+  std::vector<Rgba> colours(64 * 64);
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    work->old.high[k] = static_cast<unsigned char>(k % 256);
+    colours[k] = k % 2 == 0 ? tex_entry_colour(palette[k % 256], false)
+                            : Rgba{static_cast<unsigned char>(k * 5), static_cast<unsigned char>(k),
+                                   static_cast<unsigned char>(k / 20), 255};
+  }
+  Match m = picture(*work, 64, 64, colours, false);
+  replace_texture(m, palette, work->old);
+  ASSERT_TRUE(match_colours(m));
+  EXPECT_TRUE(m.counts.reduced);
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < colours.size(); k += 2) {
+    if (m.setting.palette[work->old.high[k]] == palette[work->old.high[k]]) {
+      ASSERT_EQ(work->result.high[k], work->old.high[k]) << k;
+      ++kept;
+    }
+  }
+  EXPECT_GT(kept, colours.size() / 4);  // most of the untouched half
+}
