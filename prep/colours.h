@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <vector>
 
 #include "formats/colour.h"
 #include "formats/tex.h"
@@ -193,8 +194,30 @@ class ColourIndex {
   std::array<std::int16_t, kSlots> values_{};
 };
 
-/// How many different numbers keys holds (it sorts them to count).
-inline std::size_t count_distinct(std::span<std::uint32_t> keys) {
-  std::sort(keys.begin(), keys.end());
-  return static_cast<std::size_t>(std::unique(keys.begin(), keys.end()) - keys.begin());
+/// How many different numbers keys holds: each is looked up in a table at
+/// most half full (a sort of every pixel's colour took a twentieth of a
+/// whole edit's time).
+inline std::size_t count_distinct(std::span<const std::uint32_t> keys) {
+  unsigned bits = 4;
+  while ((std::size_t{1} << bits) < 2 * keys.size())
+    ++bits;
+  // 0 marks an empty slot: the key 0 is counted apart.
+  std::vector<std::uint32_t> table(std::size_t{1} << bits, 0);
+  const std::size_t mask = table.size() - 1;
+  bool zero = false;
+  std::size_t count = 0;
+  for (const std::uint32_t key : keys) {
+    if (key == 0) {
+      zero = true;
+      continue;
+    }
+    std::size_t slot = (key * 2654435761U) >> (32U - bits);
+    while (table[slot] != 0 && table[slot] != key)
+      slot = (slot + 1) & mask;
+    if (table[slot] == 0) {
+      table[slot] = key;
+      ++count;
+    }
+  }
+  return count + (zero ? 1 : 0);
 }

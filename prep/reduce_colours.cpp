@@ -673,8 +673,8 @@ void keep_exact_alpha(Match& m, const Candidate& c) {
   }
 }
 
-/// Counts the colours the pixels ask for, alpha included, sorting their
-/// keys in the scratch.
+/// Counts the colours the pixels ask for, alpha included, their keys
+/// packed in the scratch.
 unsigned long count_image_colours(Match& m) {
   const std::span<const Rgba> colours = wanted_colours(m);
   const std::span<std::uint32_t> keys = std::span(m.scratch->keys).first(colours.size());

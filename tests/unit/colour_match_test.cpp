@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "prep/colours.h"
@@ -200,6 +201,11 @@ TEST(ColourMatch, TheSortedSearchFindsTheEntryAFullSearchFinds) {
       std::int64_t distance = 0;
       ASSERT_EQ(sorted.find(c), find_nearest(c, palette, &marked, distance)) << round << " " << k;
     }
+    // And colours are counted as a set counts them, see-through black's key 0 among them.
+    std::vector<std::uint32_t> keys(static_cast<std::size_t>(round) * 300);
+    for (std::uint32_t& key : keys)
+      key = next() % 4 == 0 ? 0 : pack_colour(palette[next() % 64]);
+    EXPECT_EQ(count_distinct(keys), std::set<std::uint32_t>(keys.begin(), keys.end()).size());
   }
 }
 
