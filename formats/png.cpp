@@ -178,6 +178,21 @@ void flush_nothing(png_structp /*png*/) {}
   png_longjmp(png, 1);
 }
 
+/// The palette's colours, and its alphas up to the last that is not 255.
+void set_palette(png_structp png, png_infop info, const PngPicture& picture) {
+  std::array<png_color, 256> colours{};
+  std::array<png_byte, 256> alphas{};
+  int see_through = 0;  // how many alphas the tRNS chunk holds
+  for (std::size_t n = 0; n < picture.palette.size(); ++n) {
+    const Rgba& c = picture.palette[n];
+    colours[n] = {c[0], c[1], c[2]};
+    alphas[n] = picture.alpha ? c[3] : 255;
+    if (alphas[n] != 255) see_through = static_cast<int>(n) + 1;
+  }
+  png_set_PLTE(png, info, colours.data(), static_cast<int>(picture.palette.size()));
+  if (see_through > 0) png_set_tRNS(png, info, alphas.data(), see_through, nullptr);
+}
+
 /// The whole write, in one function so that libpng's jump lands here; row
 /// holds one row of the picture as it is written.
 bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png_byte> row) {
@@ -191,9 +206,13 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
     png_set_compression_level(png, picture.compression);
     // One cheap filter rather than libpng's trial of all five for every row.
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    const bool indexed = !picture.palette.empty();
     png_set_IHDR(png, info, picture.width, picture.height, 8,
-                 picture.alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 indexed         ? PNG_COLOR_TYPE_PALETTE
+                 : picture.alpha ? PNG_COLOR_TYPE_RGBA
+                                 : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (indexed) set_palette(png, info, picture);
     png_text text{};
     if (picture.text_keyword != nullptr) {
       text.compression = PNG_TEXT_COMPRESSION_NONE;
@@ -207,9 +226,13 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
     for (std::uint32_t y = 0; y < picture.height; ++y) {
       // A PNG keeps the top row first.
       const std::size_t first = std::size_t{picture.height - 1 - y} * picture.width;
-      const std::span<const Rgba> colours = picture.bottom_up.subspan(first, picture.width);
-      for (std::uint32_t x = 0; x < picture.width; ++x)
-        std::copy_n(colours[x].begin(), channels, &row[std::size_t{x} * channels]);
+      if (indexed) {
+        std::copy_n(&picture.indices_bottom_up[first], picture.width, row.data());
+      } else {
+        const std::span<const Rgba> colours = picture.bottom_up.subspan(first, picture.width);
+        for (std::uint32_t x = 0; x < picture.width; ++x)
+          std::copy_n(colours[x].begin(), channels, &row[std::size_t{x} * channels]);
+      }
       png_write_row(png, row.data());
     }
     png_write_end(png, nullptr);
@@ -223,9 +246,14 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
 
 bool write_png(ByteBuffer& out, const PngPicture& picture) {
   static std::array<png_byte, kTexMaxDimension * 4> row;
-  if (picture.width > kTexMaxDimension ||
-      picture.bottom_up.size() < std::size_t{picture.width} * picture.height)
+  const std::size_t pixels = std::size_t{picture.width} * picture.height;
+  if (picture.width > kTexMaxDimension || picture.palette.size() > 256 ||
+      (picture.palette.empty() ? picture.bottom_up.size() : picture.indices_bottom_up.size()) <
+          pixels)
     return false;
+  for (std::size_t k = 0; k < pixels && !picture.palette.empty(); ++k) {
+    if (picture.indices_bottom_up[k] >= picture.palette.size()) return false;
+  }
   return write_with_libpng(out, picture, row);
 }
 

@@ -50,6 +50,10 @@ struct PngPicture {
   std::uint32_t height = 0;
   bool alpha = false;               ///< RGBA; else RGB, the alpha left out
   std::span<const Rgba> bottom_up;  ///< the colours, bottom row first, as the TEX file keeps them
+  /// Instead of the colours, when there is a palette: the picture as its
+  /// entries, bottom row first (a quarter of the bytes to compress).
+  std::span<const unsigned char> indices_bottom_up;
+  std::span<const Rgba> palette;       ///< at most 256 entries; alpha kept where alpha is true
   const char* text_keyword = nullptr;  ///< a text chunk of this keyword, if not null
   std::string text;
   int compression = 1;  ///< zlib's level, 0 to 9: the pictures are small and wanted fast

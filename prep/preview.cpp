@@ -20,12 +20,15 @@ struct Panel {
   unsigned height = 0;
   std::vector<Rgba> bottom_up;  ///< in the TEX file's pixel order
   std::string encoded;          ///< as a PNG in base64, once made
+  /// A level's own entries, written as they are: a quarter of the bytes.
+  std::span<const unsigned char> indices;
+  Palette entries{};
 };
 
 /// A level's pixels as the colours of their entries.
 Panel level_panel(const char* name, std::span<const unsigned char> level, const Palette& shown,
                   TexSize size) {
-  Panel panel{name, size.x, size.y, {}, {}};
+  Panel panel{name, size.x, size.y, {}, {}, level, shown};
   panel.bottom_up.reserve(level.size());
   for (const unsigned char index : level)
     panel.bottom_up.push_back(shown[index]);
@@ -35,7 +38,7 @@ Panel level_panel(const char* name, std::span<const unsigned char> level, const 
 /// The high level with each pixel that shows otherwise than before marked,
 /// and the others dimmed.
 Panel changed_panel(const Panel& before, const Panel& after, unsigned long& changed) {
-  Panel panel{"changed", after.width, after.height, {}, {}};
+  Panel panel{"changed", after.width, after.height, {}, {}, {}, {}};
   changed = 0;
   for (std::size_t k = 0; k < after.bottom_up.size(); ++k) {
     const Rgba& was = before.bottom_up[k];
@@ -112,6 +115,10 @@ bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, const char* ext
     picture.height = panel.height;
     picture.alpha = true;
     picture.bottom_up = panel.bottom_up;
+    if (!panel.indices.empty()) {
+      picture.indices_bottom_up = panel.indices;
+      picture.palette = panel.entries;
+    }
     picture.compression = kPreviewCompression;
     ByteBuffer png;
     if (!write_png(png, picture)) return false;
@@ -192,7 +199,7 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
                             tex_level_size(width, height, 0));
   const bool with_before = m.old.usable;
   std::optional<Palette> old_shown;  // the palette of the texture replaced
-  Panel before{"before", 0, 0, {}, {}};
+  Panel before{"before", 0, 0, {}, {}, {}, {}};
   if (with_before) {
     old_shown = colours_of(*m.old.palette, tex_is_expanded(m.old.subtype));
     before = level_panel("before", tex_level(*m.old.levels, 0, width, height), *old_shown,
@@ -204,7 +211,7 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
       used[index] = true;
   }
   // The palette picture: entry 0 at the top left, row by row, as the grid.
-  Panel palette{"palette", 16, 16, {}, {}};
+  Panel palette{"palette", 16, 16, {}, {}, {}, {}};
   for (std::size_t row = 16; row-- > 0;)
     palette.bottom_up.insert(palette.bottom_up.end(), shown.begin() + static_cast<long>(row * 16),
                              shown.begin() + static_cast<long>(row * 16 + 16));

@@ -432,11 +432,20 @@ std::vector<Rgba> preview_panel(const std::string& html, const std::string& name
   const PngResult result =
       read_png(stream, image, std::span(pixels.front().data(), kTexMaxPixels * 4));
   std::fclose(stream);
-  if (result != PngResult::ok || image.indexed)
-    throw std::runtime_error("the panel " + name + " holds no RGBA PNG image");
+  if (result != PngResult::ok)
+    throw std::runtime_error("the panel " + name + " holds no PNG image");
   width = image.width;
   height = image.height;
-  pixels.resize(std::size_t{width} * height);
+  const std::size_t count = std::size_t{width} * height;
+  if (image.indexed) {  // the indices came one byte each: their colours, from the end back
+    const auto* indices = pixels.front().data();
+    for (std::size_t k = count; k-- > 0;) {
+      if (!image.map.present[indices[k]])
+        throw std::runtime_error("the panel " + name + " uses an entry it lacks");
+      pixels[k] = image.map.colour[indices[k]];
+    }
+  }
+  pixels.resize(count);
   return pixels;
 }
 
