@@ -181,53 +181,19 @@ Candidate exact_colours(const Match& m, const std::vector<unsigned char>& ranked
   return c;
 }
 
-/// What the candidates are weighed on, gathered once: the new colours the
-/// pixels ask for (alike ones together, at their mean, with the pixels
-/// asking), and by entry the pixels that take it without asking for a new
-/// colour, untouched ones apart.
+/// What the candidates are weighed on besides the edit's own pixels,
+/// gathered once: by entry, the pixels that take it without asking for a
+/// new colour, untouched ones apart.
 struct Demand {
-  std::vector<std::pair<Rgba, std::size_t>> fresh;
-  std::size_t fresh_pixels = 0;
   std::array<std::size_t, 256> untouched{};
   std::array<std::size_t, 256> matched{};
 };
 
 Demand gather_demand(const Match& m) {
   Demand demand;
-  const std::span<const Rgba> wanted = wanted_colours(m);
-  // Colours alike to 5 bits a channel count as one, at their mean: the
-  // candidates' errors are compared, not reported.
-  std::vector<std::pair<std::uint32_t, std::size_t>> keyed;
-  for (std::size_t k = 0; k < wanted.size(); ++k) {
-    if (m.scratch->fresh[k]) {
-      const Rgba& c = wanted[k];
-      keyed.emplace_back(
-          pack_colour({static_cast<unsigned char>(c[0] >> 3), static_cast<unsigned char>(c[1] >> 3),
-                       static_cast<unsigned char>(c[2] >> 3),
-                       static_cast<unsigned char>(c[3] >> 3)}),
-          k);
-    } else if (m.scratch->untouched[k]) {
-      ++demand.untouched[m.result->high[k]];
-    } else {
-      ++demand.matched[m.result->high[k]];
-    }
-  }
-  std::sort(keyed.begin(), keyed.end());
-  for (std::size_t at = 0; at < keyed.size();) {
-    std::array<std::size_t, 4> sum{};
-    std::size_t end = at;
-    for (; end < keyed.size() && keyed[end].first == keyed[at].first; ++end) {
-      for (std::size_t ch = 0; ch < 4; ++ch)
-        sum[ch] += wanted[keyed[end].second][ch];
-    }
-    const std::size_t count = end - at;  // at least one: the loop took keyed[at]
-    if (count == 0) break;
-    Rgba mean{};
-    for (std::size_t ch = 0; ch < 4; ++ch)
-      mean[ch] = static_cast<unsigned char>((sum[ch] + count / 2) / count);
-    demand.fresh.emplace_back(mean, count);
-    demand.fresh_pixels += count;
-    at = end;
+  for (std::size_t k = 0; k < m.image.colours.size(); ++k) {
+    if (m.scratch->fresh[k]) continue;
+    ++(m.scratch->untouched[k] ? demand.untouched : demand.matched)[m.result->high[k]];
   }
   return demand;
 }
@@ -720,25 +686,23 @@ bool reduce_colours(Match& m) {
   reduction.fitting = chosen.kind == Kind::whole   ? Fitting::kept
                       : chosen.kind == Kind::exact ? Fitting::exact
                                                    : Fitting::remade;
+  // A palette from libimagequant is made again at pngquant's speed, with
+  // the picture remapped into it.
+  const bool from_libimagequant = chosen.kind == Kind::remade || chosen.kind == Kind::fresh;
+  std::array<int, 256> place{};
+  if (from_libimagequant &&
+      !remade_palette(m, ranked, chosen.fixed, kFinalSpeed, m.scratch->remapped, chosen, place))
+    return false;
   for (std::size_t n = 0; n < 256; ++n)
     reduction.remade_entries += chosen.filled[n] && !chosen.kept[n] ? 1 : 0;
   m.before = m.setting.palette;
-  if (chosen.kind == Kind::remade || chosen.kind == Kind::fresh) {
-    Candidate final;
-    std::array<int, 256> place{};
-    if (!remade_palette(m, ranked, chosen.fixed, kFinalSpeed, m.scratch->remapped, final, place))
-      return false;
-    reduction.remade_entries = 0;
-    for (std::size_t n = 0; n < 256; ++n)
-      reduction.remade_entries += final.filled[n] && !final.kept[n] ? 1 : 0;
-    m.setting.palette = final.palette;
-    remap_into_remade_palette(m, final, place);
-    keep_exact_alpha(m, final);
+  m.setting.palette = chosen.palette;
+  if (from_libimagequant) {
+    remap_into_remade_palette(m, chosen, place);
   } else {
-    m.setting.palette = chosen.palette;
     remap_by_nearest(m, chosen);
-    keep_exact_alpha(m, chosen);
   }
+  keep_exact_alpha(m, chosen);
   reduction.mean_square_error = mean_square_error(m);
 
   if (m.old.usable) reduction.untouched_changed = count_untouched_changed(m);
