@@ -23,12 +23,17 @@ using Attr = std::unique_ptr<liq_attr, AttrDeleter>;
 using LiqImage = std::unique_ptr<liq_image, ImageDeleter>;
 using LiqResult = std::unique_ptr<liq_result, ResultDeleter>;
 
+/// Rows of width pixels as libimagequant reads them, in place.
+LiqImage picture_image(liq_attr* attr, std::span<const Rgba> colours, std::size_t width,
+                       std::size_t height) {
+  return LiqImage(liq_image_create_rgba(attr, colours.data(), static_cast<int>(width),
+                                        static_cast<int>(height), 0));
+}
+
 /// The picture as libimagequant takes it, with the fixed colours and the
 /// importance of each pixel.
 LiqImage make_image(const QuantizeRequest& request, liq_attr* attr) {
-  LiqImage image(liq_image_create_rgba(attr, request.colours.data(),
-                                       static_cast<int>(request.width),
-                                       static_cast<int>(request.height), 0));
+  LiqImage image = picture_image(attr, request.colours, request.width, request.height);
   if (!image) return image;
   for (const Rgba& c : request.fixed) {
     if (liq_image_add_fixed_color(image.get(), liq_color{c[0], c[1], c[2], c[3]}) != LIQ_OK)
@@ -50,9 +55,8 @@ LiqImage make_image(const QuantizeRequest& request, liq_attr* attr) {
 bool remap(const QuantizeRequest& request, liq_attr* attr, liq_image* image, liq_result* made) {
   LiqImage other;
   if (!request.remap_colours.empty()) {
-    other.reset(liq_image_create_rgba(
-        attr, request.remap_colours.data(), static_cast<int>(request.remap_width),
-        static_cast<int>(request.remap_colours.size() / request.remap_width), 0));
+    other = picture_image(attr, request.remap_colours, request.remap_width,
+                          request.remap_colours.size() / request.remap_width);
     if (!other) return false;
     image = other.get();
   }
@@ -81,7 +85,5 @@ bool quantize(const QuantizeRequest& request, Quantized& result) {
     const liq_color& c = palette.entries[j];
     result.palette.push_back({c.r, c.g, c.b, c.a});
   }
-  result.mean_square_error = liq_get_remapping_error(quantized.get());
-  result.quality = liq_get_remapping_quality(quantized.get());
   return true;
 }

@@ -27,9 +27,7 @@ struct QuantizeRequest {
 
 /// What came of it.
 struct Quantized {
-  std::vector<Rgba> palette;      ///< libimagequant's order; see-through colours come as 0,0,0,0
-  double mean_square_error = -1;  ///< of the remapped picture, where it was remapped
-  int quality = -1;               ///< 0 to 100, likewise
+  std::vector<Rgba> palette;  ///< libimagequant's order; see-through colours come as 0,0,0,0
 };
 
 /// Asks libimagequant; false when it fails (out of memory, say).
