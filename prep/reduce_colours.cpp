@@ -29,14 +29,40 @@ constexpr double kAnyChange = 256;
 /// pngquant makes it) the edit's error may come out, root mean square: a
 /// small edit, whose pixels are few beside those it would change elsewhere,
 /// by half; one of a tenth of the picture or more, which is most of what
-/// the user looks at, by 15 %. (At 1.25 the repainted gradients banded
-/// visibly: 1.29 to 1.34 times pngquant's error.)
+/// the user looks at, by 15 % where it is smooth (at 1.25 the repainted
+/// gradients banded visibly: 1.29 to 1.34 times pngquant's error), and by
+/// up to kBusyEditMargin where it is busy, as a photograph is: the error
+/// hides among pixels that differ from their neighbours anyway, which is
+/// why libimagequant itself weighs them less.
 constexpr double kSmallEditMargin = 1.3;
-constexpr double kLargeEditMargin = 1.15;
+constexpr double kSmoothEditMargin = 1.15;
+constexpr double kBusyEditMargin = 1.2;
+
+/// A pixel is busy where four times its colour differs from the sum of its
+/// four neighbours' by more than this, over the four channels: a straight
+/// gradient differs by nothing. The share of busy pixels at which an edit
+/// counts as wholly busy: the benchmark's photographs have 36 to 60 %, its
+/// gradients none and the smooth corner of its synthetic skin 4 %.
+constexpr int kBusyContrast = 16;
+constexpr double kBusyShare = 0.4;
+
+/// How many times the count of fixed entries chosen is refined, halfway to
+/// the next larger count tried: those are a sixteenth of the entries
+/// apart, a few points of the untouched pixels.
+constexpr int kRefinements = 2;
 
 /// libimagequant's speed for the palettes compared, and for the one kept
-/// (pngquant's own default).
+/// (pngquant's own default). From speed 8 on libimagequant refines nothing
+/// after its median cut (no k-means, no feedback), and drops the lowest bit
+/// of each channel. The fresh reduction of the whole picture, which the
+/// others are held against, is compared at speed 7, which does neither:
+/// at 10 it came out so much worse than pngquant's own on smooth pictures
+/// that the others looked better than they were (the smooth corner of the
+/// benchmark's skin, pasted over the splash: 1.13 times its error
+/// estimated, 1.28 times in fact).
 constexpr int kTrialSpeed = 10;
+constexpr int kUnrefinedSpeed = 8;
+constexpr int kFreshTrialSpeed = 7;
 constexpr int kFinalSpeed = 4;
 
 /// At most how many of the pixels that need new colours libimagequant is
@@ -81,6 +107,35 @@ bool large_edit(const Match& m) {
 /// The colours every pixel asks for, in the TEX file's pixel order.
 std::span<const Rgba> wanted_colours(const Match& m) {
   return std::span(m.scratch->wanted).first(m.image.colours.size());
+}
+
+/// The share of the edited pixels inside the picture that are busy (see
+/// kBusyContrast).
+double busy_share(const Match& m) {
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  const std::size_t width = m.image.width;
+  std::size_t edited = 0;
+  std::size_t busy = 0;
+  for (std::size_t y = 1; y + 1 < m.image.height; ++y) {
+    for (std::size_t k = y * width + 1; k < (y + 1) * width - 1; ++k) {
+      if (!m.scratch->fresh[k]) continue;
+      int contrast = 0;
+      for (std::size_t ch = 0; ch < 4; ++ch)
+        contrast += std::abs(4 * wanted[k][ch] - wanted[k - 1][ch] - wanted[k + 1][ch] -
+                             wanted[k - width][ch] - wanted[k + width][ch]);
+      ++edited;
+      busy += contrast > kBusyContrast ? 1 : 0;
+    }
+  }
+  return edited == 0 ? 0 : static_cast<double>(busy) / static_cast<double>(edited);
+}
+
+/// How much larger than after a fresh reduction the edit's error may come
+/// out (see the margins above).
+double edit_margin(const Match& m, bool large) {
+  if (!large) return kSmallEditMargin;
+  const double busy = std::min(1.0, busy_share(m) / kBusyShare);
+  return kSmoothEditMargin + (kBusyEditMargin - kSmoothEditMargin) * busy;
 }
 
 bool see_through(const Match& m, std::size_t entry) {
@@ -415,6 +470,23 @@ void place_palette(const Match& m, const Quantized& made, const Entries& fixed, 
   }
 }
 
+/// The rows from the first to the last that hold a pixel of a new colour,
+/// as pixels of the picture: all of it when there is none.
+std::span<const Rgba> edited_rows(const Match& m, std::size_t& first) {
+  const std::span<const Rgba> wanted = wanted_colours(m);
+  const std::size_t width = m.image.width;
+  std::size_t last = 0;
+  first = m.image.height;
+  for (std::size_t k = 0; k < wanted.size(); ++k) {
+    if (!m.scratch->fresh[k]) continue;
+    first = std::min(first, k / width);
+    last = k / width;
+  }
+  if (first > last) first = last = 0;
+  if (wanted.empty()) return wanted;
+  return wanted.subspan(first * width, (last + 1 - first) * width);
+}
+
 /// A palette from libimagequant holding the first count ranked entries
 /// fixed and making the rest for the edit, or, with none held (but
 /// see-through ones), for the whole picture; with the picture remapped into
@@ -432,17 +504,29 @@ bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::siz
       colours.push_back(colour);
   }
   const bool fresh = count == count_see_through(m, ranked);
-  QuantizeRequest request = !fresh             ? edit_pixels(m, fixed)
-                            : remapped.empty() ? sampled_picture(m)
-                                               : whole_picture(m);
-  request.fixed = colours;
-  request.speed = speed;
-  // Room for every fixed entry, each at its place, however many share a colour.
-  request.max_colours = static_cast<int>(256 - (count - colours.size()));
+  const bool trial = remapped.empty();
+  QuantizeRequest request = !fresh ? edit_pixels(m, fixed)
+                            : trial ? sampled_picture(m)
+                                    : whole_picture(m);
+  request.speed = fresh && trial ? kFreshTrialSpeed : speed;
+  if (!fresh && request.speed >= kUnrefinedSpeed && 256 - count >= 2) {
+    // Unrefined, the colours made do not depend on the fixed ones, which
+    // only take room; libimagequant works out 256 powers for each fixed
+    // colour it is given, a tenth of a small edit's time.
+    request.max_colours = static_cast<int>(256 - count);
+  } else {
+    request.fixed = colours;
+    // Room for every fixed entry, each at its place, however many share a colour.
+    request.max_colours = static_cast<int>(256 - (count - colours.size()));
+  }
   request.remapped = remapped;
-  if (!fresh) {
-    request.remap_colours = wanted_colours(m);
+  if (!fresh && !trial) {
+    // Only the edit's pixels take what libimagequant's dithering gives, and
+    // it carries no error upward: the rows that hold them are enough.
+    std::size_t first = 0;
+    request.remap_colours = edited_rows(m, first);
     request.remap_width = m.image.width;
+    request.remapped = remapped.subspan(first * m.image.width, request.remap_colours.size());
   }
   Quantized made;
   if (!quantize(request, made)) return false;
@@ -483,12 +567,14 @@ std::vector<std::size_t> entries_to_fix(std::size_t ranked, std::size_t see_thro
 }
 
 /// The candidate chosen: of those that keep the edit within margin of its
-/// error after a fresh reduction of the whole picture (the last candidate),
-/// the one of least weighted error, an untouched pixel that changes colour
-/// counting kUntouchedWeight times the same error in the edit.
+/// error after a fresh reduction of the whole picture, the one of least
+/// weighted error, an untouched pixel that changes colour counting
+/// kUntouchedWeight times the same error in the edit.
 const Candidate& least_weighted(const std::vector<Candidate>& candidates, double margin) {
-  const double allowed = margin * margin * candidates.back().edit_error;
-  const Candidate* best = &candidates.back();
+  const Candidate& fresh = *std::find_if(candidates.begin(), candidates.end(),
+                                         [](const Candidate& c) { return c.kind == Kind::fresh; });
+  const double allowed = margin * margin * fresh.edit_error;
+  const Candidate* best = &fresh;
   double least = std::numeric_limits<double>::max();
   for (const Candidate& c : candidates) {
     const double weighted = c.edit_error + kUntouchedWeight * c.untouched_error;
@@ -500,11 +586,46 @@ const Candidate& least_weighted(const std::vector<Candidate>& candidates, double
   return *best;
 }
 
+/// Adds the palette that holds count ranked entries fixed, made at the
+/// trials' speed and weighed. False when libimagequant fails.
+bool add_remade(Match& m, const std::vector<unsigned char>& ranked, std::size_t count,
+                const Demand& demand, bool large, std::vector<Candidate>& candidates) {
+  Candidate trial;
+  std::array<int, 256> place{};
+  if (!remade_palette(m, ranked, count, kTrialSpeed, {}, trial, place)) return false;
+  weigh(m, demand, large, trial);
+  candidates.push_back(trial);
+  return true;
+}
+
+/// Tries counts of fixed entries between the one chosen and the next larger
+/// one tried, halving the gap kRefinements times: towards the larger where
+/// the count halfway is chosen, else towards the smaller. False when
+/// libimagequant fails.
+bool refine_fixed_count(Match& m, const std::vector<unsigned char>& ranked, const Demand& demand,
+                        bool large, double margin, std::vector<Candidate>& candidates) {
+  const Candidate& chosen = least_weighted(candidates, margin);
+  if (chosen.kind != Kind::remade && chosen.kind != Kind::fresh) return true;
+  std::size_t low = chosen.fixed;
+  std::size_t high = low;
+  for (const Candidate& c : candidates) {
+    if (c.kind == Kind::remade && c.fixed > low && (high == low || c.fixed < high))
+      high = c.fixed;
+  }
+  for (int step = 0; step < kRefinements && low + 1 < high; ++step) {
+    const std::size_t middle = (low + high) / 2;
+    if (!add_remade(m, ranked, middle, demand, large, candidates)) return false;
+    const Candidate& best = least_weighted(candidates, margin);
+    (best.kind == Kind::remade && best.fixed == middle ? low : high) = middle;
+  }
+  return true;
+}
+
 /// The candidates: the palette kept whole, the edit's most used colours in
 /// the places of a few of the least used entries, and palettes holding some
 /// of the kept entries fixed with libimagequant's colours in the others,
-/// last the fresh reduction, which holds none (but see-through ones). Returns
-/// the one chosen; false when libimagequant fails.
+/// down to the fresh reduction, which holds none (but see-through ones).
+/// Returns the one chosen; false when libimagequant fails.
 bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candidate& chosen) {
   chosen = whole_palette(m);
   if (m.policy == PalettePolicy::keep) return true;
@@ -521,7 +642,7 @@ bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candid
         candidates.push_back(exact_colours(m, ranked, count, frequent));
     }
     fixed_counts = entries_to_fix(ranked.size(), clear, large);
-    std::reverse(fixed_counts.begin(), fixed_counts.end());  // the fresh reduction last
+    std::reverse(fixed_counts.begin(), fixed_counts.end());
   }
   if (candidates.empty() && fixed_counts.size() == 1) {
     // The fresh reduction is the only way (nothing is kept, or the user
@@ -530,17 +651,15 @@ bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candid
     chosen.fixed = fixed_counts.front();
     return true;
   }
-  for (const std::size_t count : fixed_counts) {
-    Candidate trial;
-    std::array<int, 256> place{};
-    if (!remade_palette(m, ranked, count, kTrialSpeed, {}, trial, place)) return false;
-    candidates.push_back(trial);
-  }
   const Demand demand = gather_demand(m);
   for (Candidate& c : candidates)
     weigh(m, demand, large, c);
-
-  chosen = least_weighted(candidates, large ? kLargeEditMargin : kSmallEditMargin);
+  for (const std::size_t count : fixed_counts) {
+    if (!add_remade(m, ranked, count, demand, large, candidates)) return false;
+  }
+  const double margin = edit_margin(m, large);
+  if (!refine_fixed_count(m, ranked, demand, large, margin, candidates)) return false;
+  chosen = least_weighted(candidates, margin);
   return true;
 }
 
