@@ -505,7 +505,7 @@ bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::siz
   }
   const bool fresh = count == count_see_through(m, ranked);
   const bool trial = remapped.empty();
-  QuantizeRequest request = !fresh ? edit_pixels(m, fixed)
+  QuantizeRequest request = !fresh  ? edit_pixels(m, fixed)
                             : trial ? sampled_picture(m)
                                     : whole_picture(m);
   request.speed = fresh && trial ? kFreshTrialSpeed : speed;
@@ -609,8 +609,7 @@ bool refine_fixed_count(Match& m, const std::vector<unsigned char>& ranked, cons
   std::size_t low = chosen.fixed;
   std::size_t high = low;
   for (const Candidate& c : candidates) {
-    if (c.kind == Kind::remade && c.fixed > low && (high == low || c.fixed < high))
-      high = c.fixed;
+    if (c.kind == Kind::remade && c.fixed > low && (high == low || c.fixed < high)) high = c.fixed;
   }
   for (int step = 0; step < kRefinements && low + 1 < high; ++step) {
     const std::size_t middle = (low + high) / 2;
