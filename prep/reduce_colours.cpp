@@ -35,7 +35,7 @@ constexpr double kAnyChange = 256;
 /// hides among pixels that differ from their neighbours anyway, which is
 /// why libimagequant itself weighs them less.
 constexpr double kSmallEditMargin = 1.3;
-constexpr double kSmoothEditMargin = 1.15;
+constexpr double kSmoothEditMargin = 1.1;
 constexpr double kBusyEditMargin = 1.2;
 
 /// A pixel is busy where four times its colour differs from the sum of its
@@ -51,18 +51,19 @@ constexpr double kBusyShare = 0.4;
 /// apart, a few points of the untouched pixels.
 constexpr int kRefinements = 2;
 
+/// The least error, as the candidates count it (squared, over the four
+/// channels), that a pixel the user changed is held to: 0.5 in each.
+constexpr double kLeastEditError = 1;
+
 /// libimagequant's speed for the palettes compared, and for the one kept
-/// (pngquant's own default). From speed 8 on libimagequant refines nothing
-/// after its median cut (no k-means, no feedback), and drops the lowest bit
-/// of each channel. The fresh reduction of the whole picture, which the
-/// others are held against, is compared at speed 7, which does neither:
-/// at 10 it came out so much worse than pngquant's own on smooth pictures
-/// that the others looked better than they were (the smooth corner of the
-/// benchmark's skin, pasted over the splash: 1.13 times its error
-/// estimated, 1.28 times in fact).
-constexpr int kTrialSpeed = 10;
-constexpr int kUnrefinedSpeed = 8;
-constexpr int kFreshTrialSpeed = 7;
+/// (pngquant's own default). Speed 7 is the fastest that does not drop the
+/// lowest bit of each channel before it reduces, and it refines the median
+/// cut once (k-means). At 10 a fresh reduction came out so much worse than
+/// pngquant's own on smooth pictures that the other palettes looked better
+/// than they were (the smooth corner of the benchmark's skin pasted over
+/// the splash: 1.13 times its error estimated, 1.28 times in fact), and a
+/// few flat colours never came out exactly.
+constexpr int kTrialSpeed = 7;
 constexpr int kFinalSpeed = 4;
 
 /// At most how many of the pixels that need new colours libimagequant is
@@ -109,11 +110,23 @@ struct Candidate {
 };
 
 /// Whether a tenth of the picture or more asks for new colours: the
-/// palettes for such an edit are made from every other pixel of every other
-/// row, and weighed on the others (see dithered_error).
+/// palettes compared for such an edit are made from one pixel of each block
+/// of two by two, and weighed on another (see block_x).
 bool large_edit(const Match& m) {
   return 10 * m.counts.fresh_pixels >= m.image.colours.size() && m.image.width > 1 &&
          m.image.height > 1;
+}
+
+/// Where in the block of two by two pixels at column i, row j of such
+/// blocks a large edit's palettes are made from, and where they are
+/// weighed: opposite corners, which change from block to block along rows
+/// and columns, so that neither misses a colour of a one-pixel pattern
+/// (stripes, a checker, a grille) and no pixel is in both.
+std::size_t block_x(std::size_t i, std::size_t j, bool weighed) {
+  return 2 * i + ((j & 1U) ^ (weighed ? 1U : 0U));
+}
+std::size_t block_y(std::size_t i, std::size_t j, bool weighed) {
+  return 2 * j + ((i & 1U) ^ (weighed ? 1U : 0U));
 }
 
 /// The colours every pixel asks for, in the TEX file's pixel order.
@@ -314,34 +327,41 @@ class ErrorDiffusion {
 /// The error the new colours' pixels come out with, dithered as
 /// remap_by_nearest dithers them (Floyd and Steinberg's weights among those
 /// pixels alone): nearest entries alone would favour palettes that band.
-/// Reckoned where sampled on pixels of odd rows and columns, which the
-/// palettes were not made from (see sampled_picture and edit_pixels), so
-/// that none is favoured: on every other one, or fewer in a large picture
-/// (at most kEditSample), and counted for all.
+/// Reckoned where sampled on the pixels of each block of two by two that
+/// the palettes were not made from (see block_x), so that none is favoured:
+/// of every block, or of fewer in a large picture (at most kEditSample), and
+/// counted for all.
 double dithered_error(const Match& m, const Palette& shown, const Entries& filled, bool sampled) {
   NearestEntry nearest(shown, &filled);
   const std::span<const Rgba> wanted = wanted_colours(m);
   std::size_t step = 1;
   while (sampled && (step == 1 || wanted.size() > kEditSample * step * step))
     step *= 2;
-  const std::size_t first = sampled ? 1 : 0;
-  const std::size_t width = (m.image.width - first) / step;
-  const std::size_t height = (m.image.height - first) / step;
+  const std::size_t width = (m.image.width + step - 1) / step;
+  const std::size_t height = (m.image.height + step - 1) / step;
   ErrorDiffusion diffusion(width);
   double error = 0;
-  for (std::size_t y = 0; y < height; ++y) {
+  std::size_t reckoned = 0;
+  for (std::size_t j = 0; j < height; ++j) {
     diffusion.next_row();
-    for (std::size_t x = 0; x < width; ++x) {
-      const std::size_t k = (first + step * y) * m.image.width + first + step * x;
+    for (std::size_t i = 0; i < width; ++i) {
+      std::size_t x = i;
+      std::size_t y = j;
+      if (sampled) {  // the weighed corner of the first block of two by two
+        x = block_x(step * i / 2, step * j / 2, true);
+        y = block_y(step * i / 2, step * j / 2, true);
+        if (x >= m.image.width || y >= m.image.height) continue;
+      }
+      ++reckoned;
+      const std::size_t k = y * m.image.width + x;
       if (!m.scratch->fresh[k]) continue;
-      const Rgba want = diffusion.with_error(wanted[k], x);
+      const Rgba want = diffusion.with_error(wanted[k], i);
       const Rgba& got = shown[nearest.find(want)];
       error += static_cast<double>(
           colour_distance(wanted[k], got, std::numeric_limits<std::int64_t>::max()));
-      diffusion.spread(want, got, x);
+      diffusion.spread(want, got, i);
     }
   }
-  const std::size_t reckoned = width * height;
   return reckoned == 0
              ? 0
              : error * static_cast<double>(m.image.colours.size()) / static_cast<double>(reckoned);
@@ -376,13 +396,17 @@ QuantizeRequest whole_picture(const Match& m) {
   return request;
 }
 
-/// Every other pixel of every other row: enough to make a palette from.
+/// One pixel of every block of two by two (see block_x): enough to make a
+/// palette from.
 QuantizeRequest sampled_picture(Match& m) {
   const std::size_t width = (m.image.width + 1) / 2;
   const std::size_t height = (m.image.height + 1) / 2;
-  for (std::size_t y = 0; y < height; ++y) {
-    for (std::size_t x = 0; x < width; ++x)
-      m.scratch->sample[y * width + x] = m.scratch->wanted[2 * y * m.image.width + 2 * x];
+  for (std::size_t j = 0; j < height; ++j) {
+    for (std::size_t i = 0; i < width; ++i) {
+      const std::size_t x = std::min(block_x(i, j, false), m.image.width - 1);
+      const std::size_t y = std::min(block_y(i, j, false), m.image.height - 1);
+      m.scratch->sample[j * width + i] = m.scratch->wanted[y * m.image.width + x];
+    }
   }
   QuantizeRequest request;
   request.colours = std::span(m.scratch->sample).first(width * height);
@@ -425,15 +449,19 @@ class FixedColours {
 
 /// The pixels that need a colour from the entries not held fixed: those
 /// the user changed, fully, and the untouched ones whose entry
-/// is given up, a little (see the importances above); of a large edit only
-/// those of every other pixel of every other row; every so many of them, at
-/// most kEditSample. The pixels that keep their entry are served already,
-/// and libimagequant works on what is left faster.
-QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba> fixed_colours) {
+/// is given up, a little (see the importances above); for a large edit's
+/// palettes compared, only one pixel of each block of two by two (see
+/// block_x); every so many of them, at most about kEditSample. The pixels that keep their entry are
+/// served already, and libimagequant works on what is left faster.
+QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba> fixed_colours,
+                            bool trial) {
   const std::span<const Rgba> wanted = wanted_colours(m);
-  std::size_t every = large_edit(m) ? 2 : 1;
+  bool in_blocks = trial && large_edit(m);
   const auto needs = [&](std::size_t k) {
-    const bool sampled = (k / m.image.width) % every == 0 && (k % m.image.width) % every == 0;
+    const std::size_t x = k % m.image.width;
+    const std::size_t y = k / m.image.width;
+    const bool sampled =
+        !in_blocks || (x == block_x(x / 2, y / 2, false) && y == block_y(x / 2, y / 2, false));
     return sampled && (m.scratch->fresh[k] || !fixed[m.result->high[k]]);
   };
   const auto count_needs = [&]() {
@@ -443,16 +471,17 @@ QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba
     return count;
   };
   std::size_t count = count_needs();
-  if (count == 0) {  // an edit only on odd rows or columns: all of it
-    every = 1;
+  if (count == 0) {  // an edit that misses every block's corner: all of it
+    in_blocks = false;
     count = count_needs();
   }
+  // Every so many of them, by a hash of their place: every other one along
+  // a row would miss a colour of alternate columns.
   const std::size_t step = std::max<std::size_t>(1, (count + kEditSample - 1) / kEditSample);
   std::size_t taken = 0;
-  std::size_t seen = 0;
   const FixedColours served(fixed_colours);
-  for (std::size_t k = 0; k < wanted.size(); ++k) {
-    if (!needs(k) || seen++ % step != 0) continue;
+  for (std::size_t k = 0; k < wanted.size() && taken < m.scratch->sample.size(); ++k) {
+    if (!needs(k) || hash_slot<16>(static_cast<std::uint32_t>(k)) % step != 0) continue;
     m.scratch->sample[taken] = wanted[k];
     m.scratch->sample_importance[taken++] =
         m.scratch->untouched[k] ? kGivenUpImportance : served.importance(wanted[k]);
@@ -464,7 +493,7 @@ QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba
   // are the picture's own. (In one row it could not, and the palettes chosen
   // came out worse: the text edit 1.05 times pngquant's error against 1.00,
   // and two photo quarters kept 91.9 and 96.3 % against 94.5 and 96.5 %.)
-  const std::size_t row = std::max<std::size_t>(1, m.image.width / every);
+  const std::size_t row = std::max<std::size_t>(1, m.image.width / (in_blocks ? 2 : 1));
   const std::size_t width = taken >= 4 * row ? row : taken;
   const std::size_t height = width == 0 ? 0 : taken / width;
   request.colours = std::span(m.scratch->sample).first(width * height);
@@ -550,14 +579,16 @@ bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::siz
   }
   const bool fresh = count == count_see_through(m, ranked);
   const bool trial = remapped.empty();
-  QuantizeRequest request = !fresh  ? edit_pixels(m, fixed, colours)
+  QuantizeRequest request = !fresh  ? edit_pixels(m, fixed, colours, trial)
                             : trial ? sampled_picture(m)
                                     : whole_picture(m);
-  request.speed = fresh && trial ? kFreshTrialSpeed : speed;
-  if (!fresh && request.speed >= kUnrefinedSpeed && 256 - count >= 2) {
-    // Unrefined, the colours made do not depend on the fixed ones, which
-    // only take room; libimagequant works out 256 powers for each fixed
-    // colour it is given, a tenth of a small edit's time.
+  request.speed = speed;
+  if (!fresh && trial && 256 - count >= 2) {
+    // A palette only compared is made without the fixed colours, with room
+    // for the rest: the median cut does not use them, and its one
+    // refinement hardly (the counts chosen on the benchmark were the same).
+    // libimagequant works out 256 powers for each fixed colour it is given,
+    // a tenth of a small edit's time.
     request.max_colours = static_cast<int>(256 - count);
   } else {
     request.fixed = colours;
@@ -611,15 +642,30 @@ std::vector<std::size_t> entries_to_fix(std::size_t ranked, std::size_t see_thro
   return counts;
 }
 
-/// The candidate chosen: of those that keep the edit within margin of its
-/// error after a fresh reduction of the whole picture, the one of least
-/// weighted error, an untouched pixel that changes colour counting
-/// kUntouchedWeight times the same error in the edit.
-const Candidate& least_weighted(const std::vector<Candidate>& candidates, double margin) {
-  const Candidate& fresh = *std::find_if(candidates.begin(), candidates.end(),
-                                         [](const Candidate& c) { return c.kind == Kind::fresh; });
-  const double allowed = margin * margin * fresh.edit_error;
-  const Candidate* best = &fresh;
+/// The fresh reduction of the whole picture among the candidates.
+const Candidate& fresh_candidate(const std::vector<Candidate>& candidates) {
+  return *std::find_if(candidates.begin(), candidates.end(),
+                       [](const Candidate& c) { return c.kind == Kind::fresh; });
+}
+
+/// How much error the edit may come out with, as the candidates count it:
+/// margin times (root mean square) its error after the fresh reduction, that
+/// taken as at least kLeastEditError for each pixel the user changed. A
+/// fresh reduction that gives every colour exactly would otherwise leave no
+/// room at all, and the picture would be reduced afresh for want of it.
+double allowed_error(const Match& m, const std::vector<Candidate>& candidates, double margin) {
+  const auto untouched = std::span(m.scratch->untouched).first(m.image.colours.size());
+  const auto changed = static_cast<double>(std::count(untouched.begin(), untouched.end(), false));
+  return margin * margin *
+         std::max(fresh_candidate(candidates).edit_error, kLeastEditError * changed);
+}
+
+/// The candidate chosen: of those that keep the edit's error within
+/// allowed, the one of least weighted error, an untouched pixel that
+/// changes colour counting kUntouchedWeight times the same error in the
+/// edit; the fresh reduction where none does.
+const Candidate& least_weighted(const std::vector<Candidate>& candidates, double allowed) {
+  const Candidate* best = &fresh_candidate(candidates);
   double least = std::numeric_limits<double>::max();
   for (const Candidate& c : candidates) {
     const double weighted = c.edit_error + kUntouchedWeight * c.untouched_error;
@@ -648,8 +694,8 @@ bool add_remade(Match& m, const std::vector<unsigned char>& ranked, std::size_t 
 /// the count halfway is chosen, else towards the smaller. False when
 /// libimagequant fails.
 bool refine_fixed_count(Match& m, const std::vector<unsigned char>& ranked, const Demand& demand,
-                        bool large, double margin, std::vector<Candidate>& candidates) {
-  const Candidate& chosen = least_weighted(candidates, margin);
+                        bool large, double allowed, std::vector<Candidate>& candidates) {
+  const Candidate& chosen = least_weighted(candidates, allowed);
   if (chosen.kind != Kind::remade && chosen.kind != Kind::fresh) return true;
   std::size_t low = chosen.fixed;
   std::size_t high = low;
@@ -659,7 +705,7 @@ bool refine_fixed_count(Match& m, const std::vector<unsigned char>& ranked, cons
   for (int step = 0; step < kRefinements && low + 1 < high; ++step) {
     const std::size_t middle = (low + high) / 2;
     if (!add_remade(m, ranked, middle, demand, large, candidates)) return false;
-    const Candidate& best = least_weighted(candidates, margin);
+    const Candidate& best = least_weighted(candidates, allowed);
     (best.kind == Kind::remade && best.fixed == middle ? low : high) = middle;
   }
   return true;
@@ -701,9 +747,9 @@ bool choose_candidate(Match& m, const std::vector<unsigned char>& ranked, Candid
   for (const std::size_t count : fixed_counts) {
     if (!add_remade(m, ranked, count, demand, large, candidates)) return false;
   }
-  const double margin = edit_margin(m, large);
-  if (!refine_fixed_count(m, ranked, demand, large, margin, candidates)) return false;
-  chosen = least_weighted(candidates, margin);
+  const double allowed = allowed_error(m, candidates, edit_margin(m, large));
+  if (!refine_fixed_count(m, ranked, demand, large, allowed, candidates)) return false;
+  chosen = least_weighted(candidates, allowed);
   return true;
 }
 
