@@ -26,14 +26,15 @@ constexpr double kUntouchedWeight = 4;
 constexpr double kAnyChange = 256;
 
 /// How much larger than after a fresh reduction of the whole picture (as
-/// pngquant makes it) the edit's error may come out, root mean square: a
-/// small edit, whose pixels are few beside those it would change elsewhere,
-/// by half; one of a tenth of the picture or more, which is most of what
-/// the user looks at, by 15 % where it is smooth (at 1.25 the repainted
-/// gradients banded visibly: 1.29 to 1.34 times pngquant's error), and by
-/// up to kBusyEditMargin where it is busy, as a photograph is: the error
-/// hides among pixels that differ from their neighbours anyway, which is
-/// why libimagequant itself weighs them less.
+/// pngquant makes it) the edit's error may come out, root mean square, as
+/// the palettes compared estimate it: a small edit, whose pixels are few
+/// beside those it would change elsewhere, by 30 %; one of a tenth of the
+/// picture or more, which is most of what the user looks at, by 10 % where
+/// it is smooth (the estimates of the benchmark's gradient quarters run up
+/// to 4 % low, and at 1.25 times pngquant's error gradients band visibly),
+/// and by up to 20 % where it is busy, as a photograph is: the error hides
+/// among pixels that differ from their neighbours anyway, which is why
+/// libimagequant itself weighs them less.
 constexpr double kSmallEditMargin = 1.3;
 constexpr double kSmoothEditMargin = 1.1;
 constexpr double kBusyEditMargin = 1.2;
