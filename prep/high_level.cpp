@@ -143,7 +143,9 @@ void take_high_level(Match& m) {
 
 void count_high_users(Match& m) {
   for (std::size_t k = 0; k < m.image.colours.size(); ++k) {
-    if (!m.scratch->fresh[k]) ++m.users[m.result->high[k]];
+    if (m.scratch->fresh[k]) continue;
+    ++m.users[m.result->high[k]];
+    ++m.level_users[0][m.result->high[k]];
   }
 }
 

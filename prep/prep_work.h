@@ -144,6 +144,8 @@ struct Match {
   MatchScratch* scratch = nullptr;
   /// By entry, the pixels that keep their colour and use it, at any level.
   std::array<std::size_t, 256> users{};
+  /// The same at each level apart, in that level's pixels.
+  std::array<std::array<std::size_t, 256>, kTexLevelCount> level_users{};
   /// The palette before it was made anew, when it was.
   TexPalette before{};
   MatchCounts counts;

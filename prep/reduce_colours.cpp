@@ -50,7 +50,7 @@ constexpr double kBusyShare = 0.4;
 /// How many times the count of fixed entries chosen is refined, halfway to
 /// the next larger count tried: those are a sixteenth of the entries
 /// apart, a few points of the untouched pixels.
-constexpr int kRefinements = 2;
+constexpr int kRefinements = 3;
 
 /// The least error, as the candidates count it (squared, over the four
 /// channels), that a pixel the user changed is held to: 0.5 in each.
@@ -168,6 +168,51 @@ bool see_through(const Match& m, std::size_t entry) {
   return tex_entry_colour(m.setting.palette[entry], m.setting.expanded)[3] == 0;
 }
 
+/// Reorders the entries given up first (the end of ranked) so that, however
+/// many are given up, the medium and low levels lose no larger share of the
+/// pixels that keep their colour than the high level does, where one of the
+/// next few entries allows it: each next one given up is the cheapest of
+/// those that keeps that, else the cheapest. The lower levels are what a
+/// texture shows from a distance, and the cost alone, counting their pixels
+/// by the area they cover, left them a point short on some pictures.
+void balance_levels(const Match& m, std::vector<unsigned char>& ranked) {
+  constexpr std::size_t kLooked = 16;
+  std::array<double, kTexLevelCount> total{};
+  for (std::size_t level = 0; level < kTexLevelCount; ++level) {
+    for (std::size_t n = 0; n < 256; ++n)
+      total[level] += static_cast<double>(m.level_users[level][n]);
+  }
+  std::array<double, kTexLevelCount> lost{};
+  const auto share = [&](std::size_t level, unsigned char n) {
+    return total[level] == 0
+               ? 0
+               : (lost[level] + static_cast<double>(m.level_users[level][n])) / total[level];
+  };
+  const auto balanced = [&](unsigned char n) {
+    for (std::size_t level = 1; level < kTexLevelCount; ++level) {
+      if (share(level, n) > share(0, n)) return false;
+    }
+    return true;
+  };
+  std::vector<unsigned char> left(ranked.rbegin(), ranked.rend());  // cheapest first
+  std::vector<unsigned char> given_up;
+  while (!left.empty()) {
+    std::size_t pick = 0;
+    for (std::size_t i = 0; i < std::min(left.size(), kLooked); ++i) {
+      if (see_through(m, left[i])) break;  // always kept, last
+      if (balanced(left[i])) {
+        pick = i;
+        break;
+      }
+    }
+    for (std::size_t level = 0; level < kTexLevelCount; ++level)
+      lost[level] += static_cast<double>(m.level_users[level][left[pick]]);
+    given_up.push_back(left[pick]);
+    left.erase(left.begin() + static_cast<std::ptrdiff_t>(pick));
+  }
+  ranked.assign(given_up.rbegin(), given_up.rend());
+}
+
 /// The entries that pixels keeping their colour use (the users, at all three
 /// levels), most worth keeping first: see-through entries, whose colour
 /// libimagequant would lose, then by what giving one up would cost: the
@@ -193,6 +238,7 @@ std::vector<unsigned char> rank_kept_entries(const Match& m) {
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [&](unsigned char a, unsigned char b) { return cost[a] > cost[b]; });
+  balance_levels(m, ranked);
   return ranked;
 }
 
@@ -633,9 +679,7 @@ std::vector<std::size_t> entries_to_give_up(std::size_t ranked, std::size_t see_
 std::vector<std::size_t> entries_to_fix(std::size_t ranked, std::size_t see_through, bool large) {
   const std::size_t most = std::min<std::size_t>(ranked, 255);
   std::vector<std::size_t> counts = {most, most * 15 / 16, most * 7 / 8, most * 3 / 4, 0};
-  if (large)
-    counts = {most,         most * 15 / 16, most * 7 / 8, most * 13 / 16,
-              most * 3 / 4, most * 5 / 8,   most / 2,     0};
+  if (large) counts = {most, most * 7 / 8, most * 3 / 4, most * 5 / 8, most / 2, 0};
   for (std::size_t& count : counts)
     count = std::max(count, see_through);
   std::sort(counts.begin(), counts.end());
