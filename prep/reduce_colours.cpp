@@ -48,8 +48,10 @@ constexpr int kBusyContrast = 16;
 constexpr double kBusyShare = 0.4;
 
 /// How many times the count of fixed entries chosen is refined, halfway to
-/// the next larger count tried: those are a sixteenth of the entries
-/// apart, a few points of the untouched pixels.
+/// the next larger count tried: those are an eighth of the entries apart
+/// (a sixteenth near all of them for a small edit), and three halvings
+/// leave a sixty-fourth, about a point of the untouched pixels of a photo
+/// quarter.
 constexpr int kRefinements = 3;
 
 /// The least error, as the candidates count it (squared, over the four
@@ -672,10 +674,10 @@ std::vector<std::size_t> entries_to_give_up(std::size_t ranked, std::size_t see_
 
 /// The numbers of ranked entries held fixed while libimagequant remakes the
 /// rest: all of them (only the free entries are made anew), all but a few,
-/// down to half, and none (a repaint needs room). A small edit tries only
-/// the first few and none, which its error is held against: on the
-/// benchmark's logo, text and ellipse the others never won, and each costs
-/// a trial (a fifth of the time).
+/// down to half, and none (a repaint needs room); refine_fixed_count tries
+/// more between two of them. A small edit tries only the first few and
+/// none, which its error is held against: on the benchmark's logo, text and
+/// ellipse the others never won, and each costs a trial.
 std::vector<std::size_t> entries_to_fix(std::size_t ranked, std::size_t see_through, bool large) {
   const std::size_t most = std::min<std::size_t>(ranked, 255);
   std::vector<std::size_t> counts = {most, most * 15 / 16, most * 7 / 8, most * 3 / 4, 0};
