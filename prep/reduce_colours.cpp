@@ -500,8 +500,9 @@ class FixedColours {
 /// the user changed, fully, and the untouched ones whose entry
 /// is given up, a little (see the importances above); for a large edit's
 /// palettes compared, only one pixel of each block of two by two (see
-/// block_x); every so many of them, at most about kEditSample. The pixels that keep their entry are
-/// served already, and libimagequant works on what is left faster.
+/// block_x); every so many of them, at most about kEditSample. The pixels
+/// that keep their entry are served already, and libimagequant works on
+/// what is left faster.
 QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba> fixed_colours,
                             bool trial) {
   const std::span<const Rgba> wanted = wanted_colours(m);
@@ -635,9 +636,10 @@ bool remade_palette(Match& m, const std::vector<unsigned char>& ranked, std::siz
   if (!fresh && trial && 256 - count >= 2) {
     // A palette only compared is made without the fixed colours, with room
     // for the rest: the median cut does not use them, and its one
-    // refinement hardly (the counts chosen on the benchmark were the same).
-    // libimagequant works out 256 powers for each fixed colour it is given,
-    // a tenth of a small edit's time.
+    // refinement only a little (with them, the counts chosen on the
+    // benchmark differed by a few entries, either way). libimagequant works
+    // out 256 powers for each fixed colour it is given, a tenth of a small
+    // edit's time.
     request.max_colours = static_cast<int>(256 - count);
   } else {
     request.fixed = colours;
