@@ -214,17 +214,19 @@ TEST(ColourMatch, LargeEditsOfAnyShapeTakeTheirOwnColours) {
   // Large edits of a texture that uses all its entries: on alternate
   // columns; on the one corner of each block of two by two that the
   // palettes compared are not made from (they are made from all of it
-  // instead); and on bands of rows at the top and at the bottom (only the
-  // rows holding the edit are remapped). Untouched pixels whose entry kept
-  // its colour keep their index; the edit comes out near the colours asked
-  // for. The bands, of noise unlike the palette, may well take a fresh
-  // palette.
+  // instead); on bands of rows at the top and at the bottom (only the rows
+  // holding the edit are remapped); and a grille of two new colours, small
+  // and large (more pixels than a palette is made from). Untouched pixels
+  // whose entry kept its colour keep their index; the edit comes out near
+  // the colours asked for. The bands, of noise unlike the palette, may well
+  // take a fresh palette.
   struct Shape {
     const char* name;
     bool (*edited)(std::size_t x, std::size_t y);
     Rgba (*colour)(std::size_t x, std::size_t y);
     bool mostly_kept;
     double most_error;  // root mean square over the channels
+    std::size_t side = 64;
   };
   // Noise unlike the palette, far more colours than entries: 17 to 19; 74
   // when the bottom rows took the indices remapped for other rows.
@@ -233,9 +235,9 @@ TEST(ColourMatch, LargeEditsOfAnyShapeTakeTheirOwnColours) {
     return Rgba{static_cast<unsigned char>(k * 5), static_cast<unsigned char>(k),
                 static_cast<unsigned char>(k / 20), 255};
   };
-  // A grille of two new colours: each must come out exactly, though the
-  // pixels of one are all on odd columns (7.9 when palettes were made from
-  // even columns only).
+  // A grille: each colour must come out exactly, though the pixels of one
+  // are all on odd columns (56 when palettes were made from even columns
+  // only, or from every other pixel of the large one).
   const auto grille = [](std::size_t x, std::size_t) {
     return x % 2 == 0 ? Rgba{20, 20, 20, 255} : Rgba{235, 235, 235, 255};
   };
@@ -247,6 +249,7 @@ TEST(ColourMatch, LargeEditsOfAnyShapeTakeTheirOwnColours) {
       {"top rows", [](std::size_t, std::size_t y) { return y < 16; }, noise, false, 30},
       {"bottom rows", [](std::size_t, std::size_t y) { return y >= 48; }, noise, false, 30},
       {"grille", [](std::size_t, std::size_t y) { return y >= 40; }, grille, true, 0.5},
+      {"large grille", [](std::size_t, std::size_t y) { return y >= 160; }, grille, true, 0.5, 256},
   };
   TexPalette palette{};
   for (std::size_t n = 0; n < 256; ++n)
@@ -255,13 +258,14 @@ TEST(ColourMatch, LargeEditsOfAnyShapeTakeTheirOwnColours) {
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     const auto work = std::make_unique<Work>();
-    std::vector<Rgba> colours(64 * 64);
+    const std::size_t side = shape.side;
+    std::vector<Rgba> colours(side * side);
     for (std::size_t k = 0; k < colours.size(); ++k) {
       work->old.high[k] = static_cast<unsigned char>(k % 256);
-      colours[k] = !shape.edited(k % 64, k / 64) ? tex_entry_colour(palette[k % 256], false)
-                                                 : shape.colour(k % 64, k / 64);
+      colours[k] = !shape.edited(k % side, k / side) ? tex_entry_colour(palette[k % 256], false)
+                                                     : shape.colour(k % side, k / side);
     }
-    Match m = picture(*work, 64, 64, colours, false);
+    Match m = picture(*work, side, side, colours, false);
     replace_texture(m, palette, work->old);
     ASSERT_TRUE(match_colours(m));
     EXPECT_TRUE(m.counts.reduced);
@@ -271,7 +275,7 @@ TEST(ColourMatch, LargeEditsOfAnyShapeTakeTheirOwnColours) {
     std::size_t edited = 0;
     for (std::size_t k = 0; k < colours.size(); ++k) {
       const Rgba shown = tex_entry_colour(m.setting.palette[work->result.high[k]], false);
-      if (shape.edited(k % 64, k / 64)) {
+      if (shape.edited(k % side, k / side)) {
         for (std::size_t ch = 0; ch < 4; ++ch)
           edit_error += (shown[ch] - colours[k][ch]) * (shown[ch] - colours[k][ch]);
         ++edited;
