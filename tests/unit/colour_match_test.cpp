@@ -293,3 +293,55 @@ TEST(ColourMatch, LargeEditsOfAnyShapeTakeTheirOwnColours) {
     EXPECT_LT(std::sqrt(edit_error / (4.0 * static_cast<double>(edited))), shape.most_error);
   }
 }
+
+TEST(ColourMatch, EntriesGivenUpCostTheLowerLevelsNoLargerShareThanTheHighLevel) {
+  // The cheapest entries to give up (248 to 255) are used by one medium
+  // pixel each and by no high-level pixel: a small edit's two new colours
+  // taking two of them would cost the medium level pixels and the high
+  // level none. The entries given up leave the medium level at least the
+  // high level's share of its untouched pixels.
+  const auto work = std::make_unique<Work>();
+  TexPalette palette{};
+  for (std::size_t n = 0; n < 256; ++n)
+    palette[n] = {static_cast<unsigned char>(n), static_cast<unsigned char>(255 - n),
+                  static_cast<unsigned char>(n * 3), 255};
+  const std::span<unsigned char> medium = tex_level(work->old, 1, 64, 64);
+  const std::span<unsigned char> low = tex_level(work->old, 2, 64, 64);
+  for (std::size_t i = 0; i < medium.size(); ++i)
+    medium[i] = static_cast<unsigned char>(i < 8 ? 248 + i : 100 + i % 64);
+  for (std::size_t i = 0; i < low.size(); ++i)
+    low[i] = static_cast<unsigned char>(100 + i % 64);
+  std::vector<Rgba> colours(64 * 64);
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    work->old.high[k] = static_cast<unsigned char>(k % 248);
+    colours[k] = tex_entry_colour(palette[work->old.high[k]], false);
+  }
+  const auto edited = [](std::size_t k) { return k % 64 >= 56 && k / 64 >= 56; };
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    if (edited(k)) colours[k] = k % 2 == 0 ? Rgba{7, 200, 90, 255} : Rgba{250, 10, 120, 255};
+  }
+  Match m = picture(*work, 64, 64, colours, false);
+  replace_texture(m, palette, work->old);
+  ASSERT_TRUE(match_colours(m));
+  ASSERT_TRUE(m.counts.reduced);
+  const auto kept = [&](unsigned char now, unsigned char was) {
+    return now == was && m.setting.palette[was] == palette[was];
+  };
+  double high_kept = 0;
+  double high_untouched = 0;
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    if (edited(k)) continue;
+    ++high_untouched;
+    high_kept += kept(work->result.high[k], work->old.high[k]) ? 1 : 0;
+  }
+  const std::span<const unsigned char> medium_now = tex_level(work->result, 1, 64, 64);
+  double medium_kept = 0;
+  double medium_untouched = 0;
+  for (std::size_t i = 0; i < medium.size(); ++i) {
+    if (edited((i / 32) * 2 * 64 + (i % 32) * 2)) continue;  // the block's first pixel
+    ++medium_untouched;
+    medium_kept += kept(medium_now[i], medium[i]) ? 1 : 0;
+  }
+  EXPECT_LT(high_kept, high_untouched);  // something was given up
+  EXPECT_GE(medium_kept / medium_untouched, high_kept / high_untouched);
+}
