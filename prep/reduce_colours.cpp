@@ -538,11 +538,11 @@ QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba
   }
   QuantizeRequest request;
   // In rows as wide as the picture's (of a large edit, its sampled grid's),
-  // less what does not fill the last: libimagequant weighs a pixel by its
-  // neighbours' contrast, as it does for pngquant, and most neighbours then
-  // are the picture's own. (In one row it could not, and the palettes chosen
-  // came out worse: the text edit 1.05 times pngquant's error against 1.00,
-  // and two photo quarters kept 91.9 and 96.3 % against 94.5 and 96.5 %.)
+  // less what does not fill the last. (In one row the palettes chosen came
+  // out worse: the text edit 1.05 times pngquant's error against 1.00, and
+  // two photo quarters kept 91.9 and 96.3 % against 94.5 and 96.5 %. Not
+  // for libimagequant's weighing by the neighbours' contrast: it skips that
+  // when it is given an importance map, as here.)
   const std::size_t row = std::max<std::size_t>(1, m.image.width / (in_blocks ? 2 : 1));
   const std::size_t width = taken >= 4 * row ? row : taken;
   const std::size_t height = width == 0 ? 0 : taken / width;
