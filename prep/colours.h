@@ -96,14 +96,25 @@ class NearestEntry {
     const std::uint32_t key = pack_colour(c);
     const std::size_t slot = hash_slot<kSlotBits>(key);
     if (valid_[slot] && keys_[slot] == key) return values_[slot];
-    const unsigned char best = search(c);
+    std::int64_t distance = kFar;
+    const unsigned char best = search(c, distance);
     valid_[slot] = true;
     keys_[slot] = key;
     values_[slot] = best;
     return best;
   }
 
+  /// How far the nearest entry is from c (squared, as colour_distance
+  /// counts), or limit where none is nearer.
+  [[nodiscard]] std::int64_t distance_within(const Rgba& c, std::int64_t limit) const {
+    std::int64_t distance = limit;
+    search(c, distance);
+    return distance;
+  }
+
  private:
+  static constexpr std::int64_t kFar = std::numeric_limits<std::int64_t>::max();
+
   struct Sum {
     int sum;
     unsigned char entry;
@@ -116,16 +127,15 @@ class NearestEntry {
 
   static int channel_sum(const Rgba& c) { return c[0] + c[1] + c[2] + c[3]; }
 
-  /// Outward from the colour's sum, below and above in turn.
-  [[nodiscard]] unsigned char search(const Rgba& c) const {
+  /// Outward from the colour's sum, below and above in turn, the entries
+  /// nearer than distance (kFar for any); distance becomes the nearest's.
+  unsigned char search(const Rgba& c, std::int64_t& distance) const {
     const int sum = channel_sum(c);
     std::size_t up = static_cast<std::size_t>(
         std::lower_bound(by_sum_.begin(), by_sum_.begin() + static_cast<std::ptrdiff_t>(count_),
                          Sum{sum, 0}, before) -
         by_sum_.begin());
     std::size_t down = up;  // the next below is down - 1
-    constexpr std::int64_t kFar = std::numeric_limits<std::int64_t>::max();
-    std::int64_t distance = kFar;
     unsigned char best = 0;
     const auto reach = [&](const Sum& s) {
       const std::int64_t apart = s.sum - sum;

@@ -86,11 +86,6 @@ constexpr unsigned char kServedImportance = 64;
 constexpr std::int64_t kServedDistance = 400;
 constexpr unsigned char kGivenUpImportance = 4;
 
-/// How far apart the sums of the channels of two colours within
-/// kServedDistance can be at most.
-constexpr int kServedSumReach = 40;
-static_assert(kServedSumReach * kServedSumReach / 4 == kServedDistance);
-
 using Entries = std::array<bool, 256>;
 
 /// How a candidate makes room for the new colours.
@@ -464,37 +459,13 @@ QuantizeRequest sampled_picture(Match& m) {
   return request;
 }
 
-/// The fixed colours in order of the sum of their channels, to find how
-/// near the nearest comes to a colour by looking only at those whose sum is
-/// near the colour's: two colours whose sums differ by s are at least
-/// s * s / 4 apart.
-class FixedColours {
- public:
-  explicit FixedColours(std::span<const Rgba> colours) {
-    for (const Rgba& c : colours)
-      by_sum_.emplace_back(channel_sum(c), c);
-    std::sort(by_sum_.begin(), by_sum_.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-  }
-
-  /// How much an edited pixel counts for libimagequant (see
-  /// kServedDistance).
-  [[nodiscard]] unsigned char importance(const Rgba& colour) const {
-    const int sum = channel_sum(colour);
-    auto at = std::lower_bound(by_sum_.begin(), by_sum_.end(), sum - kServedSumReach,
-                               [](const auto& a, int value) { return a.first < value; });
-    std::int64_t distance = kServedDistance;
-    for (; at != by_sum_.end() && at->first <= sum + kServedSumReach; ++at)
-      distance = std::min(distance, colour_distance(colour, at->second, distance));
-    return static_cast<unsigned char>(
-        std::max<std::int64_t>(kServedImportance, kEditedImportance * distance / kServedDistance));
-  }
-
- private:
-  static int channel_sum(const Rgba& c) { return c[0] + c[1] + c[2] + c[3]; }
-
-  std::vector<std::pair<int, Rgba>> by_sum_;
-};
+/// How much an edited pixel counts for libimagequant, by how near the
+/// nearest fixed colour comes (see kServedDistance).
+unsigned char edited_importance(const Rgba& colour, const NearestEntry& fixed_colours) {
+  const std::int64_t distance = fixed_colours.distance_within(colour, kServedDistance);
+  return static_cast<unsigned char>(
+      std::max<std::int64_t>(kServedImportance, kEditedImportance * distance / kServedDistance));
+}
 
 /// The pixels that need a colour from the entries not held fixed: those
 /// the user changed, fully, and the untouched ones whose entry
@@ -529,12 +500,16 @@ QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba
   // a row would miss a colour of alternate columns.
   const std::size_t step = std::max<std::size_t>(1, (count + kEditSample - 1) / kEditSample);
   std::size_t taken = 0;
-  const FixedColours served(fixed_colours);
+  Palette served{};  // the fixed colours, each once
+  Entries listed{};
+  std::copy(fixed_colours.begin(), fixed_colours.end(), served.begin());
+  std::fill_n(listed.begin(), fixed_colours.size(), true);
+  const NearestEntry nearest_fixed(served, &listed);
   for (std::size_t k = 0; k < wanted.size() && taken < m.scratch->sample.size(); ++k) {
     if (!needs(k) || hash_slot<16>(static_cast<std::uint32_t>(k)) % step != 0) continue;
     m.scratch->sample[taken] = wanted[k];
     m.scratch->sample_importance[taken++] =
-        m.scratch->untouched[k] ? kGivenUpImportance : served.importance(wanted[k]);
+        m.scratch->untouched[k] ? kGivenUpImportance : edited_importance(wanted[k], nearest_fixed);
   }
   QuantizeRequest request;
   // In rows as wide as the picture's (of a large edit, its sampled grid's),
