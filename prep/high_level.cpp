@@ -143,16 +143,14 @@ void take_high_level(Match& m) {
 
 void count_high_users(Match& m) {
   for (std::size_t k = 0; k < m.image.colours.size(); ++k) {
-    if (m.scratch->fresh[k]) continue;
-    ++m.users[m.result->high[k]];
-    ++m.level_users[0][m.result->high[k]];
+    if (!m.scratch->fresh[k]) ++m.users[0][m.result->high[k]];
   }
 }
 
 void place_new_colours(Match& m) {
   std::vector<unsigned char> free;
   for (std::size_t n = 0; n < 256; ++n) {
-    if (m.users[n] == 0) free.push_back(static_cast<unsigned char>(n));
+    if (users_of(m, n) == 0) free.push_back(static_cast<unsigned char>(n));
   }
   ColourIndex placed;
   std::size_t next = 0;

@@ -164,10 +164,8 @@ void count_reused_entries(Match& m) {
     for (std::size_t y = 0; y < level.pixels.y; ++y) {
       for (std::size_t x = 0; x < level.pixels.x; ++x) {
         // A lower-level pixel stands for a block of the high level's.
-        if (!block_unchanged(m, block_of(level, x, y))) continue;
-        const unsigned char entry = level.old[y * level.pixels.x + x];
-        m.users[entry] += level.size * level.size;
-        ++m.level_users[n][entry];
+        if (block_unchanged(m, block_of(level, x, y)))
+          ++m.users[n][level.old[y * level.pixels.x + x]];
       }
     }
   }

@@ -142,11 +142,18 @@ struct Match {
   AlphaSource alpha = AlphaSource::texture;
   TexLevels* result = nullptr;
   MatchScratch* scratch = nullptr;
-  /// By entry, the pixels that keep their colour and use it, at any level.
-  std::array<std::size_t, 256> users{};
-  /// The same at each level apart, in that level's pixels.
-  std::array<std::array<std::size_t, 256>, kTexLevelCount> level_users{};
+  /// By level and entry, the pixels that keep their colour and use it.
+  std::array<std::array<std::size_t, 256>, kTexLevelCount> users{};
   /// The palette before it was made anew, when it was.
   TexPalette before{};
   MatchCounts counts;
 };
+
+/// The pixels that keep their colour and use entry n, at any level, a
+/// lower-level pixel counted as the high-level pixels it stands for.
+inline std::size_t users_of(const Match& m, std::size_t n) {
+  std::size_t users = 0;
+  for (std::size_t level = 0; level < kTexLevelCount; ++level)
+    users += m.users[level][n] * tex_level_scale(level) * tex_level_scale(level);
+  return users;
+}

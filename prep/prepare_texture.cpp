@@ -86,7 +86,10 @@ bool match_colours(Match& m) {
   // The entries no pixel that keeps its colour uses, at any level, are free.
   count_high_users(m);
   count_reused_entries(m);
-  m.counts.free_entries = static_cast<unsigned long>(std::count(m.users.begin(), m.users.end(), 0));
+  unsigned long free_entries = 0;
+  for (std::size_t n = 0; n < 256; ++n)
+    free_entries += users_of(m, n) == 0 ? 1 : 0;
+  m.counts.free_entries = free_entries;
   // New colours that fit take free entries, unless the palette is to be
   // kept as it is or made afresh.
   const bool fits = m.counts.fresh_colours <= m.counts.free_entries;

@@ -177,13 +177,13 @@ void balance_levels(const Match& m, std::vector<unsigned char>& ranked) {
   std::array<double, kTexLevelCount> total{};
   for (std::size_t level = 0; level < kTexLevelCount; ++level) {
     for (std::size_t n = 0; n < 256; ++n)
-      total[level] += static_cast<double>(m.level_users[level][n]);
+      total[level] += static_cast<double>(m.users[level][n]);
   }
   std::array<double, kTexLevelCount> lost{};
   const auto share = [&](std::size_t level, unsigned char n) {
     return total[level] == 0
                ? 0
-               : (lost[level] + static_cast<double>(m.level_users[level][n])) / total[level];
+               : (lost[level] + static_cast<double>(m.users[level][n])) / total[level];
   };
   const auto balanced = [&](unsigned char n) {
     for (std::size_t level = 1; level < kTexLevelCount; ++level) {
@@ -203,7 +203,7 @@ void balance_levels(const Match& m, std::vector<unsigned char>& ranked) {
       }
     }
     for (std::size_t level = 0; level < kTexLevelCount; ++level)
-      lost[level] += static_cast<double>(m.level_users[level][left[pick]]);
+      lost[level] += static_cast<double>(m.users[level][left[pick]]);
     given_up.push_back(left[pick]);
     left.erase(left.begin() + static_cast<std::ptrdiff_t>(pick));
   }
@@ -220,7 +220,7 @@ std::vector<unsigned char> rank_kept_entries(const Match& m) {
   const Palette colours = colours_of(m.setting.palette, m.setting.expanded);
   std::vector<unsigned char> ranked;
   for (std::size_t n = 0; n < 256; ++n) {
-    if (m.users[n] > 0) ranked.push_back(static_cast<unsigned char>(n));
+    if (users_of(m, n) > 0) ranked.push_back(static_cast<unsigned char>(n));
   }
   std::array<double, 256> cost{};
   for (const unsigned char n : ranked) {
@@ -230,7 +230,7 @@ std::vector<unsigned char> rank_kept_entries(const Match& m) {
         nearest = std::min(nearest, colour_distance(colours[n], colours[other], nearest));
     }
     cost[n] = see_through(m, n) ? std::numeric_limits<double>::max()
-                                : static_cast<double>(m.users[n]) *
+                                : static_cast<double>(users_of(m, n)) *
                                       (std::sqrt(static_cast<double>(nearest)) + kAnyMove);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
@@ -291,7 +291,7 @@ Candidate exact_colours(const Match& m, const std::vector<unsigned char>& ranked
   c.fixed = ranked.size() - given_up;
   Entries room{};
   for (std::size_t n = 0; n < 256; ++n)
-    room[n] = m.users[n] == 0;
+    room[n] = users_of(m, n) == 0;
   for (std::size_t rank = ranked.size() - given_up; rank < ranked.size(); ++rank)
     room[ranked[rank]] = true;
   std::size_t next = 0;
