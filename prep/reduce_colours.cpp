@@ -477,18 +477,20 @@ unsigned char edited_importance(const Rgba& colour, const NearestEntry& fixed_co
 QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba> fixed_colours,
                             bool trial) {
   const std::span<const Rgba> wanted = wanted_colours(m);
+  const std::size_t columns = m.image.width;
   bool in_blocks = trial && large_edit(m);
-  const auto needs = [&](std::size_t k) {
-    const std::size_t x = k % m.image.width;
-    const std::size_t y = k / m.image.width;
+  const auto needs = [&](std::size_t x, std::size_t y) {
+    const std::size_t k = y * columns + x;
     const bool sampled =
         !in_blocks || (x == block_x(x / 2, y / 2, false) && y == block_y(x / 2, y / 2, false));
     return sampled && (m.scratch->fresh[k] || !fixed[m.result->high[k]]);
   };
   const auto count_needs = [&]() {
     std::size_t count = 0;
-    for (std::size_t k = 0; k < wanted.size(); ++k)
-      count += needs(k) ? 1 : 0;
+    for (std::size_t y = 0; y < m.image.height; ++y) {
+      for (std::size_t x = 0; x < columns; ++x)
+        count += needs(x, y) ? 1 : 0;
+    }
     return count;
   };
   std::size_t count = count_needs();
@@ -505,11 +507,15 @@ QuantizeRequest edit_pixels(Match& m, const Entries& fixed, std::span<const Rgba
   std::copy(fixed_colours.begin(), fixed_colours.end(), served.begin());
   std::fill_n(listed.begin(), fixed_colours.size(), true);
   const NearestEntry nearest_fixed(served, &listed);
-  for (std::size_t k = 0; k < wanted.size() && taken < m.scratch->sample.size(); ++k) {
-    if (!needs(k) || hash_slot<16>(static_cast<std::uint32_t>(k)) % step != 0) continue;
-    m.scratch->sample[taken] = wanted[k];
-    m.scratch->sample_importance[taken++] =
-        m.scratch->untouched[k] ? kGivenUpImportance : edited_importance(wanted[k], nearest_fixed);
+  for (std::size_t y = 0; y < m.image.height; ++y) {
+    for (std::size_t x = 0; x < columns && taken < m.scratch->sample.size(); ++x) {
+      const std::size_t k = y * columns + x;
+      if (!needs(x, y) || hash_slot<16>(static_cast<std::uint32_t>(k)) % step != 0) continue;
+      m.scratch->sample[taken] = wanted[k];
+      m.scratch->sample_importance[taken++] = m.scratch->untouched[k]
+                                                  ? kGivenUpImportance
+                                                  : edited_importance(wanted[k], nearest_fixed);
+    }
   }
   QuantizeRequest request;
   // In rows as wide as the picture's (of a large edit, its sampled grid's),
