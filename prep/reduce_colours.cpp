@@ -416,9 +416,7 @@ double dithered_error(const Match& m, const Palette& shown, const Entries& fille
 /// else at its nearest entry, the new colours dithered; the pixels the user
 /// changed apart from those the user did not.
 void weigh(const Match& m, const Demand& demand, bool large, Candidate& c) {
-  Palette shown{};
-  for (std::size_t n = 0; n < 256; ++n)
-    shown[n] = tex_entry_colour(c.palette[n], m.setting.expanded);
+  const Palette shown = colours_of(c.palette, m.setting.expanded);
   c.edit_error = dithered_error(m, shown, c.filled, large);
   c.untouched_error = 0;
   for (std::size_t n = 0; n < 256; ++n) {
