@@ -1,55 +1,12 @@
 #pragma once
 
-#include <cstdio>
+#include <sys/stat.h>
+
 #include <functional>
-#include <span>
 #include <string>
 #include <vector>
 
-class OutputFile;
-
-/// Finishes every output and then puts them all in place, one right after
-/// the other with interrupts held off, so that files that belong together
-/// are replaced together: a failed write leaves every old file as it was.
-/// Each file replaced is kept under a hidden name until all are in place,
-/// so that a rename that fails (a file another user owns in a sticky
-/// directory, a busy mount point) puts every old file back.
-///
-/// With a record name (a file in the current directory, which the outputs'
-/// names are read from), a set of two or more files is listed there while
-/// it is put in place, so that a run stopped in between by SIGKILL or a
-/// crash can be repaired by the next (repair_interrupted_commit).
-bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& record);
-
-/// The first line of a commit record.
-inline constexpr const char* kCommitRecordHeader = "commit record 1";
-
-/// What repairing an interrupted commit did.
-enum class RepairOutcome {
-  none,        ///< there was no record
-  undone,      ///< every old file is back, and no new one is left
-  completed,   ///< the old files could not all be put back: every new one is in place
-  unreadable,  ///< the record cannot be read; it is left as it is
-};
-
-/// Finishes the commit a record names (a path; the names in it are read
-/// from its directory): puts back every old file where all that were
-/// replaced are still kept, else puts the rest of the new set in place;
-/// then removes the kept files, the temporary ones and the record.
-/// replaced is how many files the stopped run had already replaced.
-RepairOutcome repair_interrupted_commit(const std::string& record, std::size_t& replaced);
-
-/// The hidden name beside path that says what a file there holds: the new
-/// content, ".car1.tex.partial-XXXXXX" (a pattern for mkstemp), the old file
-/// while its set is put in place, ".car1.tex.old-XXXXXX", a set's commit
-/// record, ".car1.skinprep-commit", so that one left by a power loss can be
-/// recognised. A long name is shortened to fit the system's limit.
-std::string hidden_name(const std::string& path, const std::string& suffix);
-
-/// Makes interrupts (Ctrl-C, Ctrl-\, a closed terminal, kill) remove the
-/// temporary files being written before they end the process, and a closed
-/// console pipe or a file-size limit fail the write instead of ending it.
-void prepare_for_interrupts();
+#include "files/file_system.h"
 
 /// An output file that replaces its target whole or not at all.
 ///
@@ -60,9 +17,11 @@ void prepare_for_interrupts();
 /// name keeps its content; a file that was never committed is removed when
 /// the object goes away.
 ///
-/// A target that is a symbolic link stays one: the file at the end of the
-/// link is replaced, when it is a regular file. An interrupt while the file
-/// is being written removes the temporary file before the process ends.
+/// A name that is a link is written through only by the rule of
+/// follow_own_link: then the link stays one and the file at its end is
+/// replaced. Any other link is refused, and nothing is written through it.
+/// An interrupt while the file is being written removes the temporary file
+/// before the process ends.
 ///
 /// Calls that succeed leave the error number as they found it; a call that
 /// fails leaves the error number of its failing system call, for the report.
@@ -73,13 +32,19 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  /// Makes the temporary file for target. Fails if target exists and cannot be
-  /// written, or if its directory does not take a new file.
-  bool open(const std::string& target);
+  /// Makes the temporary file for name, a file of the kind kind checks.
+  /// Fails if name exists and cannot be written, if it is a link the rule
+  /// does not follow (link_verdict() says why), or if its directory does
+  /// not take a new file.
+  bool open(const std::string& name, KindCheck kind);
 
-  /// An output that removes its target, if there is one, when committed (a
-  /// file that another takes the place of); fails as open() does.
-  bool open_for_removal(const std::string& target);
+  /// An output that removes name, if there is one, when committed (a file
+  /// that another takes the place of). A link there is removed itself, never
+  /// followed. Fails as open() does.
+  bool open_for_removal(const std::string& name);
+
+  /// Why open() refused a link at the name; LinkVerdict::none when it did not.
+  [[nodiscard]] LinkVerdict link_verdict() const { return verdict_; }
 
   /// The new content, to be made before finish().
   std::vector<unsigned char>& bytes() { return bytes_; }
@@ -92,34 +57,64 @@ class OutputFile {
   /// After finish(): when the target exists and holds other bytes than the
   /// new ones, keeps it under the first of name_for(1), name_for(2), ... that
   /// names no file, by a hard link where the file system allows (nothing is
-  /// copied, nothing can fail half-way), else by a copy. kept is that name,
-  /// or empty when nothing needed keeping. False, with the error number, when
-  /// it could not be kept; the target is then not to be replaced.
+  /// copied, nothing can fail half-way), else by a copy made under a hidden
+  /// name first. kept is that name, or empty when nothing needed keeping.
+  /// False, with the error number, when it could not be kept; the target is
+  /// then not to be replaced.
   bool keep_changed_target(const std::function<std::string(unsigned)>& name_for, std::string& kept);
 
   /// Finishes the new content if that is not done yet, and puts it in place
   /// of the target. A failure here is a failed write: the target stays as it was.
   bool commit();
 
-  /// The file replaced: the target, at the end of its links.
+  /// The name as opened.
+  [[nodiscard]] const std::string& name() const { return name_; }
+  /// The file replaced: the name, or the file at the end of its link.
   [[nodiscard]] const std::string& target() const { return target_; }
 
- private:
-  friend bool commit_outputs(std::span<OutputFile* const> outputs, const std::string& record);
-  bool open_temporary(const std::string& destination);
+  // The steps of putting a set in place, for commit_outputs, each after finish().
+
+  /// Whether committing changes anything: the target holds other bytes, or
+  /// is there to be removed.
+  [[nodiscard]] bool changes() const { return !unchanged_; }
+  [[nodiscard]] bool removes() const { return removal_; }
+  /// The temporary file with the new content; empty for a removal.
+  [[nodiscard]] const std::string& temporary() const { return temporary_; }
+  /// The hidden name the replaced file is kept under while its set is put in
+  /// place, once chosen; empty when there is no file to keep.
+  [[nodiscard]] const std::string& old_name() const { return old_; }
+  /// Chooses that name, if there is a target to keep. Fails when this user
+  /// may not replace the target: a file that could not be replaced could not
+  /// be given back its name either.
+  bool choose_old_name();
+  /// Keeps the target under the old name: a hard link, else a whole copy.
+  bool keep_old();
+  /// Puts the new content in place of the target (or removes it).
   bool place();
-  void put_back();
+  /// Undoes place(): the old file back under its name. False when that
+  /// fails; the old file then stays under the old name.
+  bool put_back();
+  /// Lets the kept old file go.
   void drop_old();
+  /// Leaves the kept old file where it is, for the repair a set's record asks for.
+  void leave_old();
+
+ private:
+  bool open_temporary();
   void discard();
   void forget_temporary();
 
+  std::string name_;
   std::string target_;
   std::string temporary_;
   int fd_ = -1;
   std::vector<unsigned char> bytes_;
+  struct stat status_ {};   ///< the target as it was when opened
   bool exists_ = false;     ///< the target was there when opened
   bool unchanged_ = false;  ///< it holds the new bytes already, or is not there to remove
   bool removal_ = false;
   bool placed_ = false;  ///< put in place by the commit under way
-  std::string old_;      ///< the hidden name the replaced file is kept under meanwhile
+  LinkVerdict verdict_ = LinkVerdict::none;
+  std::string old_;        ///< the hidden name the replaced file is kept under meanwhile
+  bool old_kept_ = false;  ///< the file is there under it
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 /// An advisory lock on a texture, held while one texture is worked on, so
@@ -23,10 +24,13 @@ class TextureLock {
   TextureLock& operator=(const TextureLock&) = delete;
 
   /// Locks the texture base in directory ("" for the current one, else
-  /// ending in a separator), waiting for another run's lock. False, with
-  /// the error number, when neither lock could be taken: the run goes on
+  /// ending in a separator), waiting for another run's lock; when that has
+  /// taken a second, waiting is told once what is locked (the directory or
+  /// the lock file), as anyone who may open it can hold it. False, with the
+  /// error number, when neither lock could be taken: the run goes on
   /// unlocked.
-  bool lock(const std::string& directory, const std::string& base);
+  bool lock(const std::string& directory, const std::string& base,
+            const std::function<void(const std::string& what)>& waiting);
 
  private:
 #ifdef _WIN32

@@ -36,6 +36,15 @@ constexpr std::array<std::size_t, 4> kEntryOrder = {2, 1, 0, 3};
 
 }  // namespace
 
+bool pal_head_is_valid(std::span<const unsigned char> head) {
+  if (head.size() < kPalHeaderSize) return false;
+  PalBytes bytes{};
+  std::copy_n(head.begin(), kPalHeaderSize, bytes.begin());
+  const PalHeader h = decode_pal_header(bytes);
+  return h.riff_id == kPalHeader.riff_id && h.form_type == kPalHeader.form_type &&
+         h.data_id == kPalHeader.data_id;
+}
+
 void write_pal_header(ByteBuffer& out) {
   put_bytes(out, encode_pal_header(kPalHeader));
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 #include "formats/bytes.h"
 #include "formats/tex.h"
@@ -41,6 +42,10 @@ void write_pal_terminator(ByteBuffer& out);
 /// Reads the 24 header bytes in one read; they are not checked, so files from
 /// other programs with other sizes or versions are read all the same.
 bool read_pal_header(std::FILE* stream, PalHeader& header);
+
+/// Whether the first bytes of a file read as a RIFF palette file: "RIFF",
+/// then the form "PAL " and its "data" chunk.
+bool pal_head_is_valid(std::span<const unsigned char> head);
 
 /// Reads exactly 256 entries back into palette order (file bytes 0 and 2
 /// exchanged); nothing after the last entry is read.

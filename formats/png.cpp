@@ -126,6 +126,16 @@ void push_until_done(png_structp png, png_infop info, std::FILE* stream, const P
   }
 }
 
+/// Has libpng pass over the chunks this reader takes nothing from, checking
+/// their checksums but never inflating them: a profile or compressed text of
+/// megabytes (a hostile file, or a planted memory) then costs no time. Only
+/// the memory needs text, and its text is never compressed.
+void skip_unneeded_chunks(png_structp png, bool with_text) {
+  static constexpr png_byte kUnneeded[] = "iCCP\0zTXt\0iTXt\0sPLT\0eXIf\0tEXt";
+  const int count = static_cast<int>(sizeof kUnneeded / 5) - (with_text ? 1 : 0);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnneeded, count);
+}
+
 /// The whole read, in one function so that libpng's jump lands here.
 PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigned char> pixels,
                            const char* text_keyword) {
@@ -147,6 +157,7 @@ PngResult read_with_libpng(std::FILE* stream, PngImage& image, std::span<unsigne
 #endif
     // A larger image is refused from its header, before its pixels are read.
     png_set_user_limits(png, kTexMaxDimension, kTexMaxDimension);
+    skip_unneeded_chunks(png, text_keyword != nullptr);
     png_set_progressive_read_fn(png, &read, take_info, take_row, nullptr);
     push_until_done(png, info, stream, read);
     result = PngResult::ok;
@@ -260,4 +271,8 @@ bool write_png(ByteBuffer& out, const PngPicture& picture) {
 std::uint32_t crc32_of(std::span<const unsigned char> bytes) {
   return static_cast<std::uint32_t>(
       crc32(crc32(0L, Z_NULL, 0), bytes.data(), static_cast<uInt>(bytes.size())));
+}
+
+bool png_head_is_valid(std::span<const unsigned char> head) {
+  return head.size() >= 8 && png_sig_cmp(head.data(), 0, 8) == 0;
 }

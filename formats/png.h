@@ -66,3 +66,6 @@ bool write_png(ByteBuffer& out, const PngPicture& picture);
 /// The CRC-32 of bytes, as PNG and zlib reckon it: the tools' check whether
 /// a file still holds what they wrote.
 std::uint32_t crc32_of(std::span<const unsigned char> bytes);
+
+/// Whether the first bytes of a file are the PNG signature.
+bool png_head_is_valid(std::span<const unsigned char> head);

@@ -27,6 +27,11 @@ std::optional<TexSubtype> read_tex_subtype(std::FILE* stream) {
   return static_cast<TexSubtype>(byte);
 }
 
+bool tex_head_is_valid(std::span<const unsigned char> head) {
+  return head.size() >= kTexHeaderSize && get_u16le(head.data()) <= kTexMaxDimension &&
+         get_u16le(&head[2]) <= kTexMaxDimension;
+}
+
 namespace {
 
 std::size_t level_pixels(unsigned x, unsigned y, std::size_t level) {

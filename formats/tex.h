@@ -127,6 +127,10 @@ TexDimensionsResult read_tex_dimensions(std::FILE* stream, std::uint16_t& x, std
 /// Reads the sub-type byte, the next byte of the stream; empty at end of file or on error.
 std::optional<TexSubtype> read_tex_subtype(std::FILE* stream);
 
+/// Whether the first bytes of a file read as a TEX header: the file has no
+/// signature, so a whole header whose X and Y are sizes the tools write.
+bool tex_head_is_valid(std::span<const unsigned char> head);
+
 /// The length of a paletted file with all three levels, as skinweld writes it:
 /// 1038 + X·Y + (X div 2)·(Y div 2) + (X div 4)·(Y div 4). It is also the
 /// shortest file skinsplit accepts, of any sub-type, so that every texture

@@ -149,6 +149,19 @@ void write_tga_header(ByteBuffer& out, const TgaHeader& header) {
   put_bytes(out, encode_tga_header(header));
 }
 
+bool tga_head_is_valid(std::span<const unsigned char> head) {
+  if (head.size() < kTgaHeaderSize) return false;
+  TgaBytes bytes{};
+  std::copy_n(head.begin(), kTgaHeaderSize, bytes.begin());
+  const TgaHeader h = decode_tga_header(bytes);
+  const bool known_type = h.image_type == kTgaColourMapped || h.image_type == kTgaTrueColour ||
+                          h.image_type == kTgaGrey || h.image_type == kTgaColourMappedRle ||
+                          h.image_type == kTgaTrueColourRle || h.image_type == kTgaGreyRle;
+  const bool known_depth = h.pixel_depth == 8 || h.pixel_depth == 15 || h.pixel_depth == 16 ||
+                           h.pixel_depth == 24 || h.pixel_depth == 32;
+  return known_type && known_depth && h.colour_map_type <= 1;
+}
+
 bool read_tga_header(std::FILE* stream, TgaHeader& header) {
   TgaBytes bytes{};
   if (!read_record(stream, bytes)) return false;

@@ -54,6 +54,10 @@ void write_tga_header(ByteBuffer& out, const TgaHeader& header);
 /// Reads the 18 header bytes in one read; false if fewer arrive.
 bool read_tga_header(std::FILE* stream, TgaHeader& header);
 
+/// Whether the first bytes of a file read as a TGA header: an image type of
+/// the published format, a colour map type of 0 or 1, a depth one of them has.
+bool tga_head_is_valid(std::span<const unsigned char> head);
+
 /// Reads the image ID and the colour map after the header, keeping the colours
 /// of the map entries that pixel values 0 to 255 reach. A map cut short ends
 /// with end of file.

@@ -9,9 +9,11 @@
 #include "prep/reduce_colours.h"
 #include "prep/summary.h"
 #include "prep/write_outputs.h"
+#include "shell/outputs.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
+#include "shell/texture_sets.h"
 
 namespace {
 
@@ -29,6 +31,13 @@ PalettePolicy palette_policy = PalettePolicy::choose;
 /// Takes every input by the name it has in any case ("CAR5.TEX").
 bool resolve_input_names(TextureName& name) {
   TextureFiles& files = name.files;
+  // The edited image is read from tga/, which a link someone else put
+  // there must not lead elsewhere.
+  LinkVerdict verdict = LinkVerdict::none;
+  if (!directory_link_allowed(kSplitDirectory, verdict)) {
+    report_link_refused(kSplitDirectory, verdict, true);
+    return false;
+  }
   return resolve_names({&files.tex, &files.edited_image, &files.edited_png, &files.edited_palette,
                         &files.image_directory}) &&
          (name.dropped_image.empty() || resolve_names({&name.dropped_image}));
@@ -109,11 +118,11 @@ void set_palette_policy(PalettePolicy policy) {
 }
 
 bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
-  TextureName name = read_texture_name(argument, NameRule::prep);
+  TextureName name = read_texture_name(argument, ToolKind::prep);
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is named relative to the texture's directory.
   TextureLock lock;
-  lock_texture(lock, "", name);
+  if (!lock_texture(lock, "", name, ToolKind::prep)) return false;
 
   ImageFile image;
   Match m;

@@ -7,6 +7,7 @@
 
 #include "formats/png.h"
 #include "prep/colours.h"
+#include "shell/outputs.h"
 
 namespace {
 
@@ -216,9 +217,8 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
     palette.bottom_up.insert(palette.bottom_up.end(), shown.begin() + static_cast<long>(row * 16),
                              shown.begin() + static_cast<long>(row * 16 + 16));
 
-  append(out, "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" +
-                  escaped(title) + "</title>\n" + kStyle + "\n" + kSwapScript +
-                  "\n</head><body>\n");
+  append(out, std::string(kPreviewStart) + "<title>" + escaped(title) + "</title>\n" + kStyle +
+                  "\n" + kSwapScript + "\n</head><body>\n");
   append(out, "<h1>" + escaped(title) + "</h1>\n");
 
   append(out, "<section><h2>" + std::string(with_before ? "Before and after" : "After") +

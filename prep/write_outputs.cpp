@@ -6,13 +6,13 @@
 #include <string>
 
 #include "files/input_file.h"
-#include "files/output_file.h"
 #include "formats/pal.h"
 #include "formats/png.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "prep/preview.h"
 #include "shell/messages.h"
+#include "shell/outputs.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 
@@ -20,9 +20,9 @@ namespace {
 
 /// Opens an output after its "Saving ..." line, reporting a failure.
 bool open_output(OutputFile& out, const std::string& name) {
-  if (out.open(name)) return true;
+  if (open_output_file(out, name)) return true;
   print_progress("failed.\n");
-  print_system_error(("ERROR! Could not create " + name + " ").c_str());
+  report_output_not_opened(out, name, "ERROR! Could not create " + name + " ");
   return false;
 }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "files/errno_guard.h"
-#include "files/output_file.h"
+#include "files/interrupts.h"
 #include "shell/report.h"
 
 #ifdef __MINGW32__

@@ -7,8 +7,6 @@
 #include <string>
 
 #include "files/input_file.h"
-#include "files/output_file.h"
-#include "files/texture_lock.h"
 #include "formats/bytes.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
@@ -58,35 +56,7 @@ bool read_tga_image(std::FILE* file, const char* reading_text, const TgaHeaderCh
 /// Refuses an image wider or higher than the tools write. True when it fits.
 bool check_image_fits(const TgaHeader& header);
 
-/// Creates a directory where none is (one that exists already is simply
-/// used) and enters it. Writing anywhere else could overwrite unrelated
-/// files, so a directory that cannot be entered is a failure, reported with
-/// failure_message.
-bool create_and_enter_directory(const std::string& name, const std::string& failure_message);
-
 /// Warns that the texture tex_name, x × y, becomes new_x × new_y when
 /// welded, and that skinsplit cannot read it back when it grows past that.
 void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsigned new_x,
                       unsigned new_y);
-
-/// One file of the set a tool writes: its name in the current directory and
-/// its new content, finished. With keep_edits, an existing file whose bytes
-/// differ from the new ones (an edited image, say) is kept as NAME~N first.
-struct SetOutput {
-  std::string name;
-  OutputFile file;
-  bool keep_edits = false;
-};
-
-/// Puts the written files of a set in place together (see commit_outputs,
-/// which record names the record for), each kept first where it asks for
-/// that, and says which were kept, naming them inside shown_directory. A
-/// file that cannot be kept is not replaced, nor the rest. Reports a failure.
-bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory,
-                      const std::string& record);
-
-/// Locks the texture whose files lie in directory (see TextureLock), warning
-/// when no lock could be taken, then repairs its sets that a run stopped
-/// while it put them in place (see repair_interrupted_commit), saying so in
-/// one line: every tool's first step on a texture.
-void lock_texture(TextureLock& lock, const std::string& directory, const TextureName& name);

@@ -13,7 +13,7 @@
 #include <cctype>
 
 #include "files/errno_guard.h"
-#include "files/output_file.h"
+#include "files/file_system.h"
 
 #include "shell/messages.h"
 #include "shell/report.h"
@@ -110,20 +110,20 @@ std::string find_in_any_case(const std::string& path, std::string& other) {
 #endif
 }
 
-TextureName read_texture_name(std::string_view argument, NameRule rule) {
+TextureName read_texture_name(std::string_view argument, ToolKind tool) {
   TextureName name;
   // Tab completion offers "car1/" once the image directory exists, and a
   // folder dropped on the program ends in a separator too.
   while (!argument.empty() && (argument.back() == '/' || argument.back() == '\\'))
     argument.remove_suffix(1);
-  switch (rule) {
-    case NameRule::split:
-    case NameRule::prep:
+  switch (tool) {
+    case ToolKind::split:
+    case ToolKind::prep:
       name.path = split_texture_path(argument);
-      if (rule == NameRule::prep) take_split_directory(name);
+      if (tool == ToolKind::prep) take_split_directory(name);
       name.base = name.path.name.substr(0, name.path.name.rfind('.'));
       break;
-    case NameRule::weld:
+    case ToolKind::weld:
       if (argument.ends_with(".tex") || argument.ends_with(".TEX")) argument.remove_suffix(4);
       name.path = split_texture_path(argument);
       name.base = name.path.name;

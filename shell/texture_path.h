@@ -41,8 +41,9 @@ struct TextureFiles {
 /// The directory skinsplit writes into, and skinprep reads the edited image from.
 inline constexpr const char* kSplitDirectory = "tga";
 
-/// Which tool reads the name: each has its own rule for it.
-enum class NameRule { split, prep, weld };
+/// Which tool is at work: each has its own rule for a name, and its own
+/// sets of files among a texture's.
+enum class ToolKind { split, prep, weld };
 
 /// A texture as a tool takes it from its argument: where it lies, the base
 /// name that names every file, and those files.
@@ -63,7 +64,7 @@ struct TextureName {
 /// skinprep also takes a file in a tga directory for its texture:
 /// "dir/tga/car1.png" is the texture car1 in "dir/", and when it is a TGA or
 /// PNG image, the image to read.
-TextureName read_texture_name(std::string_view argument, NameRule rule);
+TextureName read_texture_name(std::string_view argument, ToolKind tool);
 
 /// Whether a name ends in an extension (".png"), in any case.
 bool has_extension(std::string_view name, std::string_view extension);

@@ -7,16 +7,17 @@
 #include <string>
 
 #include "files/input_file.h"
-#include "files/output_file.h"
 #include "files/texture_lock.h"
 #include "formats/pal.h"
 #include "formats/tex.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "shell/messages.h"
+#include "shell/outputs.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
+#include "shell/texture_sets.h"
 
 namespace {
 
@@ -142,8 +143,9 @@ bool enter_output_directory() {
 /// NAME..." text; kind is "palette" or "image".
 bool open_output(SetOutput& output, const char* kind) {
   print_progress("Saving %s %s...", kind, output.name.c_str());
-  if (output.file.open(output.name)) return true;
+  if (open_output_file(output.file, output.name)) return true;
   print_progress("\ncould not create %s!\n", output.name.c_str());
+  report_output_not_opened(output.file, std::string(kSplitDirectory) + "/" + output.name, "");
   return false;
 }
 
@@ -186,12 +188,12 @@ bool save_image(SetOutput& output, const TextureFacts& facts) {
 }  // namespace
 
 bool split_texture(const char* argument, const StartDirectory& /*start*/) {
-  TextureName name = read_texture_name(argument, NameRule::split);
+  TextureName name = read_texture_name(argument, ToolKind::split);
   TextureFiles& files = name.files;
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
   TextureLock lock;
-  lock_texture(lock, "", name);
+  if (!lock_texture(lock, "", name, ToolKind::split)) return false;
 
   TextureFacts facts;
   if (!resolve_names({&files.tex}) || !read_texture(files.tex, facts)) return false;

@@ -9,17 +9,18 @@
 #include <string>
 
 #include "files/input_file.h"
-#include "files/output_file.h"
 #include "files/texture_lock.h"
 #include "formats/tex.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
 #include "shell/edited_image.h"
 #include "shell/messages.h"
+#include "shell/outputs.h"
 #include "shell/prep_memory.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
+#include "shell/texture_sets.h"
 
 namespace {
 
@@ -56,11 +57,7 @@ bool enter_image_directory(const TexturePath& path, std::string& image_directory
   std::string found = path.directory + image_directory;
   if (!resolve_names({&found})) return false;
   image_directory = found.substr(path.directory.size());
-  if (chdir(found.c_str()) != 0) {
-    print_system_error("ERROR! Could not change to image directory! ");
-    return false;
-  }
-  return true;
+  return enter_existing_directory(found, found, "ERROR! Could not change to image directory! ");
 }
 
 /// Comes back out of the image directory the way it was entered: from where
@@ -252,9 +249,9 @@ void warn_of_surprises(const TextureName& name, const TexHeader& header, const O
 bool write_texture(const std::string& tex_name, const TexHeader& header) {
   std::array<SetOutput, 1> set = {SetOutput{tex_name, {}, false}};
   OutputFile& out = set[0].file;
-  if (!out.open(tex_name)) {
+  if (!open_output_file(out, tex_name)) {
     print_progress("failed.\n");
-    print_system_error("ERROR!  Could not create TEX file ");
+    report_output_not_opened(out, tex_name, "ERROR!  Could not create TEX file ");
     return false;
   }
   ByteBuffer& bytes = out.bytes();
@@ -282,10 +279,11 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
 }  // namespace
 
 bool build_texture(const char* argument, const StartDirectory& start) {
-  TextureName name = read_texture_name(argument, NameRule::weld);
+  TextureName name = read_texture_name(argument, ToolKind::weld);
   TextureFiles& files = name.files;
   TextureLock lock;
-  lock_texture(lock, name.path.drive + name.path.directory, name);
+  if (!lock_texture(lock, name.path.drive + name.path.directory, name, ToolKind::weld))
+    return false;
 
   if (!enter_image_directory(name.path, files.image_directory)) return false;
   TexHeader header;

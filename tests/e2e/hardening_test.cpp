@@ -2,6 +2,8 @@
 // hostile names: no crash, one message per refusal, nothing lost.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -361,6 +363,7 @@ struct SetRow {
   std::function<void(const TempDir&)> lay_old;
   std::string next_exe;
   std::string record;
+  std::string reader_exe;  ///< a tool that reads the set, and so never goes on with it mixed
 };
 
 class RenameFaults : public ::testing::TestWithParam<SetRow> {};
@@ -385,9 +388,10 @@ std::vector<std::string> with_fault(const std::string& call, const std::string& 
 
 /// Runs the tool under strace, which makes its n-th rename fail or kills
 /// it there.
-RunResult run_with_rename_fault(const SetRow& row, const TempDir& dir, int n, const char* fault) {
-  const std::string inject = "rename:" + std::string(fault) + ":when=" + std::to_string(n);
-  return run_tool("/usr/bin/strace", with_fault("rename", "inject=" + inject, {row.exe, "t"}),
+RunResult run_with_rename_fault(const std::string& exe, const TempDir& dir, const std::string& when,
+                                const char* fault) {
+  const std::string inject = "rename:" + std::string(fault) + ":when=" + when;
+  return run_tool("/usr/bin/strace", with_fault("rename", "inject=" + inject, {exe, "t"}),
                   dir.path());
 }
 
@@ -404,7 +408,7 @@ TEST_P(RenameFaults, AtEveryPositionTheOldSetStaysOrComesBackWhole) {
   for (int n = 1; n <= 8; ++n) {
     SCOPED_TRACE(n);
     row.lay_old(dir);
-    const RunResult r = run_with_rename_fault(row, dir, n, "error=EIO");
+    const RunResult r = run_with_rename_fault(row.exe, dir, std::to_string(n), "error=EIO");
     ASSERT_TRUE(ended_cleanly(r, dir.path()));
     if (r.exit_code == 0) break;  // past the last rename
     ++failed;
@@ -412,7 +416,7 @@ TEST_P(RenameFaults, AtEveryPositionTheOldSetStaysOrComesBackWhole) {
     ASSERT_EQ(snapshot(dir.path()), old);
 
     row.lay_old(dir);
-    const RunResult killed = run_with_rename_fault(row, dir, n, "signal=KILL");
+    const RunResult killed = run_with_rename_fault(row.exe, dir, std::to_string(n), "signal=KILL");
     ASSERT_NE(killed.exit_code, 0);
     const RunResult next = run_tool(row.next_exe, {"t"}, dir.path());
     ASSERT_NE(next.out.find("Repaired " + row.record + ": "), std::string::npos) << next.out;
@@ -423,6 +427,42 @@ TEST_P(RenameFaults, AtEveryPositionTheOldSetStaysOrComesBackWhole) {
     ASSERT_EQ(contents_of(dir, row.set), old_set);
   }
   EXPECT_EQ(failed, static_cast<int>(row.set.size()));
+}
+
+/// Renames failing from the n-th on (a file system gone read-only) fail the
+/// putting back too: the set is said to be mixed once a file was replaced,
+/// a tool that reads it refuses it while its repair fails as well, and the
+/// next run that can repairs it.
+TEST_P(RenameFaults, WhenThePuttingBackFailsTooTheNextRunRepairsTheSet) {
+  const SetRow& row = GetParam();
+  TempDir dir;
+  row.lay_old(dir);
+  const std::vector<Bytes> old_set = contents_of(dir, row.set);
+  for (std::size_t n = 1; n <= row.set.size(); ++n) {
+    SCOPED_TRACE(n);
+    row.lay_old(dir);
+    const Bytes old_tex = read_file(dir / "t.tex");
+    const RunResult r = run_with_rename_fault(row.exe, dir, std::to_string(n) + "+", "error=EIO");
+    ASSERT_EQ(r.exit_code, 1);
+    if (n == 1) {
+      ASSERT_EQ(r.err, "ERROR! Could not put the new files in place! : Input/output error\n");
+      continue;
+    }
+    ASSERT_EQ(r.err, "ERROR! Could not put the new files in place, nor all the old ones back: " +
+                         row.record +
+                         " keeps the list, and the next run on this texture puts the old ones "
+                         "back! : Input/output error\n");
+    const RunResult refused = run_with_rename_fault(row.reader_exe, dir, "1+", "error=EIO");
+    ASSERT_EQ(refused.exit_code, 1);
+    ASSERT_EQ(refused.err, "ERROR! Could not put back the old files " + row.record +
+                               " lists (Input/output error): t is left as it is until the next "
+                               "run can!\n");
+    ASSERT_EQ(read_file(dir / "t.tex"), old_tex);
+    const RunResult next = run_tool(row.next_exe, {"t"}, dir.path());
+    ASSERT_NE(next.out.find("Repaired " + row.record + ": "), std::string::npos) << next.out;
+    ASSERT_EQ(temporary_files(dir.path()), 0u);
+    ASSERT_EQ(contents_of(dir, row.set), old_set);
+  }
 }
 
 /// Removes everything in dir.
@@ -456,14 +496,16 @@ INSTANTIATE_TEST_SUITE_P(EverySet, RenameFaults,
                                                   {"tga/t.pal", "tga/t.tga"},
                                                   lay_out_split,
                                                   kSkinweld,
-                                                  "tga/.t.skinsplit-commit"},
+                                                  "tga/.t.skinsplit-commit",
+                                                  kSkinprep},
                                            SetRow{"SkinprepsSet",
                                                   kSkinprep,
                                                   {"t/t.pal", "t/t_h.tga", "t/t_m.tga", "t/t_l.tga",
                                                    "t/t_source.png", "t/t_preview.html"},
                                                   lay_out_prep,
                                                   kSkinsplit,
-                                                  "t/.t.skinprep-commit"}),
+                                                  "t/.t.skinprep-commit",
+                                                  kSkinweld}),
                          [](const ::testing::TestParamInfo<SetRow>& row) {
                            return std::string(row.param.name);
                          });
@@ -505,11 +547,203 @@ TEST_P(RenameFaults, ARenameTheSystemRefusesPutsTheOldSetBack) {
   run_tool("/bin/umount", {last.string()}, dir.path());
 }
 
+/// What a planted file may aim at: another user's secret (root's 0600
+/// file when the tests run as root), a name where nothing is, and a secret
+/// on another file system (/dev/shm, where there is one).
+struct Victims {
+  fs::path secret, nowhere, far;
+};
+
+/// A file planted in a texture's folders, and what the tool run next says.
+struct PlantRow {
+  const char* name;
+  std::function<void(const TempDir&, const Victims&)> plant;
+  std::string exe;
+  std::string err;
+  int exit_code = 0;
+  bool as_another_user = false;  ///< planted with another owner: needs root
+  std::function<void(const TempDir&)> check = nullptr;
+};
+
+void plant(const fs::path& path, const std::string& text, uid_t owner = 0) {
+  write_file(path, Bytes(text.begin(), text.end()));
+  if (owner != 0) {
+    ASSERT_EQ(lchown(path.c_str(), owner, owner), 0);
+  }
+}
+
+void plant_link(const fs::path& link, const fs::path& to, uid_t owner = 0) {
+  fs::remove_all(link);
+  fs::create_symlink(to, link);
+  if (owner != 0) {
+    ASSERT_EQ(lchown(link.c_str(), owner, owner), 0);
+  }
+}
+
+constexpr uid_t kAttacker = 65534;
+
+TEST(PlantedFiles, NoFileSomeoneElseMadeTurnsTheToolsAgainstTheUser) {
+  const bool other_users = can_test_permissions() && geteuid() == 0;
+  const std::string split_record = "tga/.t.skinsplit-commit";
+  const std::string prep_record = "t/.t.skinprep-commit";
+  const PlantRow rows[] = {
+      {"another user's record, naming any file",
+       [](const TempDir& dir, const Victims& v) {
+         plant(dir / "t" / ".t.skinprep-commit",
+               "commit record 2\nwrite\t" + v.secret.string() + "\t\t\nend\n", kAttacker);
+       },
+       kSkinweld,
+       "WARNING! t/.t.skinprep-commit is not a record skinprep wrote (it belongs to another "
+       "user); it is left as it is.\n",
+       0, true},
+      {"a record of the user's own from an earlier version, naming any file",
+       [](const TempDir& dir, const Victims& v) {
+         plant(dir / "t" / ".t.skinprep-commit",
+               "commit record 1\nwrite\t" + v.secret.string() + "\t\t\n");
+       },
+       kSkinweld,
+       "WARNING! t/.t.skinprep-commit is not a record skinprep wrote (it is not a record of this "
+       "version); it is left as it is.\n"},
+      {"a record naming a file outside, in the way of the tool's own",
+       [](const TempDir& dir, const Victims&) {
+         plant(dir / "tga" / ".t.skinsplit-commit",
+               "commit record 2\nwrite\t../../victim\t\t\nend\n");
+       },
+       kSkinsplit,
+       "ERROR! tga/.t.skinsplit-commit is in the way of skinsplit's record and is not one it "
+       "wrote (it names ../../victim, which is not one of the files it stands for): remove it, "
+       "and t is left as it is until then!\n",
+       1},
+      {"a record naming the set's file but a hidden file that is not its own",
+       [](const TempDir& dir, const Victims&) {
+         plant(dir / "t" / ".t_h.tga.old-AbC123", "theirs", kAttacker);
+         plant(dir / "t" / ".t.skinprep-commit",
+               "commit record 2\nwrite\tt_h.tga\t.t_h.tga.partial-XyZ789\t.t_h.tga.old-AbC123"
+               "\nend\n");
+       },
+       kSkinprep,
+       "ERROR! t/.t.skinprep-commit is in the way of skinprep's record and is not one it wrote "
+       "(it names .t_h.tga.old-AbC123, which is not a file of its own): remove it, and t is left "
+       "as it is until then!\n",
+       1, true},
+      {"another user's link at the record's name",
+       [&](const TempDir& dir, const Victims& v) {
+         plant_link(dir / prep_record, v.secret, kAttacker);
+       },
+       kSkinprep,
+       "ERROR! t/.t.skinprep-commit is in the way of skinprep's record and is not one it wrote "
+       "(it is not a regular file): remove it, and t is left as it is until then!\n",
+       1, true},
+      {"a dangling link at the record's name",
+       [&](const TempDir& dir, const Victims& v) { plant_link(dir / split_record, v.nowhere); },
+       kSkinsplit,
+       "ERROR! tga/.t.skinsplit-commit is in the way of skinsplit's record and is not one it "
+       "wrote (it is not a regular file): remove it, and t is left as it is until then!\n",
+       1},
+      {"another user's link at a level",
+       [](const TempDir& dir, const Victims& v) {
+         plant_link(dir / "t" / "t_h.tga", v.secret, kAttacker);
+       },
+       kSkinprep,
+       "ERROR! t_h.tga is a link of another user's, or in another user's directory, which the "
+       "tools do not write through!\n",
+       1, true},
+      {"a dangling link at the memory",
+       [](const TempDir& dir, const Victims& v) {
+         plant_link(dir / "t" / "t_source.png", v.nowhere);
+       },
+       kSkinprep,
+       "ERROR! t_source.png is a link that leads to nothing, which the tools do not write "
+       "through!\n",
+       1},
+      {"a link to a secret on another file system at the image",
+       [](const TempDir& dir, const Victims& v) { plant_link(dir / "tga" / "t.tga", v.far); },
+       kSkinsplit,
+       "ERROR! tga/t.tga is a link to a file that is not a TGA image or has another extension, "
+       "which the tools do not write through!\n",
+       1, false, [](const TempDir& dir) { EXPECT_FALSE(fs::exists(dir / "tga" / "t~1.tga")); }},
+      {"another user's link for tga",
+       [](const TempDir& dir, const Victims& v) {
+         plant_link(dir / "tga", v.secret.parent_path() / "elsewhere", kAttacker);
+       },
+       kSkinsplit,
+       "ERROR! tga is a link of another user's, or in another user's directory, which the tools "
+       "do not enter!\n",
+       1, true},
+      {"another user's link for the image directory",
+       [](const TempDir& dir, const Victims& v) {
+         plant_link(dir / "t", v.secret.parent_path() / "elsewhere", kAttacker);
+       },
+       kSkinweld,
+       "ERROR! t is a link of another user's, or in another user's directory, which the tools "
+       "do not enter!\n",
+       1, true},
+      {"another user's link at the TEX file in a sticky folder",
+       [](const TempDir& dir, const Victims& v) {
+         fs::permissions(dir.path(), fs::perms::all | fs::perms::sticky_bit);
+         plant_link(dir / "t.tex", v.secret, kAttacker);
+       },
+       kSkinweld,
+       "ERROR! t.tex is a link of another user's, or in another user's directory, which the "
+       "tools do not write through!\n",
+       1, true},
+      {"hidden files that stopped runs left, and another user's",
+       [](const TempDir& dir, const Victims&) {
+         plant(dir / "t" / ".t_h.tga.partial-AbC123", "left");
+         plant(dir / "tga" / ".t.pal.old-XyZ789", "left");
+         plant(dir / ".t.tex.partial-Qw12Er", "left");
+         plant(dir / "t" / ".t_l.tga.old-QQQQQQ", "theirs", kAttacker);
+       },
+       kSkinsplit, "", 0, true,
+       [](const TempDir& dir) {
+         EXPECT_EQ(temporary_files(dir.path()), 1u);
+         EXPECT_TRUE(fs::exists(dir / "t" / ".t_l.tga.old-QQQQQQ"));
+       }},
+      {"a record cut short, and an empty one",
+       [](const TempDir& dir, const Victims&) {
+         plant(dir / "t" / ".t_h.tga.partial-AbC123", "new");
+         plant(dir / "t" / ".t.skinprep-commit",
+               "commit record 2\nwrite\tt_h.tga\t.t_h.tga.partial-AbC123\t\n");
+         plant(dir / "tga" / ".t.skinsplit-commit", "");
+       },
+       kSkinweld, "", 0, false,
+       [](const TempDir& dir) { EXPECT_EQ(temporary_files(dir.path()), 0u); }},
+  };
+  for (const PlantRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.as_another_user && !other_users) continue;
+    TempDir dir;
+    write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 8, 4));
+    ASSERT_EQ(run_tool(kSkinsplit, {"t"}, dir.path()).exit_code, 0);
+    ASSERT_EQ(run_tool(kSkinprep, {"t"}, dir.path()).exit_code, 0);
+    fs::create_directory(dir / "elsewhere");
+    const Victims victims = {dir / "victim", dir / "nowhere",
+                             fs::path(fs::exists("/dev/shm") ? "/dev/shm" : dir.path()) /
+                                 ("skinsecret" + dir.path().filename().string() + ".txt")};
+    plant(victims.secret, "secret");
+    fs::permissions(victims.secret, fs::perms::owner_read | fs::perms::owner_write);
+    plant(victims.far, "far secret");
+    fs::permissions(victims.far, fs::perms::owner_read | fs::perms::owner_write);
+    row.plant(dir, victims);
+    const RunResult r = run_tool(row.exe, {"t"}, dir.path());
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.exit_code, row.exit_code);
+    EXPECT_EQ(read_file(victims.secret), (Bytes{'s', 'e', 'c', 'r', 'e', 't'}));
+    EXPECT_EQ(fs::status(victims.secret).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(read_file(victims.far).size(), 10u);
+    EXPECT_FALSE(fs::exists(victims.nowhere));
+    EXPECT_EQ(entries_in(dir / "elsewhere"), 0u);
+    if (row.check) row.check(dir);
+    fs::remove(victims.far);
+  }
+}
+
 TEST(HostileNames, LongAndStrangeNamesWorkWhereTheSystemAllowsThem) {
   TempDir dir;
   const std::string longest_split(251, 's');  // with ".tex", 255 bytes
   const std::string longest_weld(249, 'w');   // with "_h.tga", 255 bytes
-  const std::string strange = "-my skin 'one' \"two\"\n\xc3\xa9\xff";
+  const std::string strange = "-my skin 'one' \"two\"\n\t\xc3\xa9\xff";
   const Bytes tex = make_tex(TexSubtype::indexed, 4, 4);
   for (const std::string& name : {longest_split, strange})
     write_file(dir / (name + ".tex"), tex);
@@ -529,6 +763,20 @@ TEST(HostileNames, LongAndStrangeNamesWorkWhereTheSystemAllowsThem) {
   EXPECT_EQ(weld.exit_code, 0) << weld.err;
   EXPECT_EQ(read_file(dir / (longest_weld + ".tex")).size(), 1059u);
   EXPECT_EQ(read_file(dir / (strange + ".tex")), read_file(dir / (longest_weld + ".tex")));
+
+  // A set whose record holds such a name is repaired after a kill like any other.
+  for (const char* extension : {".pal", ".tga"})
+    write_file(dir / "tga" / (strange + extension), {'o', 'l', 'd'});
+  const RunResult killed = run_tool(
+      "/usr/bin/strace",
+      with_fault("rename", "inject=rename:signal=KILL:when=2", {kSkinsplit, strange}), dir.path());
+  EXPECT_NE(killed.exit_code, 0);
+  const RunResult repaired = run_tool(kSkinweld, {strange}, dir.path());
+  EXPECT_NE(repaired.out.find("Repaired tga/." + strange + ".skinsplit-commit: "),
+            std::string::npos)
+      << repaired.out << repaired.err;
+  EXPECT_EQ(read_file(dir / "tga" / (strange + ".pal")), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(temporary_files(dir.path()), 0u);
 
   // One byte longer than a file name may be: refused with a message, nothing made.
   const auto before = snapshot(dir.path());
@@ -560,7 +808,7 @@ TEST(HostileNames, DeepPathsEmptyNamesAndBlockedPlaces) {
   const auto before = snapshot(dir.path());
   const RunResult dangling = run_tool(kSkinsplit, {"t", ""}, dir.path());
   EXPECT_EQ(dangling.err,
-            "ERROR! Could not create subdirectory tga! : No such file or directory\n");
+            "ERROR! tga is a link that leads to nothing, which the tools do not enter!\n");
   EXPECT_NE(dangling.out.find("Opening .tex...file not found!\n"), std::string::npos);
   const RunResult empty = run_tool(kSkinweld, {""}, dir.path());
   EXPECT_EQ(empty.err, "ERROR! Could not change to image directory! : No such file or directory\n");
@@ -646,6 +894,33 @@ TEST(Concurrency, ALockThatCannotBeTakenIsSaid) {
   EXPECT_EQ(locked.exit_code, 0);
   EXPECT_EQ(locked.err, "");
   EXPECT_TRUE(fs::exists(shared / ".t.lock"));
+  // One that can neither be read nor written (mode 111) says why.
+  fs::remove(shared / ".t.lock");
+  fs::permissions(shared, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  const RunResult refused = run_tool(kSkinsplit, {"t"}, shared, options);
+  fs::permissions(shared, fs::perms::all);
+  EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')),
+            "WARNING! Could not lock t against other runs (Permission denied): two runs on it at "
+            "once may mix their files.");
+}
+
+TEST(Concurrency, ARunThatWaitsForAnothersLockSaysSoAfterASecond) {
+  TempDir dir;
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  const int held = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  auto run = std::async(std::launch::async,
+                        [&] { return run_tool(kSkinsplit, {(dir / "t").string()}, "/"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_FALSE(fs::exists(dir / "tga"));  // still waiting
+  close(held);
+  const RunResult r = run.get();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Waiting for another run on t, which holds the lock on " +
+                            dir.path().string() + "/...\n",
+                        0),
+            0u)
+      << r.out;
 }
 
 TEST(Concurrency, TwoSkinprepRunsOnOneTextureLeaveOneRunsCompleteSet) {

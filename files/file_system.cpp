@@ -1,0 +1,336 @@
+#include "files/file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "files/errno_guard.h"
+#include "files/interrupts.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr int kReadFlags = O_RDONLY | O_BINARY;
+#else
+constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+#endif
+
+/// The error a file that is no longer the one looked at fails with.
+#ifdef ESTALE
+constexpr int kChangedMeanwhile = ESTALE;
+#else
+constexpr int kChangedMeanwhile = EAGAIN;
+#endif
+
+constexpr std::string_view kNameLetters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+bool same_but_for_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t n = 0; n < a.size(); ++n) {
+    if (std::tolower(static_cast<unsigned char>(a[n])) !=
+        std::tolower(static_cast<unsigned char>(b[n])))
+      return false;
+  }
+  return true;
+}
+
+/// The extension of a name, from its last dot on; empty when it has none.
+std::string_view extension_of(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? std::string_view() : name.substr(dot);
+}
+
+#ifndef _WIN32
+/// Follows the chain of links at name, each of which must belong, with the
+/// directory holding it, to the user running the tool. end and status are
+/// the file at its end; none when name is no link.
+LinkVerdict follow_chain(const std::string& name, std::string& end, struct stat& status) {
+  end = name;
+  std::string path = name;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0)
+      return hop == 0 ? LinkVerdict::none : LinkVerdict::dangling;
+    if (!S_ISLNK(link.st_mode)) {
+      end = path;
+      status = link;
+      return hop == 0 ? LinkVerdict::none : LinkVerdict::followed;
+    }
+    const std::string directory = directory_of(path);
+    struct stat holder {};
+    if (link.st_uid != geteuid() ||
+        stat(directory.empty() ? "." : directory.c_str(), &holder) != 0 ||
+        holder.st_uid != geteuid())
+      return LinkVerdict::foreign;
+    std::vector<char> text(static_cast<std::size_t>(link.st_size) + 1);
+    const ssize_t length = readlink(path.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= text.size())
+      return LinkVerdict::dangling;
+    const std::string points_to(text.data(), static_cast<std::size_t>(length));
+    // A relative link is read from the directory that holds it.
+    path = points_to[0] == '/' ? points_to : directory + points_to;
+    end = path;
+  }
+  return LinkVerdict::dangling;
+}
+
+/// Whether the file at end, still the one status describes, has the
+/// extension of name and a head that reads as name's kind.
+bool is_of_kind(const std::string& name, const std::string& end, const struct stat& status,
+                KindCheck kind) {
+  if (!same_but_for_case(extension_of(name_of(name)), extension_of(name_of(end)))) return false;
+  const int fd = open(end.c_str(), kReadFlags);
+  if (fd < 0) return false;
+  struct stat opened {};
+  std::array<unsigned char, 512> head{};
+  ssize_t got = -1;
+  if (fstat(fd, &opened) == 0 && opened.st_dev == status.st_dev && opened.st_ino == status.st_ino)
+    got = read(fd, head.data(), head.size());
+  close(fd);
+  return got >= 0 && kind(name, std::span(head).first(static_cast<std::size_t>(got)));
+}
+#endif
+
+}  // namespace
+
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string name_of(const std::string& path) {
+  return path.substr(directory_of(path).size());
+}
+
+std::string hidden_name(const std::string& path, const std::string& suffix) {
+  constexpr std::size_t kLongestName = 255;
+  const std::string directory = directory_of(path);
+  const std::string name = path.substr(directory.size());
+  return directory + "." + name.substr(0, kLongestName - 1 - suffix.size()) + suffix;
+}
+
+bool is_hidden_name_of(std::string_view name, std::string_view member, std::string_view suffix) {
+  const std::string pattern = hidden_name(std::string(member), std::string(suffix) + "XXXXXX");
+  const std::size_t stem = pattern.size() - 6;
+  if (name.size() != pattern.size() ||
+      !same_but_for_case(name.substr(0, stem), std::string_view(pattern).substr(0, stem)))
+    return false;
+  return name.substr(stem).find_first_not_of(kNameLetters) == std::string_view::npos;
+}
+
+std::string unused_hidden_name(const std::string& path, const std::string& suffix) {
+  static std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> letter(0, kNameLetters.size() - 1);
+  std::string name = hidden_name(path, suffix + "XXXXXX");
+  do {
+    for (std::size_t n = name.size() - 6; n < name.size(); ++n)
+      name[n] = kNameLetters[letter(random)];
+  } while (name_is_taken(name));
+  return name;
+}
+
+#ifdef _WIN32
+/// The C runtime's rename will not replace a file; the system's move will.
+bool replace_file(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  errno = EACCES;
+  return false;
+}
+
+bool link_file(const std::string& existing, const std::string& name) {
+  if (CreateHardLinkA(name.c_str(), existing.c_str(), nullptr) != 0) return true;
+  errno = GetLastError() == ERROR_ALREADY_EXISTS ? EEXIST : EXDEV;
+  return false;
+}
+
+bool name_is_taken(const std::string& name) {
+  ErrnoGuard keep_errno;
+  struct stat status {};
+  return stat(name.c_str(), &status) == 0 || errno != ENOENT;
+}
+
+/// Windows files have no owner the tools could tell apart.
+bool is_own_regular_file(const std::string& name) {
+  ErrnoGuard keep_errno;
+  struct stat status {};
+  return stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool may_replace(const std::string& /*target*/) {
+  return true;
+}
+
+/// Windows files have no owner to keep, and of the mode only the read-only
+/// flag, which a target that may be written does not have.
+bool keep_owner_and_mode(int /*fd*/, const struct stat* /*existing*/) {
+  return true;
+}
+
+LinkVerdict follow_own_link(const std::string& name, KindCheck /*kind*/, std::string& end) {
+  end = name;
+  return LinkVerdict::none;
+}
+
+bool directory_link_allowed(const std::string& /*name*/, LinkVerdict& verdict) {
+  verdict = LinkVerdict::none;
+  return true;
+}
+
+bool enter_directory(const std::string& name, LinkVerdict& verdict) {
+  verdict = LinkVerdict::none;
+  return chdir(name.c_str()) == 0;
+}
+#else
+bool replace_file(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool link_file(const std::string& existing, const std::string& name) {
+  return link(existing.c_str(), name.c_str()) == 0;
+}
+
+bool name_is_taken(const std::string& name) {
+  ErrnoGuard keep_errno;
+  struct stat status {};
+  return lstat(name.c_str(), &status) == 0 || errno != ENOENT;
+}
+
+bool is_own_regular_file(const std::string& name) {
+  ErrnoGuard keep_errno;
+  struct stat status {};
+  return lstat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid();
+}
+
+bool may_replace(const std::string& target) {
+  struct stat file {};
+  struct stat directory {};
+  const std::string parent = directory_of(target).empty() ? "." : directory_of(target);
+  if (geteuid() == 0 || stat(target.c_str(), &file) != 0 || stat(parent.c_str(), &directory) != 0)
+    return true;  // the rename says what else is wrong
+  if ((directory.st_mode & S_ISVTX) == 0 || file.st_uid == geteuid() ||
+      directory.st_uid == geteuid())
+    return true;
+  errno = EPERM;
+  return false;
+}
+
+/// The mode fopen would give a new file: 0666 less the umask.
+mode_t new_file_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+bool keep_owner_and_mode(int fd, const struct stat* existing) {
+  if (existing != nullptr && (existing->st_uid != geteuid() || existing->st_gid != getegid())) {
+    const ErrnoGuard keep_errno;  // another owner, where not allowed, is no failure
+    (void)fchown(fd, existing->st_uid, existing->st_gid);
+  }
+  return fchmod(fd, existing != nullptr ? (existing->st_mode & 07777) : new_file_mode()) == 0;
+}
+
+LinkVerdict follow_own_link(const std::string& name, KindCheck kind, std::string& end) {
+  const ErrnoGuard keep_errno;
+  struct stat status {};
+  const LinkVerdict chain = follow_chain(name, end, status);
+  if (chain != LinkVerdict::followed) return chain;
+  if (!S_ISREG(status.st_mode)) return LinkVerdict::wrong_type;
+  return is_of_kind(name, end, status, kind) ? LinkVerdict::followed : LinkVerdict::wrong_kind;
+}
+
+bool directory_link_allowed(const std::string& name, LinkVerdict& verdict) {
+  const ErrnoGuard keep_errno;
+  std::string end;
+  struct stat status {};
+  verdict = follow_chain(name, end, status);
+  if (verdict == LinkVerdict::followed && !S_ISDIR(status.st_mode))
+    verdict = LinkVerdict::wrong_type;
+  return verdict == LinkVerdict::none || verdict == LinkVerdict::followed;
+}
+
+bool enter_directory(const std::string& name, LinkVerdict& verdict) {
+#ifdef O_PATH
+  // O_PATH needs no read permission on the directory, only that it may be entered.
+  constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+  constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  // A name that was no link when looked at is opened without following one,
+  // so that a link planted there meanwhile is not entered either.
+  for (int look = 0; look < 2; ++look) {
+    if (!directory_link_allowed(name, verdict)) {
+      errno = ENOTDIR;
+      return false;
+    }
+    const int fd =
+        open(name.c_str(), kDirectoryFlags | (verdict == LinkVerdict::none ? O_NOFOLLOW : 0));
+    if (fd < 0 && errno == ELOOP && verdict == LinkVerdict::none) continue;
+    if (fd < 0) return false;
+    const bool entered = fchdir(fd) == 0;
+    const ErrnoGuard keep_errno;
+    close(fd);
+    return entered;
+  }
+  return false;
+}
+#endif
+
+bool write_all(int fd, std::span<const unsigned char> bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const auto wrote = write(fd, bytes.data() + at, static_cast<unsigned>(bytes.size() - at));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    at += static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+bool copy_to_new_file(const std::string& from, const struct stat& status,
+                      const std::string& pattern, std::string& made) {
+  const int in = open(from.c_str(), kReadFlags);
+  if (in < 0) return false;
+  struct stat opened {};
+  if (fstat(in, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != status.st_dev ||
+      opened.st_ino != status.st_ino) {
+    close(in);
+    errno = kChangedMeanwhile;
+    return false;
+  }
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  // Held off, so that an interrupt finds no copy half made.
+  const InterruptsHeld held;
+  const int out = mkstemp(name.data());
+  bool copied = out >= 0;
+  std::array<unsigned char, 65536> block{};
+  while (copied) {
+    const auto got = read(in, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      copied = got == 0;
+      break;
+    }
+    copied = write_all(out, std::span(block).first(static_cast<std::size_t>(got)));
+  }
+#ifndef _WIN32
+  if (copied) copied = fchmod(out, opened.st_mode & 0777) == 0;
+#endif
+  if (out >= 0 && close(out) != 0) copied = false;
+  const ErrnoGuard keep_failure;
+  close(in);
+  if (out >= 0 && !copied) unlink(name.data());
+  if (copied) made = name.data();
+  return copied;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The file-system operations that output files and their sets are made of,
+// on the system at hand, and the rule by which a link is followed.
+
+/// The directory part of path, with its trailing separator; empty for a bare name.
+std::string directory_of(const std::string& path);
+
+/// The part of path after its last separator.
+std::string name_of(const std::string& path);
+
+/// The hidden name beside path that says what a file there holds: the new
+/// content, ".car1.tex.partial-XXXXXX" (a pattern for mkstemp), the old file
+/// while its set is put in place, ".car1.tex.old-XXXXXX", a set's commit
+/// record, ".car1.skinprep-commit", so that one left by a power loss can be
+/// recognised. A long name is shortened to fit the system's limit.
+std::string hidden_name(const std::string& path, const std::string& suffix);
+
+/// Whether name (a bare name) is one that hidden_name(member, suffix +
+/// "XXXXXX") stands for: those six replaced by letters or digits, as mkstemp
+/// replaces them. The member's letters count in any case, as names are found.
+bool is_hidden_name_of(std::string_view name, std::string_view member, std::string_view suffix);
+
+/// A hidden name beside path, hidden_name(path, suffix + "XXXXXX") with
+/// the six made random, that names no file now. Nothing is made under it.
+std::string unused_hidden_name(const std::string& path, const std::string& suffix);
+
+/// Renames from over to (the system's move, which replaces a file, on Windows).
+bool replace_file(const std::string& from, const std::string& to);
+
+/// Gives the file existing a second name; fails with EEXIST if that is
+/// taken. Never writes through a link at name.
+bool link_file(const std::string& existing, const std::string& name);
+
+/// Whether a file, link or directory of that name exists.
+bool name_is_taken(const std::string& name);
+
+/// Whether name is a regular file (not a link) of the user running the tool.
+bool is_own_regular_file(const std::string& name);
+
+/// Writes all of bytes to fd, however many pieces the system takes them in.
+bool write_all(int fd, std::span<const unsigned char> bytes);
+
+/// Whether this user may replace target by a rename: in a directory with
+/// the sticky bit (as /tmp has), only the owner of the file or of the
+/// directory may.
+bool may_replace(const std::string& target);
+
+/// Gives a new file the replaced file's owner (where allowed) and mode, or
+/// the mode fopen would give a new one (existing null).
+bool keep_owner_and_mode(int fd, const struct stat* existing);
+
+/// Whether the first bytes of a file (head) read as the kind of file that
+/// name stands for by its extension: a TGA image for "car1_h.tga", say.
+using KindCheck = bool (*)(const std::string& name, std::span<const unsigned char> head);
+
+/// What a link at a name is, by the rule that a link is followed only where
+/// the user made it for that: it and the directory holding it belong to the
+/// user running the tool (each link of a chain), and it leads to a regular
+/// file of the kind the name stands for (its extension, and a header that
+/// reads as that kind), or for a directory's name, to a directory. A link
+/// in a downloaded archive or planted by another user in a shared folder
+/// thus never makes a tool write anywhere else.
+enum class LinkVerdict {
+  none,        ///< the name is no link (or names nothing yet)
+  followed,    ///< the user's own link, to a file of the kind
+  foreign,     ///< the link, or the directory holding it, belongs to another user
+  dangling,    ///< it leads to nothing, or round in a circle
+  wrong_type,  ///< it leads to a device, pipe, socket or directory (a file, for a directory's name)
+  wrong_kind,  ///< it leads to a file of another kind
+};
+
+/// Follows a link at name by that rule; end is the file at the end of it
+/// (name itself when it is no link), what the link leads to in any case.
+LinkVerdict follow_own_link(const std::string& name, KindCheck kind, std::string& end);
+
+/// Enters the directory name, following a link there only by that rule (to
+/// a directory). False with the error number, or with verdict saying why the
+/// link is not followed.
+bool enter_directory(const std::string& name, LinkVerdict& verdict);
+
+/// Whether the directory name, if it is a link, is one the rule follows.
+bool directory_link_allowed(const std::string& name, LinkVerdict& verdict);
+
+/// Copies the regular file from, which must still be the file status
+/// describes (a link put there meanwhile is not read), to a new file made
+/// by mkstemp from pattern, with from's permission bits, never wider. made
+/// names it; nothing is left when it fails.
+bool copy_to_new_file(const std::string& from, const struct stat& status,
+                      const std::string& pattern, std::string& made);

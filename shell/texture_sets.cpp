@@ -1,0 +1,116 @@
+#include "shell/texture_sets.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "shell/outputs.h"
+#include "shell/report.h"
+
+namespace {
+
+/// One of a texture's recorded sets, as the lock step looks at it.
+struct TextureSet {
+  RecordedSet files;
+  const char* tool;  ///< the tool that writes it
+  ToolKind writer;   ///< which needs the record's name for its own
+  ToolKind reader;   ///< which reads the set (and so cannot go on with it mixed)
+};
+
+/// Repairs one set, saying what it did. False when the tool is to leave the
+/// texture as it is; pending is set when the record stays.
+bool repair_set(const TextureSet& set, const TextureName& name, ToolKind tool, bool& pending) {
+  std::size_t replaced = 0;
+  std::string why;
+  const std::string shown = set.files.directory + set.files.record;
+  switch (repair_interrupted_commit(set.files, replaced, why)) {
+    case RepairOutcome::none:
+      return true;
+    case RepairOutcome::undone:
+      print_progress(
+          "Repaired %s: %s was stopped after replacing %lu of its files; the old files "
+          "are back.\n",
+          shown.c_str(), set.tool, static_cast<unsigned long>(replaced));
+      return true;
+    case RepairOutcome::not_own:
+      if (tool == set.writer) {
+        print_error(
+            "ERROR! %s is in the way of %s's record and is not one it wrote (%s): remove "
+            "it, and %s is left as it is until then!\n",
+            shown.c_str(), set.tool, why.c_str(), name.base.c_str());
+        return false;
+      }
+      print_error("WARNING! %s is not a record %s wrote (%s); it is left as it is.\n",
+                  shown.c_str(), set.tool, why.c_str());
+      return true;
+    case RepairOutcome::failed:
+      pending = true;
+      if (tool == set.writer || tool == set.reader) {
+        print_error(
+            "ERROR! Could not put back the old files %s lists (%s): %s is left as it is "
+            "until the next run can!\n",
+            shown.c_str(), std::strerror(errno), name.base.c_str());
+        return false;
+      }
+      print_error(
+          "WARNING! Could not put back the old files %s lists (%s); the next run tries "
+          "again.\n",
+          shown.c_str(), std::strerror(errno));
+      return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+RecordedSet split_set(const std::string& directory, const TextureFiles& files) {
+  return {directory + kSplitDirectory + "/",
+          files.split_record,
+          {files.split_palette, files.split_image, files.split_png},
+          reads_as_its_kind};
+}
+
+RecordedSet prep_set(const std::string& directory, const TextureFiles& files) {
+  return {directory + files.image_directory + "/",
+          files.prep_record,
+          {files.level_palette, files.levels[0], files.levels[1], files.levels[2], files.memory,
+           files.preview},
+          reads_as_its_kind};
+}
+
+bool lock_texture(TextureLock& lock, const std::string& directory, const TextureName& name,
+                  ToolKind tool) {
+  const bool locked = lock.lock(directory, name.base, [&](const std::string& what) {
+    const std::string typed = name.path.drive + name.path.directory;
+    const std::string shown = what != "." ? what : typed.empty() ? "the current directory" : typed;
+    print_progress("Waiting for another run on %s, which holds the lock on %s...\n",
+                   name.base.c_str(), shown.c_str());
+  });
+  if (!locked) {
+    print_error(
+        "WARNING! Could not lock %s against other runs (%s): two runs on it at once may "
+        "mix their files.\n",
+        name.base.c_str(), std::strerror(errno));
+  }
+  const std::array<TextureSet, 2> sets = {
+      TextureSet{split_set(directory, name.files), "skinsplit", ToolKind::split, ToolKind::prep},
+      TextureSet{prep_set(directory, name.files), "skinprep", ToolKind::prep, ToolKind::weld}};
+  bool pending = false;
+  for (const TextureSet& set : sets) {
+    // A set directory that is a link the rule does not follow is never
+    // acted in; the tool that enters it refuses it there.
+    LinkVerdict verdict = LinkVerdict::none;
+    const std::string& inside = set.files.directory;
+    if (!directory_link_allowed(inside.substr(0, inside.size() - 1), verdict)) continue;
+    if (!repair_set(set, name, tool, pending)) return false;
+  }
+  // Leftovers are cleared only by a run that holds the lock, which no other
+  // run on the texture can be writing them meanwhile, and only where no
+  // record still needs them.
+  if (locked && !pending) {
+    for (const TextureSet& set : sets)
+      remove_leftovers(set.files);
+    remove_leftovers({directory, "", {name.files.tex}, reads_as_its_kind});
+  }
+  return true;
+}
