@@ -45,13 +45,13 @@ bool same_but_for_case(std::string_view a, std::string_view b) {
   return true;
 }
 
+#ifndef _WIN32
 /// The extension of a name, from its last dot on; empty when it has none.
 std::string_view extension_of(std::string_view name) {
   const std::size_t dot = name.rfind('.');
   return dot == std::string_view::npos || dot == 0 ? std::string_view() : name.substr(dot);
 }
 
-#ifndef _WIN32
 /// Follows the chain of links at name, each of which must belong, with the
 /// directory holding it, to the user running the tool. end and status are
 /// the file at its end; none when name is no link.
