@@ -21,8 +21,12 @@ namespace {
 
 #ifdef _WIN32
 constexpr int kReadFlags = O_RDONLY | O_BINARY;
+constexpr int kWriteProbeFlags = O_WRONLY | O_BINARY;
+constexpr int kNewFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_BINARY;
 #else
 constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int kWriteProbeFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+constexpr int kNewFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 #endif
 
 /// The error a file that is no longer the one looked at fails with.
@@ -140,7 +144,30 @@ std::string unused_hidden_name(const std::string& path, const std::string& suffi
   return name;
 }
 
+bool may_write(const std::string& name) {
+  const int fd = open(name.c_str(), kWriteProbeFlags);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+int create_new_file(const std::string& name) {
+  return open(name.c_str(), kNewFileFlags, 0666);
+}
+
+int open_to_read(const std::string& name) {
+  return open(name.c_str(), kReadFlags);
+}
+
 #ifdef _WIN32
+bool look_at(const std::string& name, struct stat& status) {
+  return stat(name.c_str(), &status) == 0;
+}
+
+bool belongs_to_user(const struct stat& /*status*/) {
+  return true;
+}
+
 /// The C runtime's rename will not replace a file; the system's move will.
 bool replace_file(const std::string& from, const std::string& to) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
@@ -192,6 +219,14 @@ bool enter_directory(const std::string& name, LinkVerdict& verdict) {
   return chdir(name.c_str()) == 0;
 }
 #else
+bool look_at(const std::string& name, struct stat& status) {
+  return lstat(name.c_str(), &status) == 0;
+}
+
+bool belongs_to_user(const struct stat& status) {
+  return status.st_uid == geteuid();
+}
+
 bool replace_file(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }

@@ -39,6 +39,25 @@ bool replace_file(const std::string& from, const std::string& to);
 /// taken. Never writes through a link at name.
 bool link_file(const std::string& existing, const std::string& name);
 
+/// Looks at the file of that name itself, not at what a link there leads to.
+bool look_at(const std::string& name, struct stat& status);
+
+/// Whether a file belongs to the user running the tool (on Windows, which
+/// the tools do not tell owners apart on, every file does).
+bool belongs_to_user(const struct stat& status);
+
+/// Whether this user may write the regular file name: asked of the system by
+/// opening it for writing, neither truncating it nor through a link.
+bool may_write(const std::string& name);
+
+/// Makes a new file of that name for writing: never one that is there
+/// already, nor through a link. The descriptor, or -1 with the error number.
+int create_new_file(const std::string& name);
+
+/// Opens a file for reading, never through a link, never waiting on a FIFO.
+/// The descriptor, or -1 with the error number.
+int open_to_read(const std::string& name);
+
 /// Whether a file, link or directory of that name exists.
 bool name_is_taken(const std::string& name);
 

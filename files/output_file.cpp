@@ -1,10 +1,6 @@
 #include "files/output_file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <io.h>
-#endif
 
 #include <algorithm>
 #include <array>
@@ -19,23 +15,12 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr int kWriteProbeFlags = O_WRONLY | O_BINARY;
-#else
-constexpr int kWriteProbeFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
-#endif
-
 /// Finds the mode (and owner) the new file should have. False, with errno set,
 /// when an existing target cannot be written: replacing it would bypass that.
 /// Only a regular file is replaced: a device, pipe or socket would become a
 /// file of that name, and a directory cannot be.
 bool inspect_target(const std::string& target, struct stat& existing, bool& exists) {
-#ifdef _WIN32
-  const int looked = stat(target.c_str(), &existing);
-#else
-  const int looked = lstat(target.c_str(), &existing);
-#endif
-  if (looked != 0) {
+  if (!look_at(target, existing)) {
     exists = false;
     return errno == ENOENT;
   }
@@ -48,12 +33,8 @@ bool inspect_target(const std::string& target, struct stat& existing, bool& exis
     errno = ENOTSUP;
     return false;
   }
-  // Opening for writing without truncating asks the system itself whether
-  // this user may write the file, without touching its content.
-  const int fd = ::open(target.c_str(), kWriteProbeFlags);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+  // Replacing a file this user may not write would bypass that.
+  return may_write(target);
 }
 
 /// Whether a file holds exactly bytes. A file that cannot be read counts as
@@ -73,6 +54,18 @@ bool holds_bytes(const std::string& name, const std::vector<unsigned char>& byte
     at += got;
     if (got < block.size()) return at == bytes.size();
   }
+}
+
+/// Gives a copy made under a hidden name the name numbered: by a link, or
+/// where there are no hard links by a rename, neither of which writes
+/// through a link planted there meanwhile. Fails with EEXIST where the name
+/// was taken since it was looked at.
+bool name_the_copy(const std::string& copy, const std::string& numbered) {
+  if (link_file(copy, numbered)) {
+    unlink(copy.c_str());
+    return true;
+  }
+  return errno != EEXIST && replace_file(copy, numbered);
 }
 
 }  // namespace
@@ -101,12 +94,7 @@ bool OutputFile::open_for_removal(const std::string& name) {
   name_ = name;
   target_ = name;
   verdict_ = LinkVerdict::none;
-#ifdef _WIN32
-  const int looked = stat(name.c_str(), &status_);
-#else
-  const int looked = lstat(name.c_str(), &status_);  // a link goes itself
-#endif
-  if (looked == 0) {
+  if (look_at(name, status_)) {  // a link goes itself
     exists_ = true;
     if (S_ISDIR(status_.st_mode)) {
       errno = EISDIR;
@@ -171,46 +159,31 @@ bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>&
   kept.clear();
   ErrnoGuard keep_errno;
   if (!exists_ || unchanged_ || !name_is_taken(target_)) return true;
-  // A copy, where a link cannot be, is made once under a hidden name and
-  // then given the numbered name by a link or a rename, neither of which
-  // writes through a link planted there meanwhile.
+  // A link to a file this user may not replace could not be removed again
+  // (a sticky directory): a copy of it can.
+  bool by_link = may_replace(target_);
   std::string copy;
-  const auto drop_copy = [&] {
-    const ErrnoGuard keep_failure;
-    if (!copy.empty()) unlink(copy.c_str());
-  };
+  errno = EEXIST;  // when every name is taken
   for (unsigned n = 1; n < 100000; ++n) {
     const std::string numbered = name_for(n);
     if (name_is_taken(numbered)) continue;
-    if (copy.empty()) {
-      // A link to a file this user may not replace could not be removed
-      // again (a sticky directory): a copy of it can.
-      if (may_replace(target_) && link_file(target_, numbered)) {
-        kept = numbered;
-        return true;
-      }
-      if (errno == EEXIST) continue;  // taken since it was looked at
-      if (!copy_to_new_file(target_, status_, hidden_name(name_, ".partial-XXXXXX"), copy))
-        return keep_errno.result(false);
-    }
-    if (link_file(copy, numbered)) {
-      drop_copy();
+    if (by_link && link_file(target_, numbered)) {
       kept = numbered;
       return true;
     }
-    // Without hard links, a rename, which replaces whatever is there
-    // without writing through it.
-    if (errno != EEXIST && replace_file(copy, numbered)) {
-      kept = numbered;
-      return true;
-    }
-    if (errno != EEXIST) {
-      drop_copy();
+    if (by_link && errno == EEXIST) continue;  // taken since it was looked at
+    by_link = false;
+    if (copy.empty() &&
+        !copy_to_new_file(target_, status_, hidden_name(name_, ".partial-XXXXXX"), copy))
       return keep_errno.result(false);
+    if (name_the_copy(copy, numbered)) {
+      kept = numbered;
+      return true;
     }
+    if (errno != EEXIST) break;
   }
-  drop_copy();
-  errno = EEXIST;
+  const ErrnoGuard keep_failure;
+  if (!copy.empty()) unlink(copy.c_str());
   return keep_errno.result(false);
 }
 

@@ -69,8 +69,6 @@ class OutputFile {
 
   /// The name as opened.
   [[nodiscard]] const std::string& name() const { return name_; }
-  /// The file replaced: the name, or the file at the end of its link.
-  [[nodiscard]] const std::string& target() const { return target_; }
 
   // The steps of putting a set in place, for commit_outputs, each after finish().
 

@@ -1,12 +1,8 @@
 #include "files/set_commit.h"
 
-#include <fcntl.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <io.h>
-#endif
-#include <dirent.h>
 
 #include <algorithm>
 #include <cctype>
@@ -30,14 +26,6 @@ namespace {
 constexpr std::string_view kRecordHeader = "commit record 2\n";
 constexpr std::string_view kRecordEnd = "end\n";
 constexpr std::size_t kLongestRecord = std::size_t{64} * 1024;
-
-#ifdef _WIN32
-constexpr int kNewRecordFlags = O_WRONLY | O_CREAT | O_EXCL | O_BINARY;
-constexpr int kReadRecordFlags = O_RDONLY | O_BINARY;
-#else
-constexpr int kNewRecordFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-constexpr int kReadRecordFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-#endif
 
 std::string escaped(const std::string& name) {
   std::string field;
@@ -98,7 +86,7 @@ std::string record_text(std::span<OutputFile* const> changing) {
 /// Makes the record, which must be a new file: a file or link someone else
 /// put at its name is never written through.
 bool write_commit_record(const std::string& record, const std::string& text) {
-  const int fd = ::open(record.c_str(), kNewRecordFlags, 0666);
+  const int fd = create_new_file(record);
   if (fd < 0) return false;
   const bool written =
       write_all(fd, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
@@ -133,20 +121,16 @@ bool same_but_for_case(std::string_view a, std::string_view b) {
 /// not a link, that this user owns.
 bool read_record_file(const std::string& path, std::string& text, std::string& why) {
   struct stat status {};
-#ifdef _WIN32
-  if (stat(path.c_str(), &status) != 0) return false;
-#else
-  if (lstat(path.c_str(), &status) != 0) return false;
-  if (S_ISREG(status.st_mode) && status.st_uid != geteuid()) {
+  if (!look_at(path, status)) return false;
+  if (S_ISREG(status.st_mode) && !belongs_to_user(status)) {
     why = "it belongs to another user";
     return true;
   }
-#endif
   if (!S_ISREG(status.st_mode)) {
     why = "it is not a regular file";
     return true;
   }
-  const int fd = ::open(path.c_str(), kReadRecordFlags);
+  const int fd = open_to_read(path);
   struct stat opened {};
   if (fd < 0 || fstat(fd, &opened) != 0 || opened.st_ino != status.st_ino) {
     if (fd >= 0) close(fd);
@@ -168,6 +152,51 @@ bool read_record_file(const std::string& path, std::string& text, std::string& w
   return true;
 }
 
+/// Where a record's line names a member of the set, the file it stands for
+/// (the end of its link, for a file written through one). False, saying
+/// why, for any other name.
+bool take_member(const RecordedSet& set, const std::string& member, RecordedFile& file,
+                 std::string& why) {
+  const bool known = std::any_of(set.members.begin(), set.members.end(), [&](const std::string& m) {
+    return same_but_for_case(m, member);
+  });
+  if (!known || member.find_first_of("/\\") != std::string::npos) {
+    why = "it names " + member + ", which is not one of the files it stands for";
+    return false;
+  }
+  file.target = set.directory + member;
+  const LinkVerdict verdict =
+      file.removal ? LinkVerdict::none : follow_own_link(file.target, set.kind, file.target);
+  if (verdict != LinkVerdict::none && verdict != LinkVerdict::followed) {
+    why = "it names " + member + ", a link that is not followed";
+    return false;
+  }
+  return true;
+}
+
+/// Takes the hidden files a line names beside the file it stands for:
+/// names of that file's own, and files of the user's own or none.
+bool take_hidden_files(const std::string& temporary, const std::string& old, RecordedFile& file,
+                       std::string& why) {
+  const std::string beside = directory_of(file.target);
+  const std::string own = name_of(file.target);
+  const bool temporary_ok =
+      file.removal ? temporary.empty() : is_hidden_name_of(temporary, own, ".partial-");
+  if (!temporary_ok || (!old.empty() && !is_hidden_name_of(old, own, ".old-"))) {
+    why = "it names a hidden file that is not " + own + "'s";
+    return false;
+  }
+  file.temporary = temporary.empty() ? "" : beside + temporary;
+  file.old = old.empty() ? "" : beside + old;
+  for (const std::string* name : {&file.temporary, &file.old}) {
+    if (!name->empty() && name_is_taken(*name) && !is_own_regular_file(*name)) {
+      why = "it names " + name_of(*name) + ", which is not a file of its own";
+      return false;
+    }
+  }
+  return true;
+}
+
 /// Checks one line's fields against the set; false, saying why, when it
 /// names anything but the set's own files.
 bool take_line(const RecordedSet& set, std::span<const std::string> fields, RecordedFile& file,
@@ -177,42 +206,8 @@ bool take_line(const RecordedSet& set, std::span<const std::string> fields, Reco
     return false;
   }
   file.removal = fields[0] == "remove";
-  const std::string& member = fields[1];
-  const bool known = std::any_of(set.members.begin(), set.members.end(), [&](const std::string& m) {
-    return same_but_for_case(m, member);
-  });
-  if (!known || member.find_first_of("/\\") != std::string::npos) {
-    why = "it names " + member + ", which is not one of the files it stands for";
-    return false;
-  }
-  std::string end = set.directory + member;
-  if (!file.removal) {
-    const LinkVerdict verdict = follow_own_link(end, set.kind, end);
-    if (verdict != LinkVerdict::none && verdict != LinkVerdict::followed) {
-      why = "it names " + member + ", a link that is not followed";
-      return false;
-    }
-  }
-  file.target = end;
-  const std::string beside = directory_of(end);
-  const std::string& temporary = fields[2];
-  const std::string& old = fields[3];
-  const bool temporary_ok =
-      file.removal ? temporary.empty() : is_hidden_name_of(temporary, name_of(end), ".partial-");
-  if (!temporary_ok || (!old.empty() && !is_hidden_name_of(old, name_of(end), ".old-"))) {
-    why = "it names a hidden file that is not " + member + "'s";
-    return false;
-  }
-  file.temporary = temporary.empty() ? "" : beside + temporary;
-  file.old = old.empty() ? "" : beside + old;
-  // The files it names are the user's own, or not there any more.
-  for (const std::string* name : {&file.temporary, &file.old}) {
-    if (!name->empty() && name_is_taken(*name) && !is_own_regular_file(*name)) {
-      why = "it names " + name_of(*name) + ", which is not a file of its own";
-      return false;
-    }
-  }
-  return true;
+  return take_member(set, fields[1], file, why) &&
+         take_hidden_files(fields[2], fields[3], file, why);
 }
 
 RecordText parse_record(const RecordedSet& set, const std::string& text,
@@ -287,50 +282,30 @@ bool undo_file(const RecordedFile& file, std::size_t& replaced) {
   return true;
 }
 
-}  // namespace
-
-CommitResult commit_outputs(std::span<OutputFile* const> outputs, const std::string& record) {
-  ErrnoGuard keep_errno;
-  for (OutputFile* out : outputs) {
-    if (out->finish()) continue;
-    keep_errno.result(false);
-    return CommitResult::failed;
-  }
-  std::vector<OutputFile*> changing;
-  for (OutputFile* out : outputs) {
-    if (out->changes()) changing.push_back(out);
-  }
-  const auto drop_old_files = [&] {
-    const ErrnoGuard keep_failure;
-    for (OutputFile* out : changing)
-      out->drop_old();
-  };
-  const auto fail = [&] {
-    drop_old_files();
-    keep_errno.result(false);
-    return CommitResult::failed;
-  };
-  // An interrupt now waits until every file is in place: it finds the old
-  // set or the new one, never a mix, and no hidden file.
-  const InterruptsHeld held;
-  // Each file about to be replaced is kept under a hidden name first, so
-  // that a rename failing half-way through can put every old file back. The
-  // names are chosen, and recorded, before any file is kept under them: a
-  // run stopped at any point leaves nothing the record does not name.
+/// Keeps each file about to be replaced under a hidden name, so that a
+/// rename failing half-way through can put every old file back. The names
+/// are chosen, and recorded, before any file is kept under them: a run
+/// stopped at any point leaves nothing the record does not name.
+bool keep_old_files(std::span<OutputFile* const> changing, const std::string& record,
+                    bool recorded) {
   for (OutputFile* out : changing) {
-    if (!out->choose_old_name()) return fail();
+    if (!out->choose_old_name()) return false;
   }
-  const bool recorded = !record.empty() && changing.size() > 1;
-  if (recorded && !write_commit_record(record, record_text(changing))) return fail();
-  const auto remove_record = [&] {
-    const ErrnoGuard keep_failure;
-    if (recorded) unlink(record.c_str());
-  };
+  if (recorded && !write_commit_record(record, record_text(changing))) return false;
   for (OutputFile* out : changing) {
     if (out->keep_old()) continue;
-    remove_record();
-    return fail();
+    const ErrnoGuard keep_failure;
+    if (recorded) unlink(record.c_str());
+    return false;
   }
+  return true;
+}
+
+/// Puts the files in place in order; where one fails, puts those before it
+/// back. Where one of those cannot be put back either, the record and the
+/// old files it names stay for the next run: the set is mixed meanwhile.
+CommitResult place_in_order(std::span<OutputFile* const> changing, const std::string& record,
+                            bool recorded) {
   for (std::size_t n = 0; n < changing.size(); ++n) {
     if (changing[n]->place()) continue;
     const ErrnoGuard keep_failure;
@@ -338,13 +313,11 @@ CommitResult commit_outputs(std::span<OutputFile* const> outputs, const std::str
     for (std::size_t back = n; back-- > 0;)
       all_back = changing[back]->put_back() && all_back;
     if (all_back || !recorded) {
-      remove_record();
-      return fail();
+      if (recorded) unlink(record.c_str());
+      return CommitResult::failed;
     }
-    // The record and the old files it names stay, for the next run to put back.
     for (OutputFile* out : changing)
       out->leave_old();
-    keep_errno.result(false);
     return CommitResult::mixed;
   }
   // The record goes before the kept files: a run stopped in between left
@@ -352,11 +325,35 @@ CommitResult commit_outputs(std::span<OutputFile* const> outputs, const std::str
   if (recorded && unlink(record.c_str()) != 0) {
     for (OutputFile* out : changing)
       out->leave_old();
-    keep_errno.result(false);
     return CommitResult::failed;
   }
-  drop_old_files();
   return CommitResult::done;
+}
+
+}  // namespace
+
+CommitResult commit_outputs(std::span<OutputFile* const> outputs, const std::string& record) {
+  ErrnoGuard keep_errno;
+  std::vector<OutputFile*> changing;
+  for (OutputFile* out : outputs) {
+    if (!out->finish()) {
+      keep_errno.result(false);
+      return CommitResult::failed;
+    }
+    if (out->changes()) changing.push_back(out);
+  }
+  // An interrupt now waits until every file is in place: it finds the old
+  // set or the new one, never a mix, and no hidden file.
+  const InterruptsHeld held;
+  const bool recorded = !record.empty() && changing.size() > 1;
+  CommitResult result = CommitResult::failed;
+  if (keep_old_files(changing, record, recorded))
+    result = place_in_order(changing, record, recorded);
+  const ErrnoGuard keep_failure;
+  for (OutputFile* out : changing)
+    out->drop_old();  // none is left where the record still needs them
+  keep_errno.result(result == CommitResult::done);
+  return result;
 }
 
 RepairOutcome repair_interrupted_commit(const RecordedSet& set, std::size_t& replaced,

@@ -87,12 +87,12 @@ ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette) {
   return ReadResult::ok;
 }
 
-ReadResult read_tex_levels(std::FILE* stream, unsigned x, unsigned y, TexPalette& palette,
+ReadResult read_tex_levels(std::FILE* stream, TexSize size, TexPalette& palette,
                            TexLevels& levels) {
   if (std::fseek(stream, kTexPaletteOffset, SEEK_SET) != 0) return ReadResult::read_error;
   ReadResult result = read_tex_palette(stream, palette);
   for (std::size_t n = 0; n < kTexLevelCount && result == ReadResult::ok; ++n)
-    result = read_bytes(stream, tex_level(levels, n, x, y));
+    result = read_bytes(stream, tex_level(levels, n, size.x, size.y));
   return result;
 }
 

@@ -143,10 +143,9 @@ unsigned tex_bytes_per_pixel(TexSubtype subtype);
 /// Reads the 1024 palette bytes in file order, one at a time.
 ReadResult read_tex_palette(std::FILE* stream, TexPalette& palette);
 
-/// Reads the palette and the three levels of a paletted X × Y texture from
+/// Reads the palette and the three levels of a paletted texture of size from
 /// their places; the caller has checked that X and Y fit in TexLevels.
-ReadResult read_tex_levels(std::FILE* stream, unsigned x, unsigned y, TexPalette& palette,
-                           TexLevels& levels);
+ReadResult read_tex_levels(std::FILE* stream, TexSize size, TexPalette& palette, TexLevels& levels);
 
 /// Writes the 14 header bytes.
 void write_tex_header(ByteBuffer& out, const TexHeader& header);

@@ -154,9 +154,8 @@ bool tga_head_is_valid(std::span<const unsigned char> head) {
   TgaBytes bytes{};
   std::copy_n(head.begin(), kTgaHeaderSize, bytes.begin());
   const TgaHeader h = decode_tga_header(bytes);
-  const bool known_type = h.image_type == kTgaColourMapped || h.image_type == kTgaTrueColour ||
-                          h.image_type == kTgaGrey || h.image_type == kTgaColourMappedRle ||
-                          h.image_type == kTgaTrueColourRle || h.image_type == kTgaGreyRle;
+  const bool known_type = tga_is_colour_mapped(h.image_type) || tga_is_grey(h.image_type) ||
+                          h.image_type == kTgaTrueColour || h.image_type == kTgaTrueColourRle;
   const bool known_depth = h.pixel_depth == 8 || h.pixel_depth == 15 || h.pixel_depth == 16 ||
                            h.pixel_depth == 24 || h.pixel_depth == 32;
   return known_type && known_depth && h.colour_map_type <= 1;
@@ -174,9 +173,7 @@ ReadResult read_tga_pixel_bytes(std::FILE* stream, const TgaHeader& header,
   const std::size_t width = header.width;
   const std::size_t height = header.height;
   const std::size_t row_bytes = width * pixel_bytes;
-  const bool run_length = header.image_type == kTgaColourMappedRle ||
-                          header.image_type == kTgaTrueColourRle ||
-                          header.image_type == kTgaGreyRle;
+  const bool run_length = tga_is_run_length(header.image_type);
   const bool top_first = (header.image_descriptor & kTgaTopToBottom) != 0;
   const bool right_first = (header.image_descriptor & kTgaRightToLeft) != 0;
   if (!run_length && !top_first && !right_first)
@@ -244,7 +241,6 @@ ReadResult read_tga_colour_map(std::FILE* stream, const TgaHeader& header, Colou
 }
 
 Rgba tga_pixel_colour(const unsigned char* pixel, const TgaHeader& header, const ColourMap& map) {
-  if (header.image_type == kTgaColourMapped || header.image_type == kTgaColourMappedRle)
-    return map.colour[pixel[0]];
+  if (tga_is_colour_mapped(header.image_type)) return map.colour[pixel[0]];
   return decode_colour(pixel, header.pixel_depth);
 }

@@ -24,6 +24,22 @@ inline constexpr std::uint8_t kTgaColourMappedRle = 9;
 inline constexpr std::uint8_t kTgaTrueColourRle = 10;
 inline constexpr std::uint8_t kTgaGreyRle = 11;
 
+/// Whether an image keeps an index a pixel into its colour map (types 1, 9).
+constexpr bool tga_is_colour_mapped(std::uint8_t image_type) {
+  return image_type == kTgaColourMapped || image_type == kTgaColourMappedRle;
+}
+
+/// Whether an image keeps a grey value a pixel (types 3, 11).
+constexpr bool tga_is_grey(std::uint8_t image_type) {
+  return image_type == kTgaGrey || image_type == kTgaGreyRle;
+}
+
+/// Whether an image's pixels are run-length encoded (types 9, 10, 11).
+constexpr bool tga_is_run_length(std::uint8_t image_type) {
+  return image_type == kTgaColourMappedRle || image_type == kTgaTrueColourRle ||
+         image_type == kTgaGreyRle;
+}
+
 /// Image descriptor bits that say where the first stored pixel stands.
 inline constexpr std::uint8_t kTgaRightToLeft = 0x10;
 inline constexpr std::uint8_t kTgaTopToBottom = 0x20;

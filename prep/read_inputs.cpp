@@ -59,7 +59,7 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
     old.left_aside = "cut short";
     return true;
   }
-  switch (read_tex_levels(file, old.x, old.y, area.texture_palette, area.texture_levels)) {
+  switch (read_tex_levels(file, {old.x, old.y}, area.texture_palette, area.texture_levels)) {
     case ReadResult::read_error:
       print_system_error(kReadTexFailed);
       return false;

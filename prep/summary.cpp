@@ -205,8 +205,8 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
   if (!m.image.colours.empty())
     print_progress("Preview: %s/%s\n", files.image_directory.c_str(), files.preview.c_str());
   if (m.old.other_size) {
-    warn_of_new_size(files.tex, m.old.x, m.old.y, static_cast<unsigned>(image.width),
-                     static_cast<unsigned>(image.height));
+    warn_of_new_size(files.tex, {m.old.x, m.old.y},
+                     {static_cast<unsigned>(image.width), static_cast<unsigned>(image.height)});
   }
   if (counts.holes > 0) {
     print_error(

@@ -69,13 +69,13 @@ unsigned check_edited_image(const TgaHeader& h) {
 /// Reads a TGA image's header, colour map and pixels.
 bool read_tga_edit(std::FILE* file, ImageArea& area, ImageFile& image) {
   TgaImage tga;
-  if (!read_tga_image(file, "Reading data for image...", check_edited_image, tga, area.stored))
-    return false;
+  tga.pixels = area.stored;
+  if (!read_tga_image(file, "Reading data for image...", check_edited_image, tga)) return false;
   const TgaHeader& h = tga.header;
   image.header = h;
   image.map = tga.map;
   image.pixel_bytes = tga.pixel_bytes;
-  image.indexed = h.image_type == kTgaColourMapped || h.image_type == kTgaColourMappedRle;
+  image.indexed = tga_is_colour_mapped(h.image_type);
   image.alpha_channel = image.indexed ? h.colour_map_entry_size == 32 : h.pixel_depth == 32;
   image.width = h.width;
   image.height = h.height;
@@ -96,7 +96,7 @@ bool read_png_image(std::FILE* file, ImageArea& area, ImageFile& image) {
     case PngResult::ok:
       break;
   }
-  print_progress("\nDimensions of image = %ux%u\n", png.width, png.height);
+  print_image_dimensions(png.width, png.height);
   print_progress("Reading data for image...");
   image.map = png.map;
   image.indexed = png.indexed;

@@ -33,13 +33,28 @@ bool report_read(ReadResult result, const char* read_error_message,
   return true;
 }
 
-bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message,
-                     bool regular_only) {
-  file = regular_only ? open_regular_input(name.c_str()) : open_input(name.c_str());
+namespace {
+
+/// Whether an input was opened, or is simply not there; any other reason it
+/// could not be opened is a failure, reported with message.
+bool opened_if_present(const InputFile& file, bool& found, const char* message) {
   found = static_cast<bool>(file);
   if (found || errno == ENOENT) return true;
   print_system_error(message);
   return false;
+}
+
+}  // namespace
+
+bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message) {
+  file = open_input(name.c_str());
+  return opened_if_present(file, found, message);
+}
+
+bool open_regular_if_present(const std::string& name, InputFile& file, bool& found,
+                             const char* message) {
+  file = open_regular_input(name.c_str());
+  return opened_if_present(file, found, message);
 }
 
 bool resolve_names(std::initializer_list<std::string*> names) {
@@ -97,19 +112,23 @@ bool read_palette_file(const std::string& name, bool required, TexPalette& palet
 }
 
 bool read_tga_image(std::FILE* file, const char* reading_text, const TgaHeaderCheck& check,
-                    TgaImage& image, std::span<unsigned char> pixels) {
+                    TgaImage& image) {
   if (!read_tga_header(file, image.header)) {
     print_system_error("\nERROR! Could not read tga header ");
     return false;
   }
   const TgaHeader& h = image.header;
-  print_progress("\nDimensions of image = %dx%d\n", h.width, h.height);
+  print_image_dimensions(h.width, h.height);
   image.pixel_bytes = check(h);
   if (image.pixel_bytes == 0) return false;
   print_progress("%s", reading_text);
   return report_read(read_tga_colour_map(file, h, image.map), kReadImageDataFailed, kReadPastEnd) &&
-         report_read(read_tga_pixel_bytes(file, h, pixels, image.pixel_bytes), kReadImageDataFailed,
-                     kReadPastEnd);
+         report_read(read_tga_pixel_bytes(file, h, image.pixels, image.pixel_bytes),
+                     kReadImageDataFailed, kReadPastEnd);
+}
+
+void print_image_dimensions(unsigned width, unsigned height) {
+  print_progress("\nDimensions of image = %ux%u\n", width, height);
 }
 
 bool check_image_fits(const TgaHeader& header) {
@@ -118,9 +137,15 @@ bool check_image_fits(const TgaHeader& header) {
   return false;
 }
 
-void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsigned new_x,
-                      unsigned new_y) {
-  const bool too_big_to_split = new_x > kTexMaxSplitDimension || new_y > kTexMaxSplitDimension;
-  print_error("WARNING! %s was %u x %u and becomes %u x %u%s.\n", tex_name.c_str(), x, y, new_x,
-              new_y, too_big_to_split ? "; skinsplit reads textures up to 256 x 256" : "");
+void warn_of_new_size(const std::string& tex_name, TexSize was, TexSize becomes) {
+  const auto limit = static_cast<unsigned>(kTexMaxSplitDimension);
+  if (becomes.x > limit || becomes.y > limit) {
+    print_error(
+        "WARNING! %s was %u x %u and becomes %u x %u; skinsplit reads textures up to %u x "
+        "%u.\n",
+        tex_name.c_str(), was.x, was.y, becomes.x, becomes.y, limit, limit);
+    return;
+  }
+  print_error("WARNING! %s was %u x %u and becomes %u x %u.\n", tex_name.c_str(), was.x, was.y,
+              becomes.x, becomes.y);
 }

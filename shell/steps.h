@@ -22,9 +22,12 @@ bool report_read(ReadResult result, const char* read_error_message,
 
 /// Opens an input that may be missing: found says whether it is there. Any
 /// other reason it cannot be opened is a failure, reported with message.
-/// With regular_only, only a regular file is opened (see open_regular_input).
-bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message,
-                     bool regular_only = false);
+bool open_if_present(const std::string& name, InputFile& file, bool& found, const char* message);
+
+/// The same for a file that is read only to be replaced: only a regular
+/// file is opened (see open_regular_input).
+bool open_regular_if_present(const std::string& name, InputFile& file, bool& found,
+                             const char* message);
 
 /// Takes for each name the file it stands for in any case ("CAR5.TEX" for
 /// car5.tex, see find_in_any_case), so that it is read, replaced and named
@@ -40,7 +43,8 @@ bool read_palette_file(const std::string& name, bool required, TexPalette& palet
 struct TgaImage {
   TgaHeader header;
   ColourMap map;
-  unsigned pixel_bytes = 0;  ///< of each stored pixel
+  unsigned pixel_bytes = 0;         ///< of each stored pixel
+  std::span<unsigned char> pixels;  ///< where they are read to, bottom row first
 };
 
 /// What a tool takes of a TGA image, judged by its header: the bytes of each
@@ -49,14 +53,16 @@ using TgaHeaderCheck = std::function<unsigned(const TgaHeader&)>;
 
 /// Reads an opened TGA image: its header, announcing its dimensions, then,
 /// once check takes it, reading_text, the colour map and the pixels into
-/// pixels (bottom row first, see read_tga_pixel_bytes).
+/// image.pixels (bottom row first, see read_tga_pixel_bytes).
 bool read_tga_image(std::FILE* file, const char* reading_text, const TgaHeaderCheck& check,
-                    TgaImage& image, std::span<unsigned char> pixels);
+                    TgaImage& image);
+
+/// Says how large the image being read is, on a line of its own.
+void print_image_dimensions(unsigned width, unsigned height);
 
 /// Refuses an image wider or higher than the tools write. True when it fits.
 bool check_image_fits(const TgaHeader& header);
 
-/// Warns that the texture tex_name, x × y, becomes new_x × new_y when
+/// Warns that the texture tex_name, of size was, becomes becomes when
 /// welded, and that skinsplit cannot read it back when it grows past that.
-void warn_of_new_size(const std::string& tex_name, unsigned x, unsigned y, unsigned new_x,
-                      unsigned new_y);
+void warn_of_new_size(const std::string& tex_name, TexSize was, TexSize becomes);

@@ -84,9 +84,7 @@ unsigned check_level(std::size_t n, const TgaHeader& image, const TgaHeader& hig
   }
   // Taking the bytes of a true-colour image as indices would write a garbage
   // texture over a good one.
-  const bool indexed_type = image.image_type == kTgaColourMapped || image.image_type == kTgaGrey ||
-                            image.image_type == kTgaColourMappedRle ||
-                            image.image_type == kTgaGreyRle;
+  const bool indexed_type = tga_is_colour_mapped(image.image_type) || tga_is_grey(image.image_type);
   if (image.pixel_depth != 8 || !indexed_type) {
     print_error("ERROR! Image is not an 8-bit colour-mapped or grey-scale image!\n");
     return 0;
@@ -109,7 +107,8 @@ bool read_level_image(const TextureFiles& files, std::size_t n, TgaHeader& high)
   const auto check = [&](const TgaHeader& header) { return check_level(n, header, high); };
   const std::span<unsigned char> buffer =
       tex_level(work.levels, n, kTexMaxDimension, kTexMaxDimension);
-  if (!read_tga_image(file.get(), kLevelWords[n].reading_text, check, image, buffer)) return false;
+  image.pixels = buffer;
+  if (!read_tga_image(file.get(), kLevelWords[n].reading_text, check, image)) return false;
   print_progress("done!\n");
   if (n == 0) high = image.header;
   // The palette file wins; a paint program that reordered or pruned the map
@@ -152,7 +151,7 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& ol
   // A file that is there but cannot be read still holds a sub-type and
   // header bytes that the default tail would lose. What is no file (a FIFO
   // would be waited on for ever) cannot be replaced either.
-  if (!open_if_present(tex_name, file, old.found, kOpenTexFailed, true)) return false;
+  if (!open_regular_if_present(tex_name, file, old.found, kOpenTexFailed)) return false;
   if (!old.found) {
     print_progress("not found.  Creating new TEX file...");
     tail = kTexDefaultTail;
@@ -235,7 +234,7 @@ void warn_of_unprepared_edits(const TextureName& name) {
 void warn_of_surprises(const TextureName& name, const TexHeader& header, const OldTexFile& old) {
   const TextureFiles& files = name.files;
   if (old.has_size && (old.x != header.x_size || old.y != header.y_size))
-    warn_of_new_size(files.tex, old.x, old.y, header.x_size, header.y_size);
+    warn_of_new_size(files.tex, {old.x, old.y}, {header.x_size, header.y_size});
   if (old.found && !tex_is_paletted(static_cast<TexSubtype>(header.tail[0]))) {
     print_error(
         "WARNING! %s has sub-type %d, not a paletted texture these tools know; its header is "
