@@ -5,6 +5,7 @@
 #include "files/texture_lock.h"
 #include "prep/high_level.h"
 #include "prep/lower_levels.h"
+#include "prep/preview.h"
 #include "prep/read_inputs.h"
 #include "prep/reduce_colours.h"
 #include "prep/summary.h"
@@ -142,7 +143,10 @@ bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
   ConsoleRecord summary;
   print_summary(name.files, image, m);
   summary.stop();
-  if (!write_image_directory(name.files, image, m, summary.text())) return false;
+  const std::string title = name.files.image_directory + ": " + image.name;
+  const std::string text = summary.text();
+  const auto write_page = [&](ByteBuffer& page) { return write_preview(page, m, title, text); };
+  if (!write_image_directory(name.files, image, m, write_page)) return false;
   summary.play();
   return true;
 }

@@ -129,21 +129,38 @@ bool enter_existing_directory(const std::string& name, const std::string& shown,
   return false;
 }
 
-bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory,
+bool save_output(SetOutput& output, const SaveWords& words,
+                 const std::function<bool(ByteBuffer&)>& write) {
+  if (!words.announce.empty()) print_progress("%s", words.announce.c_str());
+  OutputFile& file = output.file;
+  if (!open_output_file(file, output.name)) {
+    print_progress("%s", words.open_failed.c_str());
+    report_output_not_opened(file, words.shown, words.cannot_create);
+    return false;
+  }
+  if (!write(file.bytes()) || !file.finish()) {
+    print_system_error(words.write_failed);
+    return false;
+  }
+  if (words.done) print_progress("done!\n");
+  return true;
+}
+
+bool put_set_in_place(std::span<SetOutput* const> set, const std::string& shown_directory,
                       const std::string& record) {
   std::string shown = shown_directory.empty() ? "" : shown_directory + "/";
   std::vector<std::string> kept(set.size());
   std::vector<OutputFile*> files;
   for (std::size_t i = 0; i < set.size(); ++i) {
-    const std::string& name = set[i].name;
-    if (set[i].keep_edits && !set[i].file.keep_changed_target(
-                                 [&](unsigned n) { return numbered_name(name, n); }, kept[i])) {
+    const std::string& name = set[i]->name;
+    if (set[i]->keep_edits && !set[i]->file.keep_changed_target(
+                                  [&](unsigned n) { return numbered_name(name, n); }, kept[i])) {
       std::string message = "ERROR! Could not keep the old ";
       message.append(shown).append(name).append(", so it is not replaced! ");
       print_system_error(message.c_str());
       return false;
     }
-    files.push_back(&set[i].file);
+    files.push_back(&set[i]->file);
   }
   const CommitResult result = commit_outputs(files, record);
   if (result != CommitResult::done) {
@@ -163,7 +180,7 @@ bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directo
   }
   for (std::size_t i = 0; i < set.size(); ++i) {
     if (!kept[i].empty()) {
-      print_progress("Keeping the old %s%s as %s%s\n", shown.c_str(), set[i].name.c_str(),
+      print_progress("Keeping the old %s%s as %s%s\n", shown.c_str(), set[i]->name.c_str(),
                      shown.c_str(), kept[i].c_str());
     }
   }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 
 #include "files/file_system.h"
 #include "files/output_file.h"
+#include "formats/bytes.h"
+#include "shell/messages.h"
 
 // How the tools write their files: each output is opened by the rule for
 // links (a link is written through only where the user made it for that),
@@ -54,10 +57,27 @@ struct SetOutput {
   bool keep_edits = false;
 };
 
+/// What a tool says while it saves one output, each text as that tool has
+/// always said it.
+struct SaveWords {
+  std::string announce;       ///< before it is opened ("Saving image car1.tga..."), or empty
+  std::string open_failed;    ///< progress when it cannot be opened ("failed.\n")
+  std::string cannot_create;  ///< then the system's reason after this; empty for none
+  std::string shown;          ///< its name in the refusal of a link there
+  const char* write_failed = kWriteDataFailed;  ///< the system's reason after this
+  bool done = true;                             ///< "done!" once it is written
+};
+
+/// Saves one output of a set: announces it, opens it, has write make its
+/// bytes (false when that fails), writes them and says "done!", in the
+/// tool's own words. Reports a failure.
+bool save_output(SetOutput& output, const SaveWords& words,
+                 const std::function<bool(ByteBuffer&)>& write);
+
 /// Puts the written files of a set in place together (see commit_outputs,
 /// which record names the record for), each kept first where it asks for
 /// that, and says which were kept, naming them inside shown_directory. A
 /// file that cannot be kept is not replaced, nor the rest. Reports a
 /// failure, and a set left mixed until the next run repairs it.
-bool put_set_in_place(std::span<SetOutput> set, const std::string& shown_directory,
+bool put_set_in_place(std::span<SetOutput* const> set, const std::string& shown_directory,
                       const std::string& record);

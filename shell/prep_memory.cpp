@@ -1,95 +1,14 @@
 #include "shell/prep_memory.h"
 
-#include <cinttypes>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "files/errno_guard.h"
 #include "files/input_file.h"
 #include "formats/png.h"
 
-namespace {
-
-/// The keyword of the text chunk that holds the memory, and its first line.
-constexpr const char* kKeyword = "skinprep";
-constexpr const char* kFirstLine = "skinprep memory 1";
-constexpr std::array<const char*, kSetFiles> kSetNames = {"palette", "high", "medium", "low"};
-
-std::string hex(std::uint32_t value) {
-  std::array<char, 9> text{};
-  std::snprintf(text.data(), text.size(), "%08" PRIx32, value);
-  return text.data();
-}
-
-/// Reads "NAME HEX" from the line at text, moving past it. False when the
-/// line is not that.
-bool read_line(const char*& text, const char* name, std::optional<std::uint32_t>& value) {
-  char word[16] = {};
-  char number[16] = {};
-  int length = 0;
-  if (std::sscanf(text, "%15s %15s%n", word, number, &length) != 2 || std::string(word) != name)
-    return false;
-  text += length;
-  if (std::string(number) == "none") {
-    value.reset();
-    return true;
-  }
-  char* end = nullptr;
-  const unsigned long parsed = std::strtoul(number, &end, 16);
-  if (end == number || *end != '\0' || std::strlen(number) > 8) return false;
-  value = static_cast<std::uint32_t>(parsed);
-  return true;
-}
-
-bool read_text(const std::string& text, PrepMemory& memory) {
-  if (text.rfind(kFirstLine, 0) != 0) return false;
-  const char* at = text.c_str() + std::string(kFirstLine).size();
-  std::optional<std::uint32_t> value;
-  if (!read_line(at, "palette-file", memory.palette_file)) return false;
-  for (std::size_t n = 0; n < kSetFiles; ++n) {
-    if (!read_line(at, kSetNames[n], value) || !value) return false;
-    memory.set[n] = *value;
-  }
-  if (!read_line(at, "texture", value) || !value) return false;
-  memory.texture = *value;
-  return true;
-}
-
-}  // namespace
-
-bool read_prep_memory(const std::string& name, std::span<unsigned char> pixels,
-                      PrepMemory& memory) {
+bool read_prep_memory_file(const std::string& name, std::span<unsigned char> pixels,
+                           PrepMemory& memory) {
   const ErrnoGuard keep_errno;
   const InputFile file = open_regular_input(name.c_str());
-  if (!file) return false;
-  PngImage png;
-  if (read_png(file.get(), png, pixels, kKeyword) != PngResult::ok || png.indexed ||
-      !read_text(png.text, memory))
-    return false;
-  memory.width = png.width;
-  memory.height = png.height;
-  memory.alpha = png.alpha;
-  memory.colours = std::span(reinterpret_cast<const Rgba*>(pixels.data()),  // NOLINT: RGBA bytes
-                             memory.width * memory.height);
-  return true;
-}
-
-bool write_prep_memory(ByteBuffer& out, const PrepMemory& memory) {
-  std::string text = std::string(kFirstLine) + "\npalette-file " +
-                     (memory.palette_file ? hex(*memory.palette_file) : "none") + "\n";
-  for (std::size_t n = 0; n < kSetFiles; ++n)
-    text += std::string(kSetNames[n]) + " " + hex(memory.set[n]) + "\n";
-  text += "texture " + hex(memory.texture) + "\n";
-  PngPicture picture;
-  picture.width = static_cast<std::uint32_t>(memory.width);
-  picture.height = static_cast<std::uint32_t>(memory.height);
-  picture.alpha = memory.alpha;
-  picture.bottom_up = memory.colours;
-  picture.text_keyword = kKeyword;
-  picture.text = text;
-  return write_png(out, picture);
+  return file && read_prep_memory(file.get(), pixels, memory);
 }
 
 std::uint32_t texture_checksum(const TexPalette& palette, const TexLevels& levels, unsigned x,

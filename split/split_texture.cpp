@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "files/input_file.h"
 #include "files/texture_lock.h"
@@ -139,50 +140,39 @@ bool enter_output_directory() {
   return create_and_enter_directory(kSplitDirectory, "ERROR! Could not create subdirectory tga! ");
 }
 
-/// Opens an output after its "Saving palette NAME..." or "Saving image
-/// NAME..." text; kind is "palette" or "image".
-bool open_output(SetOutput& output, const char* kind) {
-  print_progress("Saving %s %s...", kind, output.name.c_str());
-  if (open_output_file(output.file, output.name)) return true;
-  print_progress("\ncould not create %s!\n", output.name.c_str());
-  report_output_not_opened(output.file, std::string(kSplitDirectory) + "/" + output.name, "");
-  return false;
+/// What skinsplit says while it saves an output: "Saving KIND NAME...",
+/// kind being "palette" or "image".
+SaveWords words_for(const SetOutput& output, const char* kind, const char* write_failed) {
+  return {std::string("Saving ") + kind + " " + output.name + "...",
+          "\ncould not create " + output.name + "!\n", "",
+          std::string(kSplitDirectory) + "/" + output.name, write_failed};
 }
 
 bool save_palette_file(SetOutput& output) {
-  if (!open_output(output, "palette")) return false;
-  ByteBuffer& bytes = output.file.bytes();
-  print_progress("writing header...");
-  write_pal_header(bytes);
-  print_progress("writing palette in RGBA format...");
-  write_pal_entries(bytes, work.palette);
-  write_pal_terminator(bytes);
-  // The bytes go to the file in one write here, if they differ from its own.
-  if (!output.file.finish()) {
-    print_system_error("\nERROR! Could not terminate palette! ");
-    return false;
-  }
-  print_progress("done!\n");
-  return true;
+  // The bytes go to the file in one write at the end, if they differ from its own.
+  return save_output(output, words_for(output, "palette", "\nERROR! Could not terminate palette! "),
+                     [](ByteBuffer& bytes) {
+                       print_progress("writing header...");
+                       write_pal_header(bytes);
+                       print_progress("writing palette in RGBA format...");
+                       write_pal_entries(bytes, work.palette);
+                       write_pal_terminator(bytes);
+                       return true;
+                     });
 }
 
 bool save_image(SetOutput& output, const TextureFacts& facts) {
-  if (!open_output(output, "image")) return false;
-  ByteBuffer& bytes = output.file.bytes();
-  print_progress("writing header...");
-  write_tga_header(bytes, tga_header_for_subtype(facts.subtype, facts.x, facts.y));
-  if (tex_split_keeps_indices(facts.subtype)) {
-    print_progress("writing palette...");
-    write_tga_colour_map(bytes, work.palette);
-  }
-  print_progress("writing data...");
-  write_tga_pixels(bytes, facts.subtype, facts.pixels, work.palette);
-  if (!output.file.finish()) {
-    print_system_error(kWriteDataFailed);
-    return false;
-  }
-  print_progress("done!\n");
-  return true;
+  return save_output(output, words_for(output, "image", kWriteDataFailed), [&](ByteBuffer& bytes) {
+    print_progress("writing header...");
+    write_tga_header(bytes, tga_header_for_subtype(facts.subtype, facts.x, facts.y));
+    if (tex_split_keeps_indices(facts.subtype)) {
+      print_progress("writing palette...");
+      write_tga_colour_map(bytes, work.palette);
+    }
+    print_progress("writing data...");
+    write_tga_pixels(bytes, facts.subtype, facts.pixels, work.palette);
+    return true;
+  });
 }
 
 }  // namespace
@@ -216,7 +206,9 @@ bool split_texture(const char* argument, const StartDirectory& /*start*/) {
     print_system_error(message.c_str());
     return false;
   }
-  const std::size_t first = with_palette ? 0 : 1;
-  return put_set_in_place(std::span(outputs).subspan(first, (with_png ? 3 : 2) - first),
-                          kSplitDirectory, files.split_record);
+  std::vector<SetOutput*> set;
+  if (with_palette) set.push_back(&outputs[0]);
+  set.push_back(&outputs[1]);
+  if (with_png) set.push_back(&outputs[2]);
+  return put_set_in_place(set, kSplitDirectory, files.split_record);
 }

@@ -212,7 +212,7 @@ void warn_of_unprepared_edits(const TextureName& name) {
   const std::string remembered =
       find_in_any_case(files.image_directory + "/" + files.memory, other);
   PrepMemory memory;
-  if (read_prep_memory(remembered, work.remembered, memory)) {
+  if (read_prep_memory_file(remembered, work.remembered, memory)) {
     std::string picture;
     if (picture_changed(files, memory, picture))
       warn_not_prepared(picture, "has changed since it was prepared", name);
@@ -246,31 +246,26 @@ void warn_of_surprises(const TextureName& name, const TexHeader& header, const O
 
 /// Writes the TEX file whole, or leaves the old one exactly as it was.
 bool write_texture(const std::string& tex_name, const TexHeader& header) {
-  std::array<SetOutput, 1> set = {SetOutput{tex_name, {}, false}};
-  OutputFile& out = set[0].file;
-  if (!open_output_file(out, tex_name)) {
-    print_progress("failed.\n");
-    report_output_not_opened(out, tex_name, "ERROR!  Could not create TEX file ");
-    return false;
-  }
-  ByteBuffer& bytes = out.bytes();
-  print_progress("Writing %s...\n", tex_name.c_str());
-  write_tex_header(bytes, header);
-  print_progress("writing palette in BGRA format...");
-  write_tex_palette(bytes, work.palette);
-  print_progress("done!\n");
-  for (std::size_t n = 0; n < kTexLevelCount; ++n) {
-    print_progress("%s", kLevelWords[n].saving_text);
-    write_tex_level(bytes, tex_level(work.levels, n, header.x_size, header.y_size));
-    if (n + 1 < kTexLevelCount) print_progress("done!\n");
-  }
+  SetOutput output{tex_name, {}, false};
+  const SaveWords words = {"",       "failed.\n",      "ERROR!  Could not create TEX file ",
+                           tex_name, kWriteDataFailed, false};
+  const bool saved = save_output(output, words, [&](ByteBuffer& bytes) {
+    print_progress("Writing %s...\n", tex_name.c_str());
+    write_tex_header(bytes, header);
+    print_progress("writing palette in BGRA format...");
+    write_tex_palette(bytes, work.palette);
+    print_progress("done!\n");
+    for (std::size_t n = 0; n < kTexLevelCount; ++n) {
+      print_progress("%s", kLevelWords[n].saving_text);
+      write_tex_level(bytes, tex_level(work.levels, n, header.x_size, header.y_size));
+      if (n + 1 < kTexLevelCount) print_progress("done!\n");
+    }
+    return true;
+  });
   // The file is written in one piece (unless it holds these bytes already)
   // and put in place before the last "done!".
-  if (!out.finish()) {
-    print_system_error(kWriteDataFailed);
-    return false;
-  }
-  if (!put_set_in_place(set, "", "")) return false;
+  SetOutput* const set[] = {&output};
+  if (!saved || !put_set_in_place(set, "", "")) return false;
   print_progress("done!\n");
   return true;
 }
