@@ -7,11 +7,11 @@ constexpr ToolOption kOptions[] = {
     {"--keep-palette",
      "never remake the palette: new colours take their nearest\n"
      "                   entries, dithered among themselves; nothing else changes",
-     [] { set_palette_policy(PalettePolicy::keep); }},
+     kKeepPalette, kNewPalette},
     {"--new-palette",
      "reduce the whole picture afresh, for a total repaint\n"
      "                   (see-through colours keep theirs)",
-     [] { set_palette_policy(PalettePolicy::remake); }},
+     kNewPalette, kKeepPalette},
 };
 
 }  // namespace

@@ -27,8 +27,6 @@ struct PrepWorkArea {
 };
 PrepWorkArea work;
 
-PalettePolicy palette_policy = PalettePolicy::choose;
-
 /// Takes every input by the name it has in any case ("CAR5.TEX").
 bool resolve_input_names(TextureName& name) {
   TextureFiles& files = name.files;
@@ -114,11 +112,15 @@ bool match_colours(Match& m) {
   return true;
 }
 
-void set_palette_policy(PalettePolicy policy) {
-  palette_policy = policy;
+/// The palette policy the run's options ask for (the driver takes one of
+/// them at most).
+PalettePolicy policy_of(unsigned options) {
+  if ((options & kNewPalette) != 0) return PalettePolicy::remake;
+  if ((options & kKeepPalette) != 0) return PalettePolicy::keep;
+  return PalettePolicy::choose;
 }
 
-bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
+bool prepare_texture(const char* argument, const ToolRun& run) {
   TextureName name = read_texture_name(argument, ToolKind::prep);
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is named relative to the texture's directory.
@@ -129,7 +131,7 @@ bool prepare_texture(const char* argument, const StartDirectory& /*start*/) {
   Match m;
   m.result = &work.result;
   m.scratch = &work.scratch;
-  m.policy = palette_policy;
+  m.policy = policy_of(run.options);
   if (!resolve_input_names(name) || !read_inputs(name, image, m)) return false;
   print_progress("Matching colours...");
   if (!match_colours(m)) {

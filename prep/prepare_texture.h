@@ -1,6 +1,6 @@
 #pragma once
 
-#include "files/start_directory.h"
+#include "shell/driver.h"
 #include "prep/prep_work.h"
 
 /// Makes the image directory that skinweld reads from one edited image. The
@@ -11,11 +11,12 @@
 /// and the three levels NAME/NAME_h.tga, NAME_m.tga and NAME_l.tga, keeping
 /// the palette and every index the edit did not change. Returns whether all
 /// four were written.
-bool prepare_texture(const char* argument, const StartDirectory& start);
+bool prepare_texture(const char* argument, const ToolRun& run);
 
-/// What to do with the palette, for every texture after, when the new
-/// colours do not fit (the options --keep-palette and --new-palette).
-void set_palette_policy(PalettePolicy policy);
+/// skinprep's options, as flags of ToolRun::options: what to do with the
+/// palette when the new colours do not fit.
+inline constexpr unsigned kKeepPalette = 1U << 0;  ///< --keep-palette
+inline constexpr unsigned kNewPalette = 1U << 1;   ///< --new-palette
 
 /// The matching part of prepare_texture, on a match whose image, texture
 /// and palette setting are given: makes the three levels into m.result. The

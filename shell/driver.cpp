@@ -40,8 +40,8 @@ void print_help(const Tool& tool) {
 /// What the options before the names asked for.
 enum class Options { names_follow, answered, refused };
 
-/// Takes the options before the names; first is then the first name.
-Options take_options(int argc, char** argv, const Tool& tool, int& first) {
+/// Takes the options before the names into given; first is then the first name.
+Options take_options(int argc, char** argv, const Tool& tool, int& first, unsigned& given) {
   for (first = 1; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
     const char* option = argv[first];
     if (std::strcmp(option, "--") == 0) {
@@ -63,7 +63,15 @@ Options take_options(int argc, char** argv, const Tool& tool, int& first) {
       print_error("%s: unknown option %s\n%s", tool.name, option, tool.usage_line);
       return Options::refused;
     }
-    known->take();
+    if ((given & known->excludes) != 0) {
+      const auto other = std::find_if(
+          tool.options.begin(), tool.options.end(),
+          [&](const ToolOption& o) { return (o.flag & given & known->excludes) != 0; });
+      print_error("%s: %s cannot be given with %s\n%s", tool.name, option, other->name,
+                  tool.usage_line);
+      return Options::refused;
+    }
+    given |= known->flag;
   }
   return Options::names_follow;
 }
@@ -72,7 +80,8 @@ Options take_options(int argc, char** argv, const Tool& tool, int& first) {
 
 int run_driver(int argc, char** argv, const Tool& tool) {
   int first = 1;
-  switch (take_options(argc, argv, tool, first)) {
+  unsigned given = 0;
+  switch (take_options(argc, argv, tool, first, given)) {
     case Options::answered:
       return kExitAllConverted;
     case Options::refused:
@@ -86,9 +95,10 @@ int run_driver(int argc, char** argv, const Tool& tool) {
   }
   prepare_for_interrupts();
   const StartDirectory start;
+  const ToolRun run = {start, given};
   bool all_converted = true;
   for (int i = first; i < argc; ++i) {
-    if (!tool.procedure(argv[i], start)) all_converted = false;
+    if (!tool.procedure(argv[i], run)) all_converted = false;
     // A start directory that cannot be entered again leaves the next argument
     // where this one ended; a relative name is then simply not found.
     ErrnoGuard keep_errno;

@@ -4,11 +4,18 @@
 
 #include "files/start_directory.h"
 
-/// The per-texture work of one tool: takes the argument text and the
-/// directory the tool started in (for a procedure that must come back out of
-/// a directory it entered), reports its own progress and failures, and says
-/// whether the texture was converted.
-using TextureProcedure = bool (*)(const char* argument, const StartDirectory& start);
+/// What every texture of one run shares: the directory the tool started in
+/// (for a procedure that must come back out of a directory it entered), and
+/// the flags of the tool's own options that were given.
+struct ToolRun {
+  const StartDirectory& start;
+  unsigned options = 0;
+};
+
+/// The per-texture work of one tool: takes the argument text and the run,
+/// reports its own progress and failures, and says whether the texture was
+/// converted.
+using TextureProcedure = bool (*)(const char* argument, const ToolRun& run);
 
 /// Exit statuses of every tool.
 inline constexpr int kExitAllConverted = 0;
@@ -19,7 +26,8 @@ inline constexpr int kExitUsage = 2;
 struct ToolOption {
   const char* name;  ///< "--keep-palette"
   const char* help;  ///< what it does, for --help
-  void (*take)();    ///< called when it is given
+  unsigned flag;     ///< its bit in ToolRun::options
+  unsigned excludes = 0;  ///< the flags of the options it cannot be given with
 };
 
 /// What makes one tool of the driver.

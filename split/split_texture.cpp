@@ -177,7 +177,7 @@ bool save_image(SetOutput& output, const TextureFacts& facts) {
 
 }  // namespace
 
-bool split_texture(const char* argument, const StartDirectory& /*start*/) {
+bool split_texture(const char* argument, const ToolRun& /*run*/) {
   TextureName name = read_texture_name(argument, ToolKind::split);
   TextureFiles& files = name.files;
   if (!enter_texture_directory(name.path)) return false;

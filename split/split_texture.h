@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <span>
 
-#include "files/start_directory.h"
+#include "shell/driver.h"
 #include "formats/tex.h"
 
 /// Converts one TEX texture into a TGA image, and for sub-type 1 also a RIFF
 /// palette file, in the subdirectory "tga" beside it. The argument is the
 /// texture's path. Returns whether both outputs were written.
-bool split_texture(const char* argument, const StartDirectory& start);
+bool split_texture(const char* argument, const ToolRun& run);
 
 /// What reading and checking a TEX file learned about it.
 struct TextureFacts {

@@ -272,7 +272,7 @@ bool write_texture(const std::string& tex_name, const TexHeader& header) {
 
 }  // namespace
 
-bool build_texture(const char* argument, const StartDirectory& start) {
+bool build_texture(const char* argument, const ToolRun& run) {
   TextureName name = read_texture_name(argument, ToolKind::weld);
   TextureFiles& files = name.files;
   TextureLock lock;
@@ -288,7 +288,7 @@ bool build_texture(const char* argument, const StartDirectory& start) {
       !read_level_images(files, header))
     return false;
   // The TEX file lies beside the image directory.
-  if (!return_to_texture_directory(name.path, start) || !resolve_names({&files.tex})) return false;
+  if (!return_to_texture_directory(name.path, run.start) || !resolve_names({&files.tex})) return false;
   OldTexFile old;
   if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header))
     return false;

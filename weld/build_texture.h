@@ -1,6 +1,6 @@
 #pragma once
 
-#include "files/start_directory.h"
+#include "shell/driver.h"
 
 /// Builds one TEX file from the RIFF palette file and the high, medium and low
 /// TGA images in the directory named after the texture, keeping the header
@@ -8,5 +8,5 @@
 /// by any path, with or without a ".tex" or ".TEX" ending or a separator at
 /// the end; the TEX file is written beside that directory. Returns whether the
 /// TEX file was written. It comes back out of the image directory through
-/// start, the directory the tool started in.
-bool build_texture(const char* argument, const StartDirectory& start);
+/// the directory the run started in.
+bool build_texture(const char* argument, const ToolRun& run);

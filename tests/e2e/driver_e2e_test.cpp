@@ -48,6 +48,13 @@ TEST(Tools, WithoutNamesEachPrintsItsOwnUsageLineAndExitsWithTwo) {
     EXPECT_EQ(named.exit_code, 1);  // no texture of that name
     EXPECT_NE(named.out.find(kPrompt), std::string::npos) << named.out;
   }
+  // Two options that say opposite things are refused, whichever comes first.
+  const RunResult both =
+      run_tool(kSkinprep, {"--new-palette", "--keep-palette", "car1"}, dir.path());
+  EXPECT_EQ(both.exit_code, 2);
+  EXPECT_EQ(both.err,
+            "skinprep: --keep-palette cannot be given with --new-palette\n"
+            "USAGE: skinprep file1 [, file2 [, ...]]\n");
 }
 
 TEST(Tools, FailuresStillReachThePromptAndTheExitStatus) {

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   write_file("t.tex", Bytes(data, data + size));
   std::string argument = "t.tex";
   const StartDirectory start;
-  split_texture(argument.data(), start);
+  split_texture(argument.data(), ToolRun{start});
   enter_fuzz_workdir();
   return 0;
 }

@@ -54,6 +54,6 @@ void run_on_fuzzed_files(const std::uint8_t* data, std::size_t size, const char*
   }
   std::string argument = "t.tex";
   const StartDirectory start;
-  procedure(argument.data(), start);
+  procedure(argument.data(), ToolRun{start});
   enter_fuzz_workdir();
 }

@@ -22,7 +22,7 @@ std::vector<Call> calls;
 
 /// Fails for names starting with "bad", wanders off to the root directory and
 /// leaves an error number behind, as a real procedure may.
-bool fake_procedure(const char* argument, const StartDirectory& /*start*/) {
+bool fake_procedure(const char* argument, const ToolRun& /*run*/) {
   calls.push_back({argument, std::filesystem::current_path(), errno});
   print_progress("<%s>", argument);
   if (chdir("/") != 0) return false;
