@@ -11,7 +11,6 @@
 #include "files/errno_guard.h"
 #include "files/input_file.h"
 #include "files/interrupts.h"
-#include "files/set_commit.h"
 
 namespace {
 
@@ -74,7 +73,7 @@ OutputFile::~OutputFile() {
   discard();
 }
 
-bool OutputFile::open(const std::string& name, KindCheck kind) {
+bool OutputFile::open_for_writing(const std::string& name, KindCheck kind) {
   discard();
   prepare_for_interrupts();
   ErrnoGuard keep_errno;
@@ -185,11 +184,6 @@ bool OutputFile::keep_changed_target(const std::function<std::string(unsigned)>&
   const ErrnoGuard keep_failure;
   if (!copy.empty()) unlink(copy.c_str());
   return keep_errno.result(false);
-}
-
-bool OutputFile::commit() {
-  OutputFile* self = this;
-  return commit_outputs(std::span(&self, 1), "") == CommitResult::done;
 }
 
 bool OutputFile::choose_old_name() {

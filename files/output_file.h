@@ -7,15 +7,17 @@
 #include <vector>
 
 #include "files/file_system.h"
+#include "files/links.h"
 
 /// An output file that replaces its target whole or not at all.
 ///
 /// Its new content is made in memory (bytes()); finish() writes it in one
-/// piece to a temporary file beside the target, which commit() renames over
+/// piece to a temporary file beside the target, which commit_outputs renames over
 /// the target. A target that already holds exactly those bytes is left as it
 /// is, modification time included. Until the commit an earlier file of that
 /// name keeps its content; a file that was never committed is removed when
-/// the object goes away.
+/// the object goes away. It is put in place with the others of its set by
+/// commit_outputs.
 ///
 /// A name that is a link is written through only by the rule of
 /// follow_own_link: then the link stays one and the file at its end is
@@ -36,14 +38,14 @@ class OutputFile {
   /// Fails if name exists and cannot be written, if it is a link the rule
   /// does not follow (link_verdict() says why), or if its directory does
   /// not take a new file.
-  bool open(const std::string& name, KindCheck kind);
+  bool open_for_writing(const std::string& name, KindCheck kind);
 
   /// An output that removes name, if there is one, when committed (a file
   /// that another takes the place of). A link there is removed itself, never
-  /// followed. Fails as open() does.
+  /// followed. Fails as open_for_writing does.
   bool open_for_removal(const std::string& name);
 
-  /// Why open() refused a link at the name; LinkVerdict::none when it did not.
+  /// Why open_for_writing refused a link at the name; LinkVerdict::none when it did not.
   [[nodiscard]] LinkVerdict link_verdict() const { return verdict_; }
 
   /// The new content, to be made before finish().
@@ -62,10 +64,6 @@ class OutputFile {
   /// False, with the error number, when it could not be kept; the target is
   /// then not to be replaced.
   bool keep_changed_target(const std::function<std::string(unsigned)>& name_for, std::string& kept);
-
-  /// Finishes the new content if that is not done yet, and puts it in place
-  /// of the target. A failure here is a failed write: the target stays as it was.
-  bool commit();
 
   /// The name as opened.
   [[nodiscard]] const std::string& name() const { return name_; }

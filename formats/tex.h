@@ -69,9 +69,15 @@ struct TexHeader {
   TexTail tail = kTexDefaultTail;
 };
 
+/// How many entries a palette has: a pixel's index is one byte.
+inline constexpr std::size_t kTexPaletteEntries = 256;
+
 /// One palette entry: blue, green, red, alpha (but see tex_entry_colour).
 using TexPaletteEntry = std::array<unsigned char, 4>;
-using TexPalette = std::array<TexPaletteEntry, 256>;
+using TexPalette = std::array<TexPaletteEntry, kTexPaletteEntries>;
+
+/// A set of a palette's entries, one flag each.
+using EntrySet = std::array<bool, kTexPaletteEntries>;
 
 /// The colour a palette entry shows. Sub-type 1 (and its palette file and
 /// colour map) keeps blue, green, red, alpha; the split image of sub-type 14

@@ -19,6 +19,12 @@ inline std::uint32_t pack_colour(const Rgba& c) {
          (static_cast<std::uint32_t>(c[2]) << 16) | (static_cast<std::uint32_t>(c[3]) << 24);
 }
 
+/// The colour a key stands for; the inverse of pack_colour.
+inline Rgba unpack_colour(std::uint32_t key) {
+  return {static_cast<unsigned char>(key), static_cast<unsigned char>(key >> 8),
+          static_cast<unsigned char>(key >> 16), static_cast<unsigned char>(key >> 24)};
+}
+
 /// The key of a colour by red, green and blue alone.
 inline std::uint32_t pack_rgb(const Rgba& c) {
   return pack_colour(c) & 0x00ffffffU;

@@ -157,3 +157,13 @@ inline std::size_t users_of(const Match& m, std::size_t n) {
     users += m.users[level][n] * tex_level_scale(level) * tex_level_scale(level);
   return users;
 }
+
+/// The colours every pixel asks for, in the TEX file's pixel order.
+inline std::span<const Rgba> wanted_colours(const Match& m) {
+  return std::span(m.scratch->wanted).first(m.image.colours.size());
+}
+
+/// Whether an entry of the palette being kept is see-through.
+inline bool see_through(const Match& m, std::size_t entry) {
+  return tex_entry_colour(m.setting.palette[entry], m.setting.expanded)[3] == 0;
+}

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "shell/driver.h"
 #include "prep/prep_work.h"
+#include "shell/driver.h"
 
 /// Makes the image directory that skinweld reads from one edited image. The
 /// argument names the texture as skinsplit takes it ("car1.tex", "car1",
@@ -17,12 +17,3 @@ bool prepare_texture(const char* argument, const ToolRun& run);
 /// palette when the new colours do not fit.
 inline constexpr unsigned kKeepPalette = 1U << 0;  ///< --keep-palette
 inline constexpr unsigned kNewPalette = 1U << 1;   ///< --new-palette
-
-/// The matching part of prepare_texture, on a match whose image, texture
-/// and palette setting are given: makes the three levels into m.result. The
-/// high level's indices come from the image's own indices or its colours,
-/// new colours go into free entries of the palette (or, when they do not
-/// fit, the palette is made anew for the whole picture), and the lower
-/// levels are reused from the texture where the picture did not change.
-/// False when the colours could not be reduced.
-bool match_colours(Match& m);

@@ -54,7 +54,7 @@ bool reads_as_its_kind(const std::string& name, std::span<const unsigned char> h
 }
 
 bool open_output_file(OutputFile& file, const std::string& name) {
-  return file.open(name, reads_as_its_kind);
+  return file.open_for_writing(name, reads_as_its_kind);
 }
 
 void report_output_not_opened(const OutputFile& file, const std::string& shown,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "files/file_system.h"
+#include "files/links.h"
 #include "files/output_file.h"
 #include "formats/bytes.h"
 #include "shell/messages.h"

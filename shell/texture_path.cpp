@@ -54,14 +54,6 @@ TextureFiles name_texture_files(const std::string& base) {
   return files;
 }
 
-/// Whether two names are the same but for the case of their ASCII letters.
-bool same_but_for_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 /// A file skinprep is given in a "tga" directory stands for the texture in
 /// the directory above; an image there is the one to read.
 void take_split_directory(TextureName& name) {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "files/set_commit.h"
+#include "files/commit_repair.h"
 #include "files/texture_lock.h"
 #include "shell/texture_path.h"
 

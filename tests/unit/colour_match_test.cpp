@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "prep/colours.h"
-#include "prep/prepare_texture.h"
+#include "prep/match/matching.h"
+#include "prep/prep_work.h"
 #include "support/samples.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "files/output_file.h"
+#include "files/set_commit.h"
 #include "support/run_tool.h"
 #include "support/samples.h"
 #include "support/temp_dir.h"
@@ -19,6 +20,12 @@ namespace {
 
 void put(OutputFile& out, const char* text) {
   out.bytes().insert(out.bytes().end(), text, text + std::strlen(text));
+}
+
+/// Puts one output in place, as a set of one.
+bool commit(OutputFile& out) {
+  OutputFile* const set[] = {&out};
+  return commit_outputs(set, "") == CommitResult::done;
 }
 
 /// Takes any file for the kind its name says; the tools' own check is
@@ -41,10 +48,10 @@ TEST(OutputFile, CommitReplacesTheTargetAndKeepsItsPermissionBits) {
                   fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   errno = 1234;
   OutputFile out;
-  ASSERT_TRUE(out.open((dir / "t.tga").string(), any_kind));
+  ASSERT_TRUE(out.open_for_writing((dir / "t.tga").string(), any_kind));
   put(out, "new content");
   EXPECT_EQ(read_file(dir / "t.tga"), (Bytes{'o', 'l', 'd'}));  // untouched until commit
-  ASSERT_TRUE(out.commit());
+  ASSERT_TRUE(commit(out));
   EXPECT_EQ(errno, 1234);
   EXPECT_EQ(read_file(dir / "t.tga").size(), 11u);
   EXPECT_EQ(fs::status(dir / "t.tga").permissions(),
@@ -57,7 +64,7 @@ TEST(OutputFile, UncommittedOutputLeavesNoTraceAndTheOldFileIntact) {
   write_file(dir / "t.tex", {'o', 'l', 'd'});
   {
     OutputFile out;
-    ASSERT_TRUE(out.open((dir / "t.tex").string(), any_kind));
+    ASSERT_TRUE(out.open_for_writing((dir / "t.tex").string(), any_kind));
     put(out, "half written");
     EXPECT_EQ(entries_in(dir.path()), 2u);
   }
@@ -69,8 +76,8 @@ TEST(OutputFile, NewFileGetsTheModeFopenWouldGive) {
   TempDir dir;
   const mode_t old_mask = umask(027);
   OutputFile out;
-  const bool opened = out.open((dir / "new.pal").string(), any_kind);
-  const bool committed = opened && out.commit();
+  const bool opened = out.open_for_writing((dir / "new.pal").string(), any_kind);
+  const bool committed = opened && commit(out);
   umask(old_mask);
   ASSERT_TRUE(committed);
   EXPECT_EQ(fs::status(dir / "new.pal").permissions(),
@@ -82,9 +89,9 @@ TEST(OutputFile, TargetsThatCannotBeWrittenAreRefusedWithTheirOwnErrorNumber) {
   fs::create_directory(dir / "a_directory.tga");
   OutputFile out;
   errno = 0;
-  EXPECT_FALSE(out.open((dir / "a_directory.tga").string(), any_kind));
+  EXPECT_FALSE(out.open_for_writing((dir / "a_directory.tga").string(), any_kind));
   EXPECT_EQ(errno, EISDIR);
-  EXPECT_FALSE(out.open((dir / "missing_dir" / "x.tga").string(), any_kind));
+  EXPECT_FALSE(out.open_for_writing((dir / "missing_dir" / "x.tga").string(), any_kind));
   EXPECT_EQ(errno, ENOENT);
   // A link to a device (a FIFO where no device node can be made) is not
   // written through: the device would become a file of that name.
@@ -92,13 +99,13 @@ TEST(OutputFile, TargetsThatCannotBeWrittenAreRefusedWithTheirOwnErrorNumber) {
   if (mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
     ASSERT_EQ(mkfifo(node.c_str(), 0666), 0);
   }
-  EXPECT_FALSE(out.open(node.string(), any_kind));
+  EXPECT_FALSE(out.open_for_writing(node.string(), any_kind));
   EXPECT_EQ(errno, ENOTSUP);
   EXPECT_FALSE(fs::is_regular_file(node));
   // A name as long as the system allows still gets its temporary file.
   const std::string longest(255, 'n');
-  ASSERT_TRUE(out.open((dir / longest).string(), any_kind));
-  ASSERT_TRUE(out.commit());
+  ASSERT_TRUE(out.open_for_writing((dir / longest).string(), any_kind));
+  ASSERT_TRUE(commit(out));
   EXPECT_TRUE(fs::exists(dir / longest));
 }
 
@@ -146,7 +153,7 @@ TEST(OutputFile, ALinkIsWrittenThroughOnlyWhereTheUserMadeItForThat) {
     }
     const Bytes before = read_file(victim);
     OutputFile out;
-    const bool opened = out.open(row.link.string(), starts_with_t);
+    const bool opened = out.open_for_writing(row.link.string(), starts_with_t);
     EXPECT_EQ(out.link_verdict(), row.verdict);
     if (row.verdict != LinkVerdict::followed) {
       EXPECT_FALSE(opened);
@@ -157,7 +164,7 @@ TEST(OutputFile, ALinkIsWrittenThroughOnlyWhereTheUserMadeItForThat) {
     ASSERT_TRUE(opened);
     put(out, row.name);
     out.bytes().insert(out.bytes().begin(), 'T');
-    ASSERT_TRUE(out.commit());
+    ASSERT_TRUE(commit(out));
     EXPECT_TRUE(fs::is_symlink(row.link));
     EXPECT_EQ(read_file(row.link).size(), std::strlen(row.name) + 1);
   }
@@ -188,12 +195,12 @@ TEST(OutputFile, AChangedTargetIsKeptByALinkOrACopyAndAnUnchangedOneIsNot) {
     for (const std::string& expected : {numbered(2), std::string()}) {
       OutputFile out;
       std::string kept;
-      ASSERT_TRUE(out.open((dir / target.name).string(), any_kind));
+      ASSERT_TRUE(out.open_for_writing((dir / target.name).string(), any_kind));
       put(out, "new");
       const auto before = fs::last_write_time(dir / target.name);
       ASSERT_TRUE(out.finish());
       ASSERT_TRUE(out.keep_changed_target(numbered, kept));
-      ASSERT_TRUE(out.commit());
+      ASSERT_TRUE(commit(out));
       EXPECT_EQ(kept, expected);
       // The second time the bytes are the same: nothing is kept, nothing
       // written, and the file keeps its time.

@@ -1,4 +1,4 @@
-#include "prep/quantizer.h"
+#include "prep/match/quantizer.h"
 
 #include <libimagequant.h>
 

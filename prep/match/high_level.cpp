@@ -1,4 +1,5 @@
-#include "prep/high_level.h"
+#include "prep/match/matching.h"
+#include "prep/prep_work.h"
 
 #include <algorithm>
 #include <vector>

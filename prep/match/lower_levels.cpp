@@ -1,4 +1,5 @@
-#include "prep/lower_levels.h"
+#include "prep/match/matching.h"
+#include "prep/prep_work.h"
 
 #include <algorithm>
 #include <array>
