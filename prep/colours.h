@@ -33,27 +33,32 @@ inline std::uint32_t pack_rgb(const Rgba& c) {
 /// The slot of a key in a table of 2^bits slots: the top bits of the key
 /// times a large odd constant (Knuth's multiplicative hash), which spreads
 /// colours that differ in one channel.
-template <unsigned bits>
-std::size_t hash_slot(std::uint32_t key) {
+inline std::size_t hash_slot(std::uint32_t key, unsigned bits) {
   return (key * 2654435761U) >> (32U - bits);
 }
 
+/// The same, for a table whose size is known when compiled.
+template <unsigned bits>
+std::size_t hash_slot(std::uint32_t key) {
+  return hash_slot(key, bits);
+}
+
 /// The colours of a palette's 256 entries, as they show.
-using Palette = std::array<Rgba, 256>;
+using Palette = std::array<Rgba, kTexPaletteEntries>;
 
 /// The colours a palette's entries show (see tex_entry_colour).
 inline Palette colours_of(const TexPalette& palette, bool expanded) {
   Palette colours;
-  for (std::size_t n = 0; n < 256; ++n)
+  for (std::size_t n = 0; n < kTexPaletteEntries; ++n)
     colours[n] = tex_entry_colour(palette[n], expanded);
   return colours;
 }
 
 /// How far apart two colours are: the squared differences of red, green,
-/// blue and alpha as stored. (Comparing them premultiplied, as they would
-/// show over black or white, matched the lower levels' averages worse by
-/// the quality benchmark: 12.9 against 5.6 RMSE on a skin's translucent
-/// window.) Counting stops once the sum reaches limit: the entry has lost.
+/// blue and alpha as stored. (Compared premultiplied, as they would show
+/// over black or white, the lower levels' averages of a translucent window
+/// matched worse; see bench/README.md.) Counting stops once the sum reaches
+/// limit: the entry has lost.
 inline std::int64_t colour_distance(const Rgba& a, const Rgba& b, std::int64_t limit) {
   std::int64_t sum = 0;
   for (std::size_t ch = 0; ch < 4 && sum < limit; ++ch) {
@@ -66,10 +71,10 @@ inline std::int64_t colour_distance(const Rgba& a, const Rgba& b, std::int64_t l
 /// The entry of palette nearest to c, among the candidates marked (all,
 /// where there are none), the lowest of equals; distance is how far it is.
 inline unsigned char find_nearest(const Rgba& c, const Palette& palette,
-                                  const std::array<bool, 256>* candidates, std::int64_t& distance) {
+                                  const EntrySet* candidates, std::int64_t& distance) {
   unsigned char best = 0;
   distance = std::numeric_limits<std::int64_t>::max();
-  for (std::size_t n = 0; n < 256 && distance > 0; ++n) {
+  for (std::size_t n = 0; n < kTexPaletteEntries && distance > 0; ++n) {
     if (candidates != nullptr && !(*candidates)[n]) continue;
     const std::int64_t d = colour_distance(c, palette[n], distance);
     if (d < distance) {
@@ -89,9 +94,9 @@ inline unsigned char find_nearest(const Rgba& c, const Palette& palette,
 /// only the entries marked there are looked at.
 class NearestEntry {
  public:
-  explicit NearestEntry(const Palette& palette, const std::array<bool, 256>* candidates = nullptr)
+  explicit NearestEntry(const Palette& palette, const EntrySet* candidates = nullptr)
       : palette_(palette) {
-    for (std::size_t n = 0; n < 256; ++n) {
+    for (std::size_t n = 0; n < kTexPaletteEntries; ++n) {
       if (candidates == nullptr || (*candidates)[n])
         by_sum_[count_++] = {channel_sum(palette[n]), static_cast<unsigned char>(n)};
     }
@@ -169,7 +174,7 @@ class NearestEntry {
   static constexpr unsigned kSlotBits = 12;
   static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
   const Palette& palette_;
-  std::array<Sum, 256> by_sum_{};
+  std::array<Sum, kTexPaletteEntries> by_sum_{};
   std::size_t count_ = 0;
   std::array<bool, kSlots> valid_{};
   std::array<std::uint32_t, kSlots> keys_{};
@@ -211,8 +216,7 @@ class ColourIndex {
 };
 
 /// How many different numbers keys holds: each is looked up in a table at
-/// most half full (a sort of every pixel's colour took a twentieth of a
-/// whole edit's time).
+/// most half full, which is cheaper than sorting every pixel's colour.
 inline std::size_t count_distinct(std::span<const std::uint32_t> keys) {
   unsigned bits = 4;
   while ((std::size_t{1} << bits) < 2 * keys.size())
@@ -227,7 +231,7 @@ inline std::size_t count_distinct(std::span<const std::uint32_t> keys) {
       zero = true;
       continue;
     }
-    std::size_t slot = (key * 2654435761U) >> (32U - bits);
+    std::size_t slot = hash_slot(key, bits);
     while (table[slot] != 0 && table[slot] != key)
       slot = (slot + 1) & mask;
     if (table[slot] == 0) {

@@ -103,14 +103,14 @@ struct MatchCounts {
   unsigned long matched = 0;  ///< found by colour in the palette
   unsigned long fresh_pixels = 0;
   unsigned long fresh_colours = 0;
-  std::array<bool, 256> entries_taken{};               ///< by new colours
+  EntrySet entries_taken{};               ///< by new colours
   std::array<unsigned long, kTexLevelCount> reused{};  ///< lower-level pixels, by level
   std::array<unsigned long, kTexLevelCount> made{};
   unsigned long free_entries = 0;  ///< for the new colours
   bool reduced = false;            ///< the new colours did not fit: the palette was made anew
   Reduction reduction;
   unsigned long holes = 0;               ///< opaque in the texture, translucent now, unseen
-  std::array<bool, 256> hole_entries{};  ///< the entries those pixels use
+  EntrySet hole_entries{};  ///< the entries those pixels use
   unsigned long changed_since = 0;       ///< pixels other than the last prepare's picture
 };
 
@@ -143,7 +143,7 @@ struct Match {
   TexLevels* result = nullptr;
   MatchScratch* scratch = nullptr;
   /// By level and entry, the pixels that keep their colour and use it.
-  std::array<std::array<std::size_t, 256>, kTexLevelCount> users{};
+  std::array<std::array<std::size_t, kTexPaletteEntries>, kTexLevelCount> users{};
   /// The palette before it was made anew, when it was.
   TexPalette before{};
   MatchCounts counts;

@@ -16,7 +16,7 @@ constexpr int kPreviewCompression = 1;
 
 /// What the page shows of one picture.
 struct Panel {
-  const char* name;
+  const char* name = "";
   unsigned width = 0;
   unsigned height = 0;
   std::vector<Rgba> bottom_up;  ///< in the TEX file's pixel order
@@ -26,10 +26,21 @@ struct Panel {
   Palette entries{};
 };
 
+/// An empty panel of that name and size.
+Panel panel_of(const char* name, TexSize size) {
+  Panel panel;
+  panel.name = name;
+  panel.width = size.x;
+  panel.height = size.y;
+  return panel;
+}
+
 /// A level's pixels as the colours of their entries.
 Panel level_panel(const char* name, std::span<const unsigned char> level, const Palette& shown,
                   TexSize size) {
-  Panel panel{name, size.x, size.y, {}, {}, level, shown};
+  Panel panel = panel_of(name, size);
+  panel.indices = level;
+  panel.entries = shown;
   panel.bottom_up.reserve(level.size());
   for (const unsigned char index : level)
     panel.bottom_up.push_back(shown[index]);
@@ -39,7 +50,7 @@ Panel level_panel(const char* name, std::span<const unsigned char> level, const 
 /// The high level with each pixel that shows otherwise than before marked,
 /// and the others dimmed.
 Panel changed_panel(const Panel& before, const Panel& after, unsigned long& changed) {
-  Panel panel{"changed", after.width, after.height, {}, {}, {}, {}};
+  Panel panel = panel_of("changed", {after.width, after.height});
   changed = 0;
   for (std::size_t k = 0; k < after.bottom_up.size(); ++k) {
     const Rgba& was = before.bottom_up[k];
@@ -139,9 +150,9 @@ bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, const char* ext
 /// The 256 entries as a grid, each cell marked by its kind and titled with
 /// its index, colour and alpha.
 std::string palette_grid(const Match& m, const Palette& shown, const std::optional<Palette>& old,
-                         const std::array<bool, 256>& used) {
+                         const EntrySet& used) {
   std::string html = "<div class=\"grid\">";
-  for (std::size_t n = 0; n < 256; ++n) {
+  for (std::size_t n = 0; n < kTexPaletteEntries; ++n) {
     const Rgba& c = shown[n];
     std::string marks;
     if (c[3] == 0) marks += " clear";
@@ -160,7 +171,7 @@ std::string palette_grid(const Match& m, const Palette& shown, const std::option
   return html + "</div>";
 }
 
-constexpr const char* kStyle = R"(<style>
+constexpr const char* kStyleStart = R"(<style>
 body{font:14px sans-serif;margin:16px;background:#f4f4f4;color:#222}
 h1{font-size:18px} h2{font-size:15px;margin:18px 0 6px}
 section{display:inline-block;vertical-align:top;margin:0 24px 12px 0}
@@ -173,7 +184,8 @@ button{font:inherit;margin:6px 0}
 .grid i{width:20px;height:20px;box-sizing:border-box;border:1px solid #0004}
 .grid i.clear{border:2px dashed #06f}
 .grid i.translucent{border:2px dotted #f80}
-.grid i.changed{outline:2px solid #f0f}
+.grid i.changed{outline:2px solid )";
+constexpr const char* kStyleEnd = R"(}
 .grid i.new{outline:2px solid #0a0}
 .grid i.unused{opacity:.35}
 .key span{margin-right:14px} .m{display:inline-block;width:12px;height:12px;vertical-align:middle}
@@ -189,91 +201,146 @@ document.addEventListener('keydown',function(e){if(e.key==='s'||e.key===' '){e.p
 window.addEventListener('load',function(){if(location.hash==='#before')swap();});
 </script>)";
 
+/// A colour as CSS writes it: three hex digits where each channel's two
+/// are the same ("#f0f"), else six.
+std::string css_colour(const Rgba& c) {
+  const bool short_form = c[0] % 17 == 0 && c[1] % 17 == 0 && c[2] % 17 == 0;
+  std::array<char, 8> text{};
+  if (short_form) {
+    std::snprintf(text.data(), text.size(), "#%x%x%x", c[0] / 17U, c[1] / 17U, c[2] / 17U);
+  } else {
+    std::snprintf(text.data(), text.size(), "#%02x%02x%02x", c[0], c[1], c[2]);
+  }
+  return text.data();
+}
+
+/// The page as it is made: the match, the pictures shown, and the bytes so far.
+struct Page {
+  Page(ByteBuffer& bytes, const Match& match) : out(bytes), m(match) {}
+
+  ByteBuffer& out;
+  const Match& m;
+  unsigned width = 0;
+  unsigned height = 0;
+  Palette shown{};                   ///< the new palette's colours
+  std::optional<Palette> old_shown;  ///< the palette of the texture replaced, if any
+  Panel after;
+  Panel before;
+};
+
+void append_head(Page& page, const std::string& title) {
+  append(page.out, std::string(kPreviewStart) + "<title>" + escaped(title) + "</title>\n" +
+                       kStyleStart + css_colour(kChangedColour) + kStyleEnd + "\n" + kSwapScript +
+                       "\n</head><body>\n");
+  append(page.out, "<h1>" + escaped(title) + "</h1>\n");
+}
+
+/// The new high level, and the old one to swap with it, where there is one.
+bool append_before_and_after(Page& page) {
+  const bool with_before = page.old_shown.has_value();
+  append(page.out, "<section><h2>" + std::string(with_before ? "Before and after" : "After") +
+                       " (2x)</h2>\n");
+  if (with_before) {
+    append(page.out,
+           "<button onclick=\"swap()\">Swap before and after (or press S)</button> "
+           "Showing: <b id=\"showing\">after</b>\n");
+  }
+  append(page.out, R"(<div id="swap" class="swap">)");
+  if (!append_image(page.out, page.after, 2, "")) return false;
+  if (with_before) {
+    if (page.before.bottom_up == page.after.bottom_up) page.before.encoded = page.after.encoded;
+    if (!append_image(page.out, page.before, 2, R"( class="hidden")")) return false;
+  }
+  append(page.out, "</div></section>\n");
+  return true;
+}
+
+/// What changed against the texture replaced, marked, with the counts.
+bool append_changes(Page& page) {
+  unsigned long changed = 0;
+  Panel marked = changed_panel(page.before, page.after, changed);
+  unsigned long entries = 0;
+  for (std::size_t n = 0; n < kTexPaletteEntries; ++n)
+    entries += (*page.old_shown)[n] != page.shown[n] ? 1 : 0;
+  append(page.out, "<section><h2>What changed (2x)</h2>\n");
+  if (!append_image(page.out, marked, 2, "")) return false;
+  std::array<char, 80> counts{};
+  std::snprintf(counts.data(), counts.size(),
+                "<p class=\"key\">%lu pixels changed, %lu palette entries changed<br>", changed,
+                entries);
+  std::string key = counts.data();
+  for (const auto& [colour, words] :
+       {std::pair{kChangedColour, "colour changed"}, std::pair{kBecameClear, "became see-through"},
+        std::pair{kBecameVisible, "became visible"}}) {
+    key += "<span><i class=\"m\" style=\"background:" + css_colour(colour) + "\"></i> " + words +
+           "</span>";
+  }
+  append(page.out, key + "</p></section>\n");
+  return true;
+}
+
+/// The medium and low levels at their own size and at the high level's.
+bool append_lower_levels(Page& page) {
+  append(page.out, "<section><h2>Medium and low, as the game shows them at a distance</h2>\n");
+  for (std::size_t n = 1; n < kTexLevelCount; ++n) {
+    Panel level = level_panel(n == 1 ? "medium" : "low",
+                              tex_level(*page.m.result, n, page.width, page.height), page.shown,
+                              tex_level_size(page.width, page.height, n));
+    if (level.width == 0 || level.height == 0) continue;
+    append(page.out,
+           std::string("<p>") + level.name + " at its own size and at the high level's:</p>");
+    if (!append_image(page.out, level, 1, "")) return false;
+    append(page.out, "<br>");
+    if (!append_image(page.out, level, tex_level_scale(n), "", false)) return false;
+  }
+  append(page.out, "</section>\n");
+  return true;
+}
+
+/// The palette as a grid of its entries, and as a picture of them.
+bool append_palette(Page& page) {
+  EntrySet used{};
+  for (std::size_t n = 0; n < kTexLevelCount; ++n) {
+    for (const unsigned char index : tex_level(*page.m.result, n, page.width, page.height))
+      used[index] = true;
+  }
+  // The palette picture: entry 0 at the top left, row by row, as the grid.
+  Panel palette = panel_of("palette", {16, 16});
+  for (std::size_t row = 16; row-- > 0;)
+    palette.bottom_up.insert(palette.bottom_up.end(),
+                             page.shown.begin() + static_cast<long>(row * 16),
+                             page.shown.begin() + static_cast<long>(row * 16 + 16));
+  append(page.out, "<section><h2>Palette</h2>\n");
+  append(page.out, palette_grid(page.m, page.shown, page.old_shown, used));
+  append(page.out,
+         "<p class=\"key\">dashed blue: see-through; dotted orange: translucent; "
+         "magenta: changed in this run; green: new colour of this run; faint: unused</p>");
+  if (!append_image(page.out, palette, 4, "")) return false;
+  append(page.out, "</section>\n");
+  return true;
+}
+
 }  // namespace
 
 bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
                    const std::string& summary) {
-  const auto width = static_cast<unsigned>(m.image.width);
-  const auto height = static_cast<unsigned>(m.image.height);
-  const Palette shown = colours_of(m.setting.palette, m.setting.expanded);
-  Panel after = level_panel("after", tex_level(*m.result, 0, width, height), shown,
-                            tex_level_size(width, height, 0));
-  const bool with_before = m.old.usable;
-  std::optional<Palette> old_shown;  // the palette of the texture replaced
-  Panel before{"before", 0, 0, {}, {}, {}, {}};
-  if (with_before) {
-    old_shown = colours_of(*m.old.palette, tex_is_expanded(m.old.subtype));
-    before = level_panel("before", tex_level(*m.old.levels, 0, width, height), *old_shown,
-                         tex_level_size(width, height, 0));
+  Page page(out, m);
+  page.width = static_cast<unsigned>(m.image.width);
+  page.height = static_cast<unsigned>(m.image.height);
+  page.shown = colours_of(m.setting.palette, m.setting.expanded);
+  const TexSize size = tex_level_size(page.width, page.height, 0);
+  page.after =
+      level_panel("after", tex_level(*m.result, 0, page.width, page.height), page.shown, size);
+  page.before = panel_of("before", {0, 0});
+  if (m.old.usable) {
+    page.old_shown = colours_of(*m.old.palette, tex_is_expanded(m.old.subtype));
+    page.before = level_panel("before", tex_level(*m.old.levels, 0, page.width, page.height),
+                              *page.old_shown, size);
   }
-  std::array<bool, 256> used{};
-  for (std::size_t n = 0; n < kTexLevelCount; ++n) {
-    for (const unsigned char index : tex_level(*m.result, n, width, height))
-      used[index] = true;
-  }
-  // The palette picture: entry 0 at the top left, row by row, as the grid.
-  Panel palette{"palette", 16, 16, {}, {}, {}, {}};
-  for (std::size_t row = 16; row-- > 0;)
-    palette.bottom_up.insert(palette.bottom_up.end(), shown.begin() + static_cast<long>(row * 16),
-                             shown.begin() + static_cast<long>(row * 16 + 16));
-
-  append(out, std::string(kPreviewStart) + "<title>" + escaped(title) + "</title>\n" + kStyle +
-                  "\n" + kSwapScript + "\n</head><body>\n");
-  append(out, "<h1>" + escaped(title) + "</h1>\n");
-
-  append(out, "<section><h2>" + std::string(with_before ? "Before and after" : "After") +
-                  " (2x)</h2>\n");
-  if (with_before) {
-    append(out,
-           "<button onclick=\"swap()\">Swap before and after (or press S)</button> "
-           "Showing: <b id=\"showing\">after</b>\n");
-  }
-  append(out, R"(<div id="swap" class="swap">)");
-  if (!append_image(out, after, 2, "")) return false;
-  if (with_before) {
-    if (before.bottom_up == after.bottom_up) before.encoded = after.encoded;
-    if (!append_image(out, before, 2, R"( class="hidden")")) return false;
-  }
-  append(out, "</div></section>\n");
-
-  if (with_before) {
-    unsigned long changed = 0;
-    Panel marked = changed_panel(before, after, changed);
-    unsigned long entries = 0;
-    for (std::size_t n = 0; n < 256; ++n)
-      entries += (*old_shown)[n] != shown[n] ? 1 : 0;
-    append(out, "<section><h2>What changed (2x)</h2>\n");
-    if (!append_image(out, marked, 2, "")) return false;
-    std::array<char, 400> counts{};
-    std::snprintf(counts.data(), counts.size(),
-                  "<p class=\"key\">%lu pixels changed, %lu palette entries changed<br>"
-                  "<span><i class=\"m\" style=\"background:#f0f\"></i> colour changed</span>"
-                  "<span><i class=\"m\" style=\"background:#0ff\"></i> became see-through</span>"
-                  "<span><i class=\"m\" style=\"background:#ff0\"></i> became visible</span></p>",
-                  changed, entries);
-    append(out, std::string(counts.data()) + "</section>\n");
-  }
-
-  append(out, "<section><h2>Medium and low, as the game shows them at a distance</h2>\n");
-  for (std::size_t n = 1; n < kTexLevelCount; ++n) {
-    Panel level = level_panel(n == 1 ? "medium" : "low", tex_level(*m.result, n, width, height),
-                              shown, tex_level_size(width, height, n));
-    if (level.width == 0 || level.height == 0) continue;
-    append(out, std::string("<p>") + level.name + " at its own size and at the high level's:</p>");
-    if (!append_image(out, level, 1, "")) return false;
-    append(out, "<br>");
-    if (!append_image(out, level, tex_level_scale(n), "", false)) return false;
-  }
-  append(out, "</section>\n");
-
-  append(out, "<section><h2>Palette</h2>\n");
-  append(out, palette_grid(m, shown, old_shown, used));
-  append(out,
-         "<p class=\"key\">dashed blue: see-through; dotted orange: translucent; "
-         "magenta: changed in this run; green: new colour of this run; faint: unused</p>");
-  if (!append_image(out, palette, 4, "")) return false;
-  append(out, "</section>\n");
-
+  append_head(page, title);
+  if (!append_before_and_after(page) || (m.old.usable && !append_changes(page)) ||
+      !append_lower_levels(page) || !append_palette(page))
+    return false;
   append(out, "<h2>Summary</h2>\n<pre>" + escaped(summary) + "</pre>\n</body></html>\n");
   return true;
 }

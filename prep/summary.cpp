@@ -15,12 +15,12 @@ namespace {
 constexpr double kPoorError = 8;
 
 /// "17, 20-23, 200": the entries new colours took, runs shortened.
-std::string list_entries(const std::array<bool, 256>& taken) {
+std::string list_entries(const EntrySet& taken) {
   std::string text;
-  for (unsigned n = 0; n < 256; ++n) {
+  for (unsigned n = 0; n < kTexPaletteEntries; ++n) {
     if (!taken[n]) continue;
     unsigned last = n;
-    while (last + 1 < 256 && taken[last + 1])
+    while (last + 1 < kTexPaletteEntries && taken[last + 1])
       ++last;
     if (!text.empty()) text += ", ";
     text += std::to_string(n);

@@ -106,10 +106,6 @@ void print_error(const char* format, ...) {
   va_end(args);
 }
 
-void print_error_list(const char* format, std::va_list values) {
-  print_formatted(stderr, format, values);
-}
-
 ConsoleSilence::ConsoleSilence() {
   ++silences;
 }

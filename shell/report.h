@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdarg>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,9 +12,6 @@
 
 /// A plain failure line on standard error, exactly as formatted.
 [[gnu::format(printf, 1, 2)]] void print_error(const char* format, ...);
-
-/// print_error with its values already gathered.
-void print_error_list(const char* format, std::va_list values);
 
 /// The message, ": " (only when the message is not empty), the text for the
 /// current error number and a line end, written unbuffered to standard error.

@@ -64,6 +64,7 @@ bool read_dimensions(std::FILE* file, long length, TextureFacts& facts) {
   }
   print_progress("Dimensions of main image = %dx%d\n", facts.x, facts.y);
   if (facts.x > kTexMaxSplitDimension || facts.y > kTexMaxSplitDimension) {
+    // The misspelling is the message's own, which users and their scripts know.
     print_error("ERROR! Image exeeds maximum size!\n");
     return false;
   }

@@ -12,7 +12,7 @@ namespace {
 /// same index (red, green and blue; alpha too when the image has alpha of its
 /// own): then the image's indices mean the palette's entries.
 bool map_is_palette(const ColourMap& map, const Palette& palette, bool with_alpha) {
-  for (std::size_t n = 0; n < 256; ++n) {
+  for (std::size_t n = 0; n < kTexPaletteEntries; ++n) {
     if (!map.present[n]) continue;
     if (with_alpha ? pack_colour(map.colour[n]) != pack_colour(palette[n])
                    : pack_rgb(map.colour[n]) != pack_rgb(palette[n]))
@@ -82,8 +82,8 @@ std::size_t take_colours(Match& m, const Palette& colours) {
   const auto key_of = [rgb_only](const Rgba& c) { return rgb_only ? pack_rgb(c) : pack_colour(c); };
   ColourIndex lowest;
   if (!m.setting.from_image) {
-    for (int n = 0; n < 256; ++n)
-      lowest.add(key_of(colours[n]), n);
+    for (std::size_t n = 0; n < kTexPaletteEntries; ++n)
+      lowest.add(key_of(colours[n]), static_cast<int>(n));
   }
   std::size_t fresh = 0;
   for (std::size_t k = 0; k < m.image.colours.size(); ++k) {
@@ -150,7 +150,7 @@ void count_high_users(Match& m) {
 
 void place_new_colours(Match& m) {
   std::vector<unsigned char> free;
-  for (std::size_t n = 0; n < 256; ++n) {
+  for (std::size_t n = 0; n < kTexPaletteEntries; ++n) {
     if (users_of(m, n) == 0) free.push_back(static_cast<unsigned char>(n));
   }
   ColourIndex placed;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/colour.h"
+#include "formats/tex.h"
 
 // libimagequant, as skinprep asks it for a palette: for a picture, with some
 // colours held as they are, and the picture remapped to it with dithering.
@@ -17,7 +18,7 @@ struct QuantizeRequest {
   std::span<const Rgba> fixed;                ///< colours the palette holds as they are
   std::span<const unsigned char> importance;  ///< how much each pixel counts, 0 to 255; or empty
   int speed = 4;                              ///< 1 (best) to 10 (fastest)
-  int max_colours = 256;
+  int max_colours = static_cast<int>(kTexPaletteEntries);
   std::span<unsigned char> remapped;  ///< the indices into the palette; empty for none
   /// The picture remapped, when it is not the one the palette is made from:
   /// rows of remap_width pixels.

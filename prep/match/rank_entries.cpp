@@ -37,7 +37,8 @@ struct LostShares {
 /// next few entries allows it: each next one given up is the cheapest of
 /// those that keeps that, else the cheapest. The lower levels are what a
 /// texture shows from a distance, and the cost alone, counting their pixels
-/// by the area they cover, left them short on some pictures.
+/// by the area they cover, left them short on some pictures (see
+/// kBalanceLookAhead in bench/README.md).
 void balance_levels(const Match& m, std::vector<unsigned char>& ranked) {
   LostShares shares;
   for (std::size_t level = 0; level < kTexLevelCount; ++level) {

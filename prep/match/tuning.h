@@ -9,7 +9,7 @@
 // How the reduction weighs the ways of fitting new colours into a palette
 // that has no room for them. Each constant says why it is what it is; the
 // figures it was chosen on are in bench/README.md, under its name, beside
-// the benchmark that reproduces them (bench/quality.sh).
+// the script that reproduces them (bench/quality.sh).
 
 /// What a colour changed where the user did not paint costs against the
 /// same error inside the edit: the user sees the first as damage.
@@ -48,8 +48,9 @@ inline constexpr double kBusyShare = 0.4;
 inline constexpr std::size_t kLargeEditShare = 10;
 
 /// How many times the count of fixed entries chosen is refined, halfway to
-/// the next larger count tried each time: enough to land within about a
-/// point of the untouched pixels.
+/// the next larger count tried each time: the counts tried lie too far
+/// apart for the untouched pixels of a large edit, and each halving costs
+/// a trial.
 inline constexpr int kRefinements = 3;
 
 /// The least error (squared, over the four channels) that a pixel the user
