@@ -204,6 +204,47 @@ void set_palette(png_structp png, png_infop info, const PngPicture& picture) {
   if (see_through > 0) png_set_tRNS(png, info, alphas.data(), see_through, nullptr);
 }
 
+/// The header, the palette and the text chunk, written. Called where
+/// libpng's jump may land, so it holds nothing with a destructor.
+void write_header(png_structp png, png_infop info, const PngPicture& picture) {
+  png_set_compression_level(png, picture.compression);
+  // One cheap filter rather than libpng's trial of all five for every row.
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  const bool indexed = !picture.palette.empty();
+  png_set_IHDR(png, info, picture.width, picture.height, 8,
+               indexed         ? PNG_COLOR_TYPE_PALETTE
+               : picture.alpha ? PNG_COLOR_TYPE_RGBA
+                               : PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (indexed) set_palette(png, info, picture);
+  png_text text{};
+  if (picture.text_keyword != nullptr) {
+    text.compression = PNG_TEXT_COMPRESSION_NONE;
+    text.key = const_cast<png_charp>(picture.text_keyword);  // libpng only reads it
+    text.text = const_cast<png_charp>(picture.text.c_str());
+    text.text_length = picture.text.size();
+    png_set_text(png, info, &text, 1);
+  }
+  png_write_info(png, info);
+}
+
+/// The rows, top first as a PNG keeps them, each made in row first.
+void write_rows(png_structp png, const PngPicture& picture, std::span<png_byte> row) {
+  const bool indexed = !picture.palette.empty();
+  const unsigned channels = picture.alpha ? 4 : 3;
+  for (std::uint32_t y = 0; y < picture.height; ++y) {
+    const std::size_t first = std::size_t{picture.height - 1 - y} * picture.width;
+    if (indexed) {
+      std::copy_n(&picture.indices_bottom_up[first], picture.width, row.data());
+    } else {
+      const std::span<const Rgba> colours = picture.bottom_up.subspan(first, picture.width);
+      for (std::uint32_t x = 0; x < picture.width; ++x)
+        std::copy_n(colours[x].begin(), channels, &row[std::size_t{x} * channels]);
+    }
+    png_write_row(png, row.data());
+  }
+}
+
 /// The whole write, in one function so that libpng's jump lands here; row
 /// holds one row of the picture as it is written.
 bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png_byte> row) {
@@ -214,38 +255,8 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
   // NOLINTNEXTLINE(cert-err52-cpp): libpng's own way; nothing here has a destructor
   if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
     png_set_write_fn(png, &out, add_written_bytes, flush_nothing);
-    png_set_compression_level(png, picture.compression);
-    // One cheap filter rather than libpng's trial of all five for every row.
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    const bool indexed = !picture.palette.empty();
-    png_set_IHDR(png, info, picture.width, picture.height, 8,
-                 indexed         ? PNG_COLOR_TYPE_PALETTE
-                 : picture.alpha ? PNG_COLOR_TYPE_RGBA
-                                 : PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (indexed) set_palette(png, info, picture);
-    png_text text{};
-    if (picture.text_keyword != nullptr) {
-      text.compression = PNG_TEXT_COMPRESSION_NONE;
-      text.key = const_cast<png_charp>(picture.text_keyword);  // libpng only reads it
-      text.text = const_cast<png_charp>(picture.text.c_str());
-      text.text_length = picture.text.size();
-      png_set_text(png, info, &text, 1);
-    }
-    png_write_info(png, info);
-    const unsigned channels = picture.alpha ? 4 : 3;
-    for (std::uint32_t y = 0; y < picture.height; ++y) {
-      // A PNG keeps the top row first.
-      const std::size_t first = std::size_t{picture.height - 1 - y} * picture.width;
-      if (indexed) {
-        std::copy_n(&picture.indices_bottom_up[first], picture.width, row.data());
-      } else {
-        const std::span<const Rgba> colours = picture.bottom_up.subspan(first, picture.width);
-        for (std::uint32_t x = 0; x < picture.width; ++x)
-          std::copy_n(colours[x].begin(), channels, &row[std::size_t{x} * channels]);
-      }
-      png_write_row(png, row.data());
-    }
+    write_header(png, info, picture);
+    write_rows(png, picture, row);
     png_write_end(png, nullptr);
     written = true;
   }

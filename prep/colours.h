@@ -70,8 +70,8 @@ inline std::int64_t colour_distance(const Rgba& a, const Rgba& b, std::int64_t l
 
 /// The entry of palette nearest to c, among the candidates marked (all,
 /// where there are none), the lowest of equals; distance is how far it is.
-inline unsigned char find_nearest(const Rgba& c, const Palette& palette,
-                                  const EntrySet* candidates, std::int64_t& distance) {
+inline unsigned char find_nearest(const Rgba& c, const Palette& palette, const EntrySet* candidates,
+                                  std::int64_t& distance) {
   unsigned char best = 0;
   distance = std::numeric_limits<std::int64_t>::max();
   for (std::size_t n = 0; n < kTexPaletteEntries && distance > 0; ++n) {

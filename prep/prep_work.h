@@ -103,15 +103,15 @@ struct MatchCounts {
   unsigned long matched = 0;  ///< found by colour in the palette
   unsigned long fresh_pixels = 0;
   unsigned long fresh_colours = 0;
-  EntrySet entries_taken{};               ///< by new colours
+  EntrySet entries_taken{};                            ///< by new colours
   std::array<unsigned long, kTexLevelCount> reused{};  ///< lower-level pixels, by level
   std::array<unsigned long, kTexLevelCount> made{};
   unsigned long free_entries = 0;  ///< for the new colours
   bool reduced = false;            ///< the new colours did not fit: the palette was made anew
   Reduction reduction;
-  unsigned long holes = 0;               ///< opaque in the texture, translucent now, unseen
-  EntrySet hole_entries{};  ///< the entries those pixels use
-  unsigned long changed_since = 0;       ///< pixels other than the last prepare's picture
+  unsigned long holes = 0;          ///< opaque in the texture, translucent now, unseen
+  EntrySet hole_entries{};          ///< the entries those pixels use
+  unsigned long changed_since = 0;  ///< pixels other than the last prepare's picture
 };
 
 /// Per-pixel storage the matching needs, kept with the rest of the fixed

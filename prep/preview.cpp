@@ -115,11 +115,16 @@ std::string base64(const ByteBuffer& bytes) {
   return text;
 }
 
-/// An <img> of the panel at 1:1, shown scale times as large with hard edges;
-/// named, it carries the panel's name for other programs to find it. The
-/// PNG is made once, however often the panel is shown.
-bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, const char* extra,
-                  bool named = true) {
+/// How an <img> of a panel stands on the page.
+enum class Showing {
+  named,   ///< carries the panel's name for other programs to find it
+  hidden,  ///< the same, hidden until swapped in
+  copy,    ///< a second picture of a panel named already
+};
+
+/// An <img> of the panel at 1:1, shown scale times as large with hard edges.
+/// The PNG is made once, however often the panel is shown.
+bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, Showing showing) {
   if (panel.width == 0 || panel.height == 0) return true;  // no PNG holds no pixels
   if (panel.encoded.empty()) {
     PngPicture picture;
@@ -140,6 +145,8 @@ bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, const char* ext
   std::snprintf(size.data(), size.size(), R"( width="%u" height="%u")", panel.width * scale,
                 panel.height * scale);
   const std::string name = panel.name;
+  const bool named = showing != Showing::copy;
+  const char* extra = showing == Showing::hidden ? R"( class="hidden")" : "";
   append(out, "<img" + (named ? " data-panel=\"" + name + "\"" : std::string()) + size.data() +
                   extra + " alt=\"" + name + "\" src=\"data:image/png;base64,");
   append(out, panel.encoded);
@@ -246,10 +253,10 @@ bool append_before_and_after(Page& page) {
            "Showing: <b id=\"showing\">after</b>\n");
   }
   append(page.out, R"(<div id="swap" class="swap">)");
-  if (!append_image(page.out, page.after, 2, "")) return false;
+  if (!append_image(page.out, page.after, 2, Showing::named)) return false;
   if (with_before) {
     if (page.before.bottom_up == page.after.bottom_up) page.before.encoded = page.after.encoded;
-    if (!append_image(page.out, page.before, 2, R"( class="hidden")")) return false;
+    if (!append_image(page.out, page.before, 2, Showing::hidden)) return false;
   }
   append(page.out, "</div></section>\n");
   return true;
@@ -263,7 +270,7 @@ bool append_changes(Page& page) {
   for (std::size_t n = 0; n < kTexPaletteEntries; ++n)
     entries += (*page.old_shown)[n] != page.shown[n] ? 1 : 0;
   append(page.out, "<section><h2>What changed (2x)</h2>\n");
-  if (!append_image(page.out, marked, 2, "")) return false;
+  if (!append_image(page.out, marked, 2, Showing::named)) return false;
   std::array<char, 80> counts{};
   std::snprintf(counts.data(), counts.size(),
                 "<p class=\"key\">%lu pixels changed, %lu palette entries changed<br>", changed,
@@ -272,7 +279,7 @@ bool append_changes(Page& page) {
   for (const auto& [colour, words] :
        {std::pair{kChangedColour, "colour changed"}, std::pair{kBecameClear, "became see-through"},
         std::pair{kBecameVisible, "became visible"}}) {
-    key += "<span><i class=\"m\" style=\"background:" + css_colour(colour) + "\"></i> " + words +
+    key += R"(<span><i class="m" style="background:)" + css_colour(colour) + R"("></i> )" + words +
            "</span>";
   }
   append(page.out, key + "</p></section>\n");
@@ -289,9 +296,9 @@ bool append_lower_levels(Page& page) {
     if (level.width == 0 || level.height == 0) continue;
     append(page.out,
            std::string("<p>") + level.name + " at its own size and at the high level's:</p>");
-    if (!append_image(page.out, level, 1, "")) return false;
+    if (!append_image(page.out, level, 1, Showing::named)) return false;
     append(page.out, "<br>");
-    if (!append_image(page.out, level, tex_level_scale(n), "", false)) return false;
+    if (!append_image(page.out, level, tex_level_scale(n), Showing::copy)) return false;
   }
   append(page.out, "</section>\n");
   return true;
@@ -315,7 +322,7 @@ bool append_palette(Page& page) {
   append(page.out,
          "<p class=\"key\">dashed blue: see-through; dotted orange: translucent; "
          "magenta: changed in this run; green: new colour of this run; faint: unused</p>");
-  if (!append_image(page.out, palette, 4, "")) return false;
+  if (!append_image(page.out, palette, 4, Showing::named)) return false;
   append(page.out, "</section>\n");
   return true;
 }

@@ -27,7 +27,12 @@ struct PrepSet {
   SetOutput preview;
 
   /// The files skinweld welds, in the order they are put in place.
-  std::vector<SetOutput*> welded() { return {&palette, &levels[0], &levels[1], &levels[2]}; }
+  std::vector<SetOutput*> welded() {
+    std::vector<SetOutput*> files = {&palette};
+    for (SetOutput& level : levels)
+      files.push_back(&level);
+    return files;
+  }
   /// All of them: the welded ones first, then the memory and the page.
   std::vector<SetOutput*> all() {
     std::vector<SetOutput*> files = welded();

@@ -40,8 +40,17 @@ void print_help(const Tool& tool) {
 /// What the options before the names asked for.
 enum class Options { names_follow, answered, refused };
 
-/// Takes the options before the names into given; first is then the first name.
-Options take_options(int argc, char** argv, const Tool& tool, int& first, unsigned& given) {
+/// What the options before the names gave: the flags of the tool's own, and
+/// where the names begin.
+struct TakenOptions {
+  int first = 1;
+  unsigned given = 0;
+};
+
+/// Takes the options before the names.
+Options take_options(int argc, char** argv, const Tool& tool, TakenOptions& taken) {
+  int& first = taken.first;
+  unsigned& given = taken.given;
   for (first = 1; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
     const char* option = argv[first];
     if (std::strcmp(option, "--") == 0) {
@@ -79,9 +88,8 @@ Options take_options(int argc, char** argv, const Tool& tool, int& first, unsign
 }  // namespace
 
 int run_driver(int argc, char** argv, const Tool& tool) {
-  int first = 1;
-  unsigned given = 0;
-  switch (take_options(argc, argv, tool, first, given)) {
+  TakenOptions taken;
+  switch (take_options(argc, argv, tool, taken)) {
     case Options::answered:
       return kExitAllConverted;
     case Options::refused:
@@ -89,13 +97,14 @@ int run_driver(int argc, char** argv, const Tool& tool) {
     case Options::names_follow:
       break;
   }
+  const int first = taken.first;
   if (first >= argc) {
     print_error("%s", tool.usage_line);
     return kExitUsage;
   }
   prepare_for_interrupts();
   const StartDirectory start;
-  const ToolRun run = {start, given};
+  const ToolRun run = {start, taken.given};
   bool all_converted = true;
   for (int i = first; i < argc; ++i) {
     if (!tool.procedure(argv[i], run)) all_converted = false;

@@ -24,9 +24,9 @@ inline constexpr int kExitUsage = 2;
 
 /// An option a tool takes before the texture names.
 struct ToolOption {
-  const char* name;  ///< "--keep-palette"
-  const char* help;  ///< what it does, for --help
-  unsigned flag;     ///< its bit in ToolRun::options
+  const char* name;       ///< "--keep-palette"
+  const char* help;       ///< what it does, for --help
+  unsigned flag;          ///< its bit in ToolRun::options
   unsigned excludes = 0;  ///< the flags of the options it cannot be given with
 };
 

@@ -66,10 +66,10 @@ unsigned check_edited_image(const TgaHeader& h) {
   return pixel_bytes;
 }
 
-/// Reads a TGA image's header, colour map and pixels.
-bool read_tga_edit(std::FILE* file, ImageArea& area, ImageFile& image) {
+/// Reads a TGA image's header, colour map and pixels, the pixels into stored.
+bool read_tga_edit(std::FILE* file, std::span<unsigned char> stored, ImageFile& image) {
   TgaImage tga;
-  tga.pixels = area.stored;
+  tga.pixels = stored;
   if (!read_tga_image(file, "Reading data for image...", check_edited_image, tga)) return false;
   const TgaHeader& h = tga.header;
   image.header = h;
@@ -138,8 +138,8 @@ bool read_edited_image(ImageArea& area, ImageFile& image, EditedImage& edited) {
     print_system_error("\nERROR! Could not open image! ");
     return false;
   }
-  const bool read =
-      image.png ? read_png_image(file.get(), area, image) : read_tga_edit(file.get(), area, image);
+  const bool read = image.png ? read_png_image(file.get(), area, image)
+                              : read_tga_edit(file.get(), area.stored, image);
   if (!read || !decode_colours(image, area, edited)) return false;
   print_progress("done!\n");
   return true;

@@ -194,22 +194,22 @@ bool split_texture(const char* argument, const ToolRun& /*run*/) {
   // The palette file and the image belong together: both are replaced, or
   // neither. A file that was edited since it was split is kept first; so is
   // an edit saved as PNG, which would otherwise stand beside the new image.
-  std::array<SetOutput, 3> outputs = {SetOutput{files.split_palette, {}, true},
-                                      SetOutput{files.split_image, {}, true},
-                                      SetOutput{files.split_png, {}, true}};
+  SetOutput palette{files.split_palette, {}, true};
+  SetOutput image{files.split_image, {}, true};
+  SetOutput png{files.split_png, {}, true};
   const bool with_palette = tex_split_keeps_indices(facts.subtype);
-  if (with_palette && !save_palette_file(outputs[0])) return false;
-  if (!save_image(outputs[1], facts)) return false;
+  if (with_palette && !save_palette_file(palette)) return false;
+  if (!save_image(image, facts)) return false;
   const bool with_png = file_exists(files.split_png);
-  if (with_png && !outputs[2].file.open_for_removal(files.split_png)) {
+  if (with_png && !png.file.open_for_removal(files.split_png)) {
     const std::string message = "ERROR! Could not keep the old " + std::string(kSplitDirectory) +
                                 "/" + files.split_png + "! ";
     print_system_error(message.c_str());
     return false;
   }
   std::vector<SetOutput*> set;
-  if (with_palette) set.push_back(&outputs[0]);
-  set.push_back(&outputs[1]);
-  if (with_png) set.push_back(&outputs[2]);
+  if (with_palette) set.push_back(&palette);
+  set.push_back(&image);
+  if (with_png) set.push_back(&png);
   return put_set_in_place(set, kSplitDirectory, files.split_record);
 }

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <span>
 
-#include "shell/driver.h"
 #include "formats/tex.h"
+#include "shell/driver.h"
 
 /// Converts one TEX texture into a TGA image, and for sub-type 1 also a RIFF
 /// palette file, in the subdirectory "tga" beside it. The argument is the

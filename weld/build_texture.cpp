@@ -288,7 +288,8 @@ bool build_texture(const char* argument, const ToolRun& run) {
       !read_level_images(files, header))
     return false;
   // The TEX file lies beside the image directory.
-  if (!return_to_texture_directory(name.path, run.start) || !resolve_names({&files.tex})) return false;
+  if (!return_to_texture_directory(name.path, run.start) || !resolve_names({&files.tex}))
+    return false;
   OldTexFile old;
   if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header))
     return false;

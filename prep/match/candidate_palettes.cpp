@@ -10,28 +10,37 @@
 
 namespace {
 
-/// The fixed entries of the first count ranked ones, and each of their
-/// colours once (libimagequant takes every see-through colour as one).
-void fixed_entries(const ColourSearch& s, std::size_t count, EntrySet& fixed,
-                   std::vector<Rgba>& colours) {
+/// The entries held fixed, and each of their colours once (libimagequant
+/// takes every see-through colour as one).
+struct FixedEntries {
+  EntrySet entries{};
+  std::vector<Rgba> colours;
+};
+
+/// The first count ranked entries, held fixed.
+FixedEntries fixed_entries(const ColourSearch& s, std::size_t count) {
   const Match& m = s.m;
+  FixedEntries fixed;
+  std::vector<Rgba>& colours = fixed.colours;
   for (std::size_t rank = 0; rank < count; ++rank) {
-    fixed[s.ranked[rank]] = true;
+    fixed.entries[s.ranked[rank]] = true;
     Rgba colour = tex_entry_colour(m.setting.palette[s.ranked[rank]], m.setting.expanded);
     if (colour[3] == 0) colour = {0, 0, 0, 0};
     if (std::find(colours.begin(), colours.end(), colour) == colours.end())
       colours.push_back(colour);
   }
+  return fixed;
 }
 
 /// What libimagequant is asked for: the pixels to make the colours from,
 /// how many it may make, and on the final pass where the indices go.
 QuantizeRequest palette_request(ColourSearch& s, std::size_t count, Pass pass,
-                                const EntrySet& fixed, std::span<const Rgba> colours) {
+                                const FixedEntries& fixed) {
+  const std::span<const Rgba> colours = fixed.colours;
   Match& m = s.m;
   const bool anew = count == s.see_through;
   const bool trial = pass == Pass::trial;
-  QuantizeRequest request = !anew   ? edit_pixels(s, fixed, colours, pass)
+  QuantizeRequest request = !anew   ? edit_pixels(s, fixed.entries, colours, pass)
                             : trial ? sampled_picture(m)
                                     : whole_picture(m);
   request.speed = trial ? kTrialSpeed : kFinalSpeed;
@@ -164,14 +173,12 @@ Candidate exact_colours(const ColourSearch& s, std::size_t given_up,
 }
 
 bool remade_palette(ColourSearch& s, std::size_t count, Pass pass, Candidate& c) {
-  EntrySet fixed{};
-  std::vector<Rgba> colours;
-  fixed_entries(s, count, fixed, colours);
-  const QuantizeRequest request = palette_request(s, count, pass, fixed, colours);
+  const FixedEntries fixed = fixed_entries(s, count);
+  const QuantizeRequest request = palette_request(s, count, pass, fixed);
   Quantized made;
   if (!quantize(request, made)) return false;
   c.kind = count == s.see_through ? Kind::anew : Kind::remade;
   c.fixed = count;
-  place_palette(s.m, made, fixed, c);
+  place_palette(s.m, made, fixed.entries, c);
   return true;
 }
