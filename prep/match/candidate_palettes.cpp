@@ -80,7 +80,7 @@ void place_fixed_colours(const Match& m, const Quantized& made, const EntrySet& 
       const Rgba had = tex_entry_colour(m.setting.palette[n], m.setting.expanded);
       const bool same = colour[3] == 0 ? had[3] == 0 : had == colour;
       if (fixed[n] && !c.filled[n] && same) {
-        c.place[j] = static_cast<int>(n);
+        c.entry_of_made[j] = static_cast<int>(n);
         c.filled[n] = true;
         break;
       }
@@ -93,7 +93,7 @@ void place_fixed_colours(const Match& m, const Quantized& made, const EntrySet& 
 /// even one libimagequant merged with another; the others take the entries
 /// left, lowest first.
 void place_palette(const Match& m, const Quantized& made, const EntrySet& fixed, Candidate& c) {
-  c.place.fill(-1);
+  c.entry_of_made.fill(-1);
   c.palette.fill({0, 0, 0, 0});
   c.filled = c.kept = EntrySet{};
   place_fixed_colours(m, made, fixed, c);
@@ -104,11 +104,11 @@ void place_palette(const Match& m, const Quantized& made, const EntrySet& fixed,
   }
   std::size_t next = 0;
   for (std::size_t j = 0; j < made.palette.size(); ++j) {
-    if (c.place[j] >= 0) continue;
+    if (c.entry_of_made[j] >= 0) continue;
     while (next < kTexPaletteEntries && c.filled[next])
       ++next;
     if (next == kTexPaletteEntries) break;
-    c.place[j] = static_cast<int>(next);
+    c.entry_of_made[j] = static_cast<int>(next);
     c.filled[next] = true;
     c.palette[next] = tex_colour_entry(made.palette[j], m.setting.expanded);
     c.kept[next] = c.palette[next] == m.setting.palette[next];

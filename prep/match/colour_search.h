@@ -38,7 +38,7 @@ struct Candidate {
   double untouched_error = 0;  ///< of the pixels the user did not change, where they change
   /// Where each of libimagequant's colours went, in its order (-1 for one
   /// there was no room for): for a palette it made.
-  std::array<int, kTexPaletteEntries> place{};
+  std::array<int, kTexPaletteEntries> entry_of_made{};
 };
 
 /// What the candidates are weighed on besides the edit's own pixels: by
@@ -173,7 +173,7 @@ bool choose_candidate(ColourSearch& s, Candidate& chosen);
 void remap_by_nearest(Match& m, const Candidate& c);
 
 /// For a palette libimagequant made, whose dithering the new colours keep
-/// (see the candidate's place). A pixel the edit did not touch keeps its
+/// (see the candidate's entry_of_made). A pixel the edit did not touch keeps its
 /// index where that entry kept its colour and place. A colour the palette
 /// holds exactly is taken as it is: no dithering noise on flat areas. A
 /// pixel the edit did not touch whose colour was dropped takes the nearest
