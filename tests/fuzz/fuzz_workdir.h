@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "files/start_directory.h"
+#include "shell/driver.h"
 #include "shell/report.h"
 #include "support/samples.h"
 
