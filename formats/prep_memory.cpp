@@ -11,7 +11,8 @@ namespace {
 
 /// The keyword of the text chunk that holds the memory, and its first line.
 constexpr const char* kKeyword = "skinprep";
-constexpr const char* kFirstLine = "skinprep memory 1";
+constexpr const char* kFirstLine = "skinprep memory 2";
+constexpr const char* kEarlierFirstLine = "skinprep memory 1";
 constexpr std::array<const char*, kTexLevelCount> kLevelNames = {"high", "medium", "low"};
 
 std::string hex(std::uint32_t value) {
@@ -40,11 +41,21 @@ bool read_line(const char*& text, const char* name, std::optional<std::uint32_t>
   return true;
 }
 
+/// Reads "NAME HEX" into a checksum that must be there.
+bool read_checksum(const char*& text, const char* name, std::uint32_t& checksum) {
+  std::optional<std::uint32_t> value;
+  if (!read_line(text, name, value) || !value) return false;
+  checksum = *value;
+  return true;
+}
+
 bool read_text(const std::string& text, PrepMemory& memory) {
   if (text.rfind(kFirstLine, 0) != 0) return false;
   const char* at = text.c_str() + std::string(kFirstLine).size();
   std::optional<std::uint32_t> value;
-  if (!read_line(at, "palette-file", memory.palette_file)) return false;
+  if (!read_line(at, "palette-file", memory.palette_file) ||
+      !read_checksum(at, "image", memory.image) || !read_checksum(at, "picture", memory.picture))
+    return false;
   if (!read_line(at, "palette", value) || !value) return false;
   memory.palette = *value;
   for (std::size_t n = 0; n < kTexLevelCount; ++n) {
@@ -58,22 +69,24 @@ bool read_text(const std::string& text, PrepMemory& memory) {
 
 }  // namespace
 
-bool read_prep_memory(std::FILE* stream, std::span<unsigned char> pixels, PrepMemory& memory) {
+MemoryRead read_prep_memory(std::FILE* stream, std::span<unsigned char> pixels,
+                            PrepMemory& memory) {
   PngImage png;
-  if (read_png(stream, png, pixels, kKeyword) != PngResult::ok || png.indexed ||
-      !read_text(png.text, memory))
-    return false;
+  if (read_png(stream, png, pixels, kKeyword) != PngResult::ok || png.indexed)
+    return MemoryRead::not_memory;
+  if (png.text.rfind(kEarlierFirstLine, 0) == 0) return MemoryRead::earlier_version;
+  if (!read_text(png.text, memory)) return MemoryRead::not_memory;
   memory.width = png.width;
   memory.height = png.height;
-  memory.alpha = png.alpha;
   memory.colours = std::span(reinterpret_cast<const Rgba*>(pixels.data()),  // NOLINT: RGBA bytes
                              memory.width * memory.height);
-  return true;
+  return MemoryRead::ok;
 }
 
 bool write_prep_memory(ByteBuffer& out, const PrepMemory& memory) {
   std::string text = std::string(kFirstLine) + "\npalette-file " +
                      (memory.palette_file ? hex(*memory.palette_file) : "none") + "\n";
+  text += "image " + hex(memory.image) + "\npicture " + hex(memory.picture) + "\n";
   text += "palette " + hex(memory.palette) + "\n";
   for (std::size_t n = 0; n < kTexLevelCount; ++n)
     text += std::string(kLevelNames[n]) + " " + hex(memory.levels[n]) + "\n";
@@ -81,7 +94,7 @@ bool write_prep_memory(ByteBuffer& out, const PrepMemory& memory) {
   PngPicture picture;
   picture.width = static_cast<std::uint32_t>(memory.width);
   picture.height = static_cast<std::uint32_t>(memory.height);
-  picture.alpha = memory.alpha;
+  picture.alpha = true;
   picture.bottom_up = memory.colours;
   picture.text_keyword = kKeyword;
   picture.text = text;

@@ -54,7 +54,22 @@ enum class PaletteFileUse {
 
 /// What became of the memory of the last prepare (NAME/NAME_source.png):
 /// it serves where the texture was welded from the set it describes.
-enum class MemoryUse { absent, unreadable, other_size, no_texture, not_welded, used };
+enum class MemoryUse {
+  absent,
+  unreadable,
+  earlier_version,
+  other_size,
+  no_texture,
+  not_welded,
+  used
+};
+
+/// Whether the memory says what skinprep wrote last (whether or not it
+/// serves to tell which pixels changed).
+inline bool memory_read(MemoryUse use) {
+  return use != MemoryUse::absent && use != MemoryUse::unreadable &&
+         use != MemoryUse::earlier_version;
+}
 
 /// The palette the result uses. Entries hold their bytes as the TEX file
 /// does; expanded says they show as sub-type 14 shows them (bytes 0, 1, 2, 3
@@ -100,7 +115,9 @@ struct Reduction {
 /// What the summary tells the user (as unsigned long, which every printf prints).
 struct MatchCounts {
   unsigned long kept = 0;     ///< high-level pixels that kept their index
+  unsigned long indexed = 0;  ///< that took the image's own index, another than the texture's
   unsigned long matched = 0;  ///< found by colour in the palette
+  unsigned long took_texture_alpha = 0;  ///< painted pixels that took the texture's alpha
   unsigned long fresh_pixels = 0;
   unsigned long fresh_colours = 0;
   EntrySet entries_taken{};                            ///< by new colours
@@ -111,7 +128,9 @@ struct MatchCounts {
   Reduction reduction;
   unsigned long holes = 0;          ///< opaque in the texture, translucent now, unseen
   EntrySet hole_entries{};          ///< the entries those pixels use
-  unsigned long changed_since = 0;  ///< pixels other than the last prepare's picture
+  /// Pixels the user changed since the last prepare: neither what they
+  /// asked for then nor what the texture shows.
+  unsigned long changed_since = 0;
 };
 
 /// Per-pixel storage the matching needs, kept with the rest of the fixed
@@ -136,6 +155,8 @@ struct Match {
   PaletteSource source = PaletteSource::image;
   PaletteFileUse palette_file_use = PaletteFileUse::taken;
   std::optional<std::uint32_t> palette_file_seen;  ///< its checksum, for the next prepare
+  std::uint32_t image_seen = 0;    ///< the image file's checksum, for the next prepare
+  std::uint32_t picture_seen = 0;  ///< its picture's (see picture_checksum)
   PaletteSetting setting;
   PalettePolicy policy = PalettePolicy::choose;
   bool by_index = false;  ///< the image's colour map is the palette: its indices are taken

@@ -12,6 +12,7 @@
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
+#include "shell/prep_memory.h"
 #include "shell/texture_sets.h"
 
 namespace {
@@ -45,9 +46,7 @@ bool resolve_input_names(TextureName& name) {
 /// a memory of that, one newer than the texture.
 PaletteFileUse judge_palette_file(const Match& m, const PaletteFile& file) {
   if (!m.old.usable || file.palette == *m.old.palette) return PaletteFileUse::taken;
-  const bool remembered =
-      m.memory_use != MemoryUse::absent && m.memory_use != MemoryUse::unreadable;
-  if (remembered) {
+  if (memory_read(m.memory_use)) {
     return file.checksum != m.memory.palette_file ? PaletteFileUse::taken
                                                   : PaletteFileUse::left_aside_as_seen;
   }
@@ -79,6 +78,8 @@ bool read_inputs(const TextureName& name, ImageFile& image, Match& m) {
       !read_palette_input(files, m.old, palette_file))
     return false;
   read_memory(files, work.inputs, m);
+  m.image_seen = file_checksum(image.name).value_or(0);
+  m.picture_seen = picture_checksum(m.image);
   choose_palette(m, palette_file);
   m.palette_file_seen = palette_file.checksum;
   return true;

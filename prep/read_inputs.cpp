@@ -114,8 +114,13 @@ void read_memory(const TextureFiles& files, InputArea& area, Match& m) {
   const std::string name = files.image_directory + "/" + files.memory;
   if (!file_exists(name)) {
     m.memory_use = MemoryUse::absent;
-  } else if (!read_prep_memory_file(name, area.memory_pixels, m.memory)) {
+    return;
+  }
+  const MemoryRead read = read_prep_memory_file(name, area.memory_pixels, m.memory);
+  if (read == MemoryRead::not_memory) {
     m.memory_use = MemoryUse::unreadable;
+  } else if (read == MemoryRead::earlier_version) {
+    m.memory_use = MemoryUse::earlier_version;
   } else if (m.memory.width != m.image.width || m.memory.height != m.image.height) {
     m.memory_use = MemoryUse::other_size;
   } else if (!m.old.usable) {

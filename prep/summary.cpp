@@ -83,6 +83,10 @@ void print_memory(const TextureFiles& files, const Match& m) {
     case MemoryUse::unreadable:
       print_progress("Last prepare: none (%s not used: it cannot be read)\n", name.c_str());
       return;
+    case MemoryUse::earlier_version:
+      print_progress("Last prepare: none (%s not used: an earlier version wrote it)\n",
+                     name.c_str());
+      return;
     case MemoryUse::other_size:
       print_progress("Last prepare: none (%s not used: another size, %lux%lu)\n", name.c_str(),
                      static_cast<unsigned long>(m.memory.width),
@@ -130,10 +134,19 @@ std::string untouched_changed(unsigned long count) {
          (count == 1 ? " untouched pixel changed" : " untouched pixels changed");
 }
 
-void print_reduction(const MatchCounts& counts) {
+void print_reduction(const MatchCounts& counts, PalettePolicy policy) {
   const Reduction& r = counts.reduction;
-  print_progress("High level: %lu colours, %lu of them new, more than the %lu free entries hold; ",
-                 r.image_colours, counts.fresh_colours, counts.free_entries);
+  if (policy == PalettePolicy::remake) {
+    print_progress("High level: %lu colours, the palette made afresh as asked; ", r.image_colours);
+  } else if (counts.fresh_colours <= counts.free_entries) {
+    print_progress("High level: %lu colours, %lu of them new, kept out of the %lu free entries "
+                   "as asked; ",
+                   r.image_colours, counts.fresh_colours, counts.free_entries);
+  } else {
+    print_progress("High level: %lu colours, %lu of them new, more than the %lu free entries "
+                   "hold; ",
+                   r.image_colours, counts.fresh_colours, counts.free_entries);
+  }
   switch (r.fitting) {
     case Fitting::kept:
       print_progress(
@@ -159,13 +172,15 @@ void print_reduction(const MatchCounts& counts) {
       untouched_changed(r.untouched_changed).c_str(), std::sqrt(r.mean_square_error));
 }
 
-void print_high_level(const MatchCounts& counts) {
+void print_high_level(const MatchCounts& counts, PalettePolicy policy) {
   if (counts.reduced) {
-    print_reduction(counts);
+    print_reduction(counts, policy);
     return;
   }
-  print_progress("High level: %lu pixels kept their index, %lu matched by colour, ", counts.kept,
-                 counts.matched);
+  print_progress("High level: %lu pixels kept their index, ", counts.kept);
+  if (counts.indexed > 0)
+    print_progress("%lu took the image's own index, ", counts.indexed);
+  print_progress("%lu matched by colour, ", counts.matched);
   if (counts.fresh_colours == 0) {
     print_progress("no new colour");
   } else {
@@ -198,10 +213,16 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
   print_reference(files, m.old);
   print_memory(files, m);
   print_palette_source(files, m);
-  print_high_level(counts);
+  print_high_level(counts, m.policy);
   print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.reused[1], counts.made[1]);
   print_progress("Low level: %lu pixels reused, %lu made\n", counts.reused[2], counts.made[2]);
   print_alpha(m.alpha);
+  if (counts.took_texture_alpha > 0) {
+    print_progress("Alpha: %lu painted pixel%s took the texture's alpha there (see-through or "
+                   "translucent), the image having none of its own%s\n",
+                   counts.took_texture_alpha, counts.took_texture_alpha == 1 ? "" : "s",
+                   m.alpha == AlphaSource::texture_where_opaque ? " where they are opaque" : "");
+  }
   if (!m.image.colours.empty())
     print_progress("Preview: %s/%s\n", files.image_directory.c_str(), files.preview.c_str());
   if (m.old.other_size) {

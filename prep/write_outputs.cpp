@@ -80,9 +80,10 @@ bool save_memory(PrepSet& set, const Match& m) {
   PrepMemory memory;
   memory.width = m.image.width;
   memory.height = m.image.height;
-  memory.alpha = m.image.has_alpha;
-  memory.colours = m.image.colours;
+  memory.colours = wanted_colours(m);
   memory.palette_file = m.palette_file_seen;
+  memory.image = m.image_seen;
+  memory.picture = m.picture_seen;
   memory.palette = crc32_of(set.palette.file.bytes());
   for (std::size_t n = 0; n < kTexLevelCount; ++n)
     memory.levels[n] = crc32_of(set.levels[n].file.bytes());
@@ -99,8 +100,7 @@ bool save_memory(PrepSet& set, const Match& m) {
 bool edited_by_hand(const std::string& path, std::uint32_t written, const ImageFile& image,
                     const Match& m) {
   if (!file_exists(path)) return false;
-  if (m.memory_use != MemoryUse::absent && m.memory_use != MemoryUse::unreadable)
-    return file_checksum(path) != written;
+  if (memory_read(m.memory_use)) return file_checksum(path) != written;
   return compare_modification_times(path, image.name) > 0;
 }
 

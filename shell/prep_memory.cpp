@@ -4,11 +4,26 @@
 #include "files/input_file.h"
 #include "formats/png.h"
 
-bool read_prep_memory_file(const std::string& name, std::span<unsigned char> pixels,
-                           PrepMemory& memory) {
+MemoryRead read_prep_memory_file(const std::string& name, std::span<unsigned char> pixels,
+                                 PrepMemory& memory) {
   const ErrnoGuard keep_errno;
   const InputFile file = open_regular_input(name.c_str());
-  return file && read_prep_memory(file.get(), pixels, memory);
+  return file ? read_prep_memory(file.get(), pixels, memory) : MemoryRead::not_memory;
+}
+
+std::uint32_t picture_checksum(const EditedImage& picture) {
+  ByteBuffer bytes;
+  std::array<unsigned char, 9> size{};
+  put_u32le(size.data(), static_cast<std::uint32_t>(picture.width));
+  put_u32le(&size[4], static_cast<std::uint32_t>(picture.height));
+  size[8] = picture.has_alpha ? 1 : 0;
+  put_bytes(bytes, size);
+  bytes.reserve(size.size() + 4 * picture.colours.size());
+  for (Rgba c : picture.colours) {
+    if (!picture.has_alpha) c[3] = 255;
+    put_bytes(bytes, c);
+  }
+  return crc32_of(bytes);
 }
 
 std::uint32_t texture_checksum(const TexPalette& palette, const TexLevels& levels, unsigned x,
@@ -18,12 +33,6 @@ std::uint32_t texture_checksum(const TexPalette& palette, const TexLevels& level
   for (std::size_t n = 0; n < kTexLevelCount; ++n)
     write_tex_level(bytes, tex_level(levels, n, x, y));
   return crc32_of(bytes);
-}
-
-bool same_as_remembered(const PrepMemory& memory, const Rgba& colour, bool alpha, std::size_t k) {
-  const Rgba& was = memory.colours[k];
-  return was[0] == colour[0] && was[1] == colour[1] && was[2] == colour[2] &&
-         (!alpha || !memory.alpha || was[3] == colour[3]);
 }
 
 std::optional<std::uint32_t> file_checksum(const std::string& name) {

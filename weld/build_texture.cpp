@@ -21,6 +21,7 @@
 #include "shell/steps.h"
 #include "shell/texture_path.h"
 #include "shell/texture_sets.h"
+#include "weld/weld_warnings.h"
 
 namespace {
 
@@ -29,9 +30,6 @@ namespace {
 struct WeldWorkArea {
   TexPalette palette;
   TexLevels levels;
-  // Only to tell whether the edited image has changed since it was prepared.
-  ImageArea edited;
-  std::array<unsigned char, kTexMaxPixels * 4> remembered;
 };
 WeldWorkArea work;
 
@@ -135,15 +133,6 @@ bool read_level_images(const TextureFiles& files, TexHeader& header) {
   return true;
 }
 
-/// What the TEX file being replaced was, beyond its tail: for the warnings
-/// about what the new one changes.
-struct OldTexFile {
-  bool found = false;
-  bool has_size = false;
-  std::uint16_t x = 0;
-  std::uint16_t y = 0;
-};
-
 /// Takes bytes 4 to 13 of the TEX file being replaced, or the default tail.
 bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& old) {
   print_progress("Checking %s...", tex_name.c_str());
@@ -158,6 +147,9 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& ol
     return true;
   }
   old.has_size = read_tex_dimensions(file.get(), old.x, old.y) == TexDimensionsResult::ok;
+  long length = 0;
+  old.whole = old.has_size && measure_file_length(file.get(), length) == LengthResult::ok &&
+              static_cast<std::uint64_t>(length) >= tex_written_length(old.x, old.y);
   if (std::fseek(file.get(), kTexTailOffset, SEEK_SET) != 0) {
     print_system_error("ERROR! Could not find start of TEX file! ");
     return false;
@@ -176,77 +168,12 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& ol
   return true;
 }
 
-/// Warns that an edit is not in the texture: file was changed since the
-/// image directory was prepared from it.
-void warn_not_prepared(const std::string& file, const char* why, const TextureName& name) {
-  print_error("WARNING! %s %s: the edit is not in this texture; run skinprep %s first.\n",
-              file.c_str(), why, name.base.c_str());
-}
-
-/// Whether the picture skinprep would read now shows other colours than the
-/// one it remembers preparing. A picture that cannot be read tells nothing.
-bool picture_changed(const TextureFiles& files, const PrepMemory& memory, std::string& picture) {
-  const ConsoleSilence quiet;  // the reading's words are skinprep's
-  ImageFile image;
-  EditedImage edited;
-  choose_image_file(files, "", image);
-  picture = image.name;
-  if (!read_edited_image(work.edited, image, edited)) return false;
-  if (edited.width != memory.width || edited.height != memory.height) return true;
-  for (std::size_t k = 0; k < edited.colours.size(); ++k) {
-    if (!same_as_remembered(memory, edited.colours[k], edited.has_alpha, k)) return true;
-  }
-  return false;
-}
-
-/// Tells when an edit the user made (to the picture skinprep reads or to
-/// the palette file beside it) is not in the texture. With skinprep's memory
-/// in the set, by content, so that an identical re-save says nothing; without
-/// it, by modification time against the high level.
-void warn_of_unprepared_edits(const TextureName& name) {
-  // The files as skinprep would find them, in any case; of two alike, the first.
-  TextureFiles files = name.files;
-  std::string other;
-  for (std::string* file : {&files.edited_image, &files.edited_png, &files.edited_palette})
-    *file = find_in_any_case(*file, other);
-  const std::string remembered =
-      find_in_any_case(files.image_directory + "/" + files.memory, other);
-  PrepMemory memory;
-  if (read_prep_memory_file(remembered, work.remembered, memory)) {
-    std::string picture;
-    if (picture_changed(files, memory, picture))
-      warn_not_prepared(picture, "has changed since it was prepared", name);
-    if (file_checksum(files.edited_palette) != memory.palette_file)
-      warn_not_prepared(files.edited_palette, "has changed since it was prepared", name);
-    return;
-  }
-  const std::string high = files.image_directory + "/" + files.levels[0];
-  for (const std::string* edited :
-       {&files.edited_image, &files.edited_png, &files.edited_palette}) {
-    if (compare_modification_times(*edited, high) > 0)
-      warn_not_prepared(*edited, ("is newer than " + high).c_str(), name);
-  }
-}
-
-/// Tells what the new texture does that the user may not expect: another
-/// size than the one it replaces, a header of a sub-type the tools do not
-/// know carried over, or an edit that was not prepared yet.
-void warn_of_surprises(const TextureName& name, const TexHeader& header, const OldTexFile& old) {
-  const TextureFiles& files = name.files;
-  if (old.has_size && (old.x != header.x_size || old.y != header.y_size))
-    warn_of_new_size(files.tex, {old.x, old.y}, {header.x_size, header.y_size});
-  if (old.found && !tex_is_paletted(static_cast<TexSubtype>(header.tail[0]))) {
-    print_error(
-        "WARNING! %s has sub-type %d, not a paletted texture these tools know; its header is "
-        "kept as it was.\n",
-        files.tex.c_str(), header.tail[0]);
-  }
-  warn_of_unprepared_edits(name);
-}
-
-/// Writes the TEX file whole, or leaves the old one exactly as it was.
-bool write_texture(const std::string& tex_name, const TexHeader& header) {
-  SetOutput output{tex_name, {}, false};
+/// Writes the TEX file whole, or leaves the old one exactly as it was. A
+/// whole texture of another size is kept as NAME~N first: it cannot be made
+/// again from the new levels.
+bool write_texture(const std::string& tex_name, const TexHeader& header, const OldTexFile& old) {
+  const bool keep = old.whole && (old.x != header.x_size || old.y != header.y_size);
+  SetOutput output{tex_name, {}, keep};
   const SaveWords words = {"",       "failed.\n",      "ERROR!  Could not create TEX file ",
                            tex_name, kWriteDataFailed, false};
   const bool saved = save_output(output, words, [&](ByteBuffer& bytes) {
@@ -291,8 +218,9 @@ bool build_texture(const char* argument, const ToolRun& run) {
   if (!return_to_texture_directory(name.path, run.start) || !resolve_names({&files.tex}))
     return false;
   OldTexFile old;
-  if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header))
+  if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header, old))
     return false;
-  warn_of_surprises(name, header, old);
+  warn_of_surprises(
+      name, {header, work.palette, tex_level(work.levels, 0, header.x_size, header.y_size)}, old);
   return true;
 }

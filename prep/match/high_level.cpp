@@ -43,21 +43,39 @@ AlphaSource choose_alpha(const Match& m, const Palette& colours) {
   return witnessed ? AlphaSource::texture_where_opaque : AlphaSource::image;
 }
 
+/// Whether pixel k takes the alpha of the texture's entry at its place: the
+/// image has none of its own there (see AlphaSource).
+bool takes_texture_alpha(const Match& m, std::size_t k) {
+  return m.alpha == AlphaSource::texture ||
+         (m.alpha == AlphaSource::texture_where_opaque && m.image.colours[k][3] == 255);
+}
+
 /// The colour a pixel asks for: with the alpha of the texture's entry at the
 /// same place where the texture's alpha counts (opaque without a texture).
 Rgba wanted_colour(const Match& m, const Palette& colours, std::size_t k) {
   Rgba c = m.image.colours[k];
-  const bool texture_alpha = m.alpha == AlphaSource::texture ||
-                             (m.alpha == AlphaSource::texture_where_opaque && c[3] == 255);
-  if (texture_alpha) c[3] = m.old.usable ? colours[m.old.levels->high[k]][3] : 255;
+  if (takes_texture_alpha(m, k)) c[3] = m.old.usable ? colours[m.old.levels->high[k]][3] : 255;
   return c;
 }
 
-/// Whether pixel k has the colour it had in the picture the last prepare
-/// remembers, where that memory serves.
-bool as_last_prepared(const Match& m, std::size_t k) {
-  return m.memory_use == MemoryUse::used &&
-         same_as_remembered(m.memory, m.image.colours[k], m.image.has_alpha, k);
+/// Whether pixel k asks for what it asked for in the last prepare, where
+/// its memory serves.
+bool as_last_prepared(const Match& m, const Rgba& wanted, std::size_t k) {
+  return m.memory_use == MemoryUse::used && same_as_remembered(m.memory, wanted, k);
+}
+
+/// Counts what pixel k tells the summary: whether the user changed it since
+/// the last prepare (it is neither as then nor as the texture shows), and
+/// whether it was painted where it took the texture's alpha, see-through or
+/// translucent there.
+void count_pixel(Match& m, const Palette& colours, std::size_t k, bool untouched) {
+  const Rgba& wanted = m.scratch->wanted[k];
+  if (m.memory_use == MemoryUse::used && !untouched && !as_last_prepared(m, wanted, k))
+    ++m.counts.changed_since;
+  if (!m.old.usable || !takes_texture_alpha(m, k)) return;
+  const Rgba& was = colours[m.old.levels->high[k]];
+  if (was[3] != 255 && pack_rgb(was) != pack_rgb(m.image.colours[k]))
+    ++m.counts.took_texture_alpha;
 }
 
 /// Takes every pixel by its own index: the image's colour map is the palette,
@@ -68,9 +86,13 @@ void take_indices(Match& m, const Palette& colours) {
   std::fill_n(m.scratch->fresh.begin(), indices.size(), false);
   for (std::size_t k = 0; k < indices.size(); ++k) {
     m.scratch->wanted[k] = colours[indices[k]];
-    m.scratch->untouched[k] = m.old.usable && indices[k] == m.old.levels->high[k];
+    const bool untouched = m.old.usable && indices[k] == m.old.levels->high[k];
+    m.scratch->untouched[k] = untouched;
+    ++(untouched || !m.old.usable ? m.counts.kept : m.counts.indexed);
+    if (m.memory_use == MemoryUse::used && !untouched &&
+        !as_last_prepared(m, m.scratch->wanted[k], k))
+      ++m.counts.changed_since;
   }
-  m.counts.kept = indices.size();
 }
 
 /// Takes every pixel by its colour (colours: the palette's). Returns how
@@ -93,7 +115,9 @@ std::size_t take_colours(Match& m, const Palette& colours) {
     scratch.wanted[k] = c;
     // A pixel as the last prepare left it keeps the texture's index even
     // where that shows another colour: it was dithered or matched then.
-    if (m.old.usable && (colours[m.old.levels->high[k]] == c || as_last_prepared(m, k))) {
+    const bool as_texture = m.old.usable && shows_the_same(colours[m.old.levels->high[k]], c);
+    count_pixel(m, colours, k, as_texture);
+    if (m.old.usable && (as_texture || as_last_prepared(m, c, k))) {
       m.result->high[k] = m.old.levels->high[k];
       scratch.untouched[k] = true;
       ++m.counts.kept;
@@ -128,10 +152,6 @@ void choose_how_pixels_are_taken(Match& m) {
 }
 
 void take_high_level(Match& m) {
-  if (m.memory_use == MemoryUse::used) {
-    for (std::size_t k = 0; k < m.image.colours.size(); ++k)
-      m.counts.changed_since += as_last_prepared(m, k) ? 0 : 1;
-  }
   const Palette colours = colours_of(m.setting.palette, m.setting.expanded);
   if (m.by_index) {
     take_indices(m, colours);
