@@ -50,6 +50,7 @@ class OutputFile {
 
   /// The new content, to be made before finish().
   std::vector<unsigned char>& bytes() { return bytes_; }
+  [[nodiscard]] const std::vector<unsigned char>& bytes() const { return bytes_; }
 
   /// Writes the new content, unless the target holds it already. A failure
   /// here is a failed write: the temporary file is removed and the target

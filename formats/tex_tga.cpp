@@ -56,6 +56,21 @@ void write_tga_pixels(ByteBuffer& out, TexSubtype subtype, std::span<const unsig
   }
 }
 
+Rgba tex_pixel_colour(TexSubtype subtype, std::span<const unsigned char> stored, std::size_t k,
+                      const TexPalette& palette) {
+  switch (subtype) {
+    case TexSubtype::indexed:
+      return tex_entry_colour(palette[stored[k]], false);
+    case TexSubtype::indexed_expanded:
+      return tex_entry_colour(palette[stored[k]], true);
+    case TexSubtype::truecolour24:
+      return {stored[3 * k + 2], stored[3 * k + 1], stored[3 * k], 255};
+    case TexSubtype::truecolour32:
+      return {stored[4 * k + 2], stored[4 * k + 1], stored[4 * k], stored[4 * k + 3]};
+  }
+  return {};
+}
+
 bool tga_colours_differ(const ColourMap& map, std::span<const unsigned char> indices,
                         const TexPalette& palette) {
   std::array<bool, 256> used{};

@@ -30,6 +30,11 @@ void write_tga_colour_map(ByteBuffer& out, const TexPalette& palette);
 void write_tga_pixels(ByteBuffer& out, TexSubtype subtype, std::span<const unsigned char> stored,
                       const TexPalette& palette);
 
+/// The colour a texture's stored pixel k (of 1, 3 or 4 bytes) shows, alpha
+/// included: the palette's colour of its index, or its own.
+Rgba tex_pixel_colour(TexSubtype subtype, std::span<const unsigned char> stored, std::size_t k,
+                      const TexPalette& palette);
+
 /// Whether an index used by some pixel selects a colour-map colour whose red,
 /// green or blue differs from the palette's colour of that index (alpha is not
 /// compared).

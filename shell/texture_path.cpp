@@ -51,6 +51,7 @@ TextureFiles name_texture_files(const std::string& base) {
   files.preview = base + "_preview.html";
   files.split_record = hidden_name(base, ".skinsplit-commit");
   files.prep_record = hidden_name(base, ".skinprep-commit");
+  files.split_sums = hidden_name(base, ".skinsplit-sums");
   return files;
 }
 

@@ -36,6 +36,8 @@ struct TextureFiles {
   /// BASE/: each lists its tool's set while the set is put in place.
   std::string split_record;
   std::string prep_record;
+  /// ".car1.skinsplit-sums", in tga/: what skinsplit wrote there, by checksum.
+  std::string split_sums;
 };
 
 /// The directory skinsplit writes into, and skinprep reads the edited image from.

@@ -66,7 +66,7 @@ bool repair_set(const TextureSet& set, const TextureName& name, ToolKind tool, b
 RecordedSet split_set(const std::string& directory, const TextureFiles& files) {
   return {directory + kSplitDirectory + "/",
           files.split_record,
-          {files.split_palette, files.split_image, files.split_png},
+          {files.split_palette, files.split_image, files.split_png, files.split_sums},
           reads_as_its_kind};
 }
 

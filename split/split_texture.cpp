@@ -10,15 +10,19 @@
 #include "files/input_file.h"
 #include "files/texture_lock.h"
 #include "formats/pal.h"
+#include "formats/png.h"
 #include "formats/tex.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
+#include "shell/edited_image.h"
 #include "shell/messages.h"
 #include "shell/outputs.h"
+#include "shell/prep_memory.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
 #include "shell/texture_sets.h"
+#include "split/own_outputs.h"
 
 namespace {
 
@@ -27,6 +31,7 @@ namespace {
 struct SplitWorkArea {
   TexPalette palette;
   std::array<unsigned char, kTexMaxSplitDimension * kTexMaxSplitDimension * 4> pixels;
+  ImageArea found;  ///< a picture found where the image goes, to compare
 };
 SplitWorkArea work;
 
@@ -176,9 +181,144 @@ bool save_image(SetOutput& output, const TextureFacts& facts) {
   });
 }
 
+/// skinsplit's set in tga/, each file by what it is.
+struct SplitSet {
+  explicit SplitSet(const TextureFiles& files)
+      : palette{files.split_palette, {}, false},
+        image{files.split_image, {}, false},
+        png{files.split_png, {}, false},
+        sums{files.split_sums, {}, false} {}
+
+  SetOutput palette;
+  SetOutput image;
+  SetOutput png;  ///< only ever removed, where it is skinsplit's own or no picture
+  SetOutput sums;
+};
+
+/// What skinsplit finds at the name of one of its outputs before it writes it.
+enum class Found {
+  nothing,      ///< no file
+  same,         ///< the bytes it writes now
+  its_own,      ///< what it wrote last, which nobody changed
+  the_texture,  ///< another file that shows just what the texture does
+  edit,         ///< a picture or palette it did not write, of other colours: an edit
+  unreadable,   ///< no picture or palette at all
+};
+
+/// Whether an existing file is one of skinsplit's own by content: the new
+/// bytes, or what it wrote last.
+Found find_own(const SetOutput& output, const std::optional<std::uint32_t>& own) {
+  if (!file_exists(output.name)) return Found::nothing;
+  const std::optional<std::uint32_t> sum = file_checksum(output.name);
+  if (sum && !output.file.bytes().empty() && *sum == crc32_of(output.file.bytes()))
+    return Found::same;
+  return sum && sum == own ? Found::its_own : Found::edit;
+}
+
+/// What a palette file there is (see Found): the texture's palette, or other colours.
+Found find_palette(const SetOutput& output, const std::optional<std::uint32_t>& own) {
+  const Found found = find_own(output, own);
+  if (found != Found::edit) return found;
+  const InputFile file = open_regular_input(output.name.c_str());
+  PalHeader header;
+  TexPalette palette{};
+  if (!file || !read_pal_header(file.get(), header) ||
+      read_pal_entries(file.get(), palette) != ReadResult::ok)
+    return Found::unreadable;
+  return palette == work.palette ? Found::the_texture : Found::edit;
+}
+
+/// Whether a picture shows what the texture's split image shows: the same
+/// colours, and alpha where the picture has its own.
+bool shows_the_texture(const EditedImage& picture, const TextureFacts& facts) {
+  if (picture.width != facts.x || picture.height != facts.y) return false;
+  for (std::size_t k = 0; k < picture.colours.size(); ++k) {
+    Rgba shown = tex_pixel_colour(facts.subtype, facts.pixels, k, work.palette);
+    Rgba is = picture.colours[k];
+    if (!picture.has_alpha) shown[3] = is[3] = 255;
+    if (!shows_the_same(shown, is)) return false;
+  }
+  return true;
+}
+
+/// What a picture there is (see Found): the texture's picture, or other colours.
+Found find_picture(const SetOutput& output, const std::optional<std::uint32_t>& own,
+                   const TextureFacts& facts) {
+  const Found found = find_own(output, own);
+  if (found != Found::edit) return found;
+  const ConsoleSilence quiet;  // reading to compare, not to report
+  ImageFile image;
+  image.name = output.name;
+  image.png = has_extension(output.name, ".png");
+  EditedImage picture;
+  if (!read_edited_image(work.found, image, picture)) return Found::unreadable;
+  return shows_the_texture(picture, facts) ? Found::the_texture : Found::edit;
+}
+
+/// An edit in progress is never replaced by a split: it is refused, with
+/// one line naming the files and the way out, unless the split was forced;
+/// then, and for a file that holds no picture, the file is kept as NAME~N.
+bool edits_may_go(const std::array<Found, 3>& found, SplitSet& set, const TextureName& name,
+                  bool forced) {
+  const std::array<SetOutput*, 3> outputs = {&set.palette, &set.image, &set.png};
+  std::string edits;
+  for (std::size_t n = 0; n < outputs.size(); ++n) {
+    if (found[n] == Found::edit) {
+      edits +=
+          (edits.empty() ? "" : " and ") + std::string(kSplitDirectory) + "/" + outputs[n]->name;
+    }
+    outputs[n]->keep_edits = found[n] == Found::unreadable || found[n] == Found::edit;
+  }
+  if (edits.empty() || forced) return true;
+  print_error(
+      "ERROR! %s %s an edit that skinsplit did not write; %s is not split, and "
+      "skinsplit --force %s splits it anew, keeping the edit as NAME~N beside it!\n",
+      edits.c_str(), edits.find(" and ") == std::string::npos ? "holds" : "hold", name.base.c_str(),
+      name.base.c_str());
+  return false;
+}
+
+/// Writes the sums of what this split puts in place.
+bool save_sums(SplitSet& set, bool with_palette) {
+  OwnOutputs sums;
+  if (with_palette) sums.palette = crc32_of(set.palette.file.bytes());
+  sums.image = crc32_of(set.image.file.bytes());
+  const SaveWords quiet_words = {"",
+                                 "",
+                                 "ERROR! Could not create " + set.sums.name + " ",
+                                 std::string(kSplitDirectory) + "/" + set.sums.name,
+                                 kWriteDataFailed,
+                                 false};
+  return save_output(set.sums, quiet_words, [&](ByteBuffer& bytes) {
+    write_own_outputs(bytes, sums);
+    return true;
+  });
+}
+
+/// Puts the split in place: the palette file (for sub-type 1), the image,
+/// the sums, and the removal of a PNG that is skinsplit's own or no picture
+/// (one that shows the texture stays, and an edit was refused or is kept).
+bool put_split_set(SplitSet& set, const std::array<Found, 3>& found, bool with_palette,
+                   const std::string& record) {
+  std::vector<SetOutput*> outputs;
+  if (with_palette) outputs.push_back(&set.palette);
+  outputs.insert(outputs.end(), {&set.image, &set.sums});
+  const Found png = found[2];
+  if (png == Found::its_own || png == Found::unreadable || png == Found::edit) {
+    if (!set.png.file.open_for_removal(set.png.name)) {
+      const std::string message = "ERROR! Could not keep the old " + std::string(kSplitDirectory) +
+                                  "/" + set.png.name + "! ";
+      print_system_error(message.c_str());
+      return false;
+    }
+    outputs.push_back(&set.png);
+  }
+  return put_set_in_place(outputs, kSplitDirectory, record);
+}
+
 }  // namespace
 
-bool split_texture(const char* argument, const ToolRun& /*run*/) {
+bool split_texture(const char* argument, const ToolRun& run) {
   TextureName name = read_texture_name(argument, ToolKind::split);
   TextureFiles& files = name.files;
   if (!enter_texture_directory(name.path)) return false;
@@ -192,24 +332,16 @@ bool split_texture(const char* argument, const ToolRun& /*run*/) {
       !resolve_names({&files.split_palette, &files.split_image, &files.split_png}))
     return false;
   // The palette file and the image belong together: both are replaced, or
-  // neither. A file that was edited since it was split is kept first; so is
-  // an edit saved as PNG, which would otherwise stand beside the new image.
-  SetOutput palette{files.split_palette, {}, true};
-  SetOutput image{files.split_image, {}, true};
-  SetOutput png{files.split_png, {}, true};
+  // neither, with the sums of what skinsplit wrote.
+  SplitSet set(files);
   const bool with_palette = tex_split_keeps_indices(facts.subtype);
-  if (with_palette && !save_palette_file(palette)) return false;
-  if (!save_image(image, facts)) return false;
-  const bool with_png = file_exists(files.split_png);
-  if (with_png && !png.file.open_for_removal(files.split_png)) {
-    const std::string message = "ERROR! Could not keep the old " + std::string(kSplitDirectory) +
-                                "/" + files.split_png + "! ";
-    print_system_error(message.c_str());
+  if ((with_palette && !save_palette_file(set.palette)) || !save_image(set.image, facts))
     return false;
-  }
-  std::vector<SetOutput*> set;
-  if (with_palette) set.push_back(&palette);
-  set.push_back(&image);
-  if (with_png) set.push_back(&png);
-  return put_set_in_place(set, kSplitDirectory, files.split_record);
+  const OwnOutputs own = read_own_outputs(files.split_sums);
+  const std::array<Found, 3> found = {
+      with_palette ? find_palette(set.palette, own.palette) : Found::nothing,
+      find_picture(set.image, own.image, facts), find_picture(set.png, own.png, facts)};
+  if (!edits_may_go(found, set, name, (run.options & kForce) != 0)) return false;
+  return save_sums(set, with_palette) &&
+         put_split_set(set, found, with_palette, files.split_record);
 }

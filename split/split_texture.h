@@ -7,6 +7,9 @@
 #include "formats/tex.h"
 #include "shell/driver.h"
 
+/// skinsplit's option: split anew over an edit in progress (--force).
+inline constexpr unsigned kForce = 1U << 0;
+
 /// Converts one TEX texture into a TGA image, and for sub-type 1 also a RIFF
 /// palette file, in the subdirectory "tga" beside it. The argument is the
 /// texture's path. Returns whether both outputs were written.

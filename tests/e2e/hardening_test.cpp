@@ -479,6 +479,7 @@ void lay_out_split(const TempDir& dir) {
   fs::create_directory(dir / "tga");
   write_file(dir / "tga" / "t.pal", {'o', 'l', 'd', 'p'});
   write_file(dir / "tga" / "t.tga", {'o', 'l', 'd', 'i'});
+  write_file(dir / "tga" / ".t.skinsplit-sums", {'o', 'l', 'd', 's'});
 }
 
 /// An edited image over a texture, with an old set of four to replace.
@@ -490,25 +491,24 @@ void lay_out_prep(const TempDir& dir) {
   lay_out_old_set(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(EverySet, RenameFaults,
-                         ::testing::Values(SetRow{"SkinsplitsPair",
-                                                  kSkinsplit,
-                                                  {"tga/t.pal", "tga/t.tga"},
-                                                  lay_out_split,
-                                                  kSkinweld,
-                                                  "tga/.t.skinsplit-commit",
-                                                  kSkinprep},
-                                           SetRow{"SkinprepsSet",
-                                                  kSkinprep,
-                                                  {"t/t.pal", "t/t_h.tga", "t/t_m.tga", "t/t_l.tga",
-                                                   "t/t_source.png", "t/t_preview.html"},
-                                                  lay_out_prep,
-                                                  kSkinsplit,
-                                                  "t/.t.skinprep-commit",
-                                                  kSkinweld}),
-                         [](const ::testing::TestParamInfo<SetRow>& row) {
-                           return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    EverySet, RenameFaults,
+    ::testing::Values(SetRow{"SkinsplitsPair",
+                             kSkinsplit,
+                             {"tga/t.pal", "tga/t.tga", "tga/.t.skinsplit-sums"},
+                             lay_out_split,
+                             kSkinweld,
+                             "tga/.t.skinsplit-commit",
+                             kSkinprep},
+                      SetRow{"SkinprepsSet",
+                             kSkinprep,
+                             {"t/t.pal", "t/t_h.tga", "t/t_m.tga", "t/t_l.tga", "t/t_source.png",
+                              "t/t_preview.html"},
+                             lay_out_prep,
+                             kSkinsplit,
+                             "t/.t.skinprep-commit",
+                             kSkinweld}),
+    [](const ::testing::TestParamInfo<SetRow>& row) { return std::string(row.param.name); });
 
 /// A rename the system itself refuses part-way through a set: the last file
 /// owned by another user in a sticky directory, or a mount point (busy).

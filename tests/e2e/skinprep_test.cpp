@@ -567,7 +567,7 @@ TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
   for (int loop = 0; loop < 3; ++loop)
     prepare_and_weld(dir, "car1");
   EXPECT_EQ(entries_in(dir / "car1"), 7u);  // the set, its memory, its preview, the one kept
-  EXPECT_EQ(entries_in(dir / "tga"), 2u);
+  EXPECT_EQ(entries_in(dir / "tga"), 3u);   // the picture, the palette file, skinsplit's sums
 }
 
 TEST(Skinprep, ATextureShippedInCapitalsIsPreparedAndWeldedInPlace) {

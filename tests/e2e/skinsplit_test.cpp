@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "support/samples.h"
@@ -211,8 +213,8 @@ TEST(Skinsplit, AReSplitKeepsWhatWasEditedAndReplacesWhatWasNot) {
   EXPECT_EQ(read_file(dir / "tga" / "t.pal"), expected_pal(tex));
   EXPECT_EQ(fs::status(dir / "tga" / "t.tga").permissions(),
             fs::perms::owner_read | fs::perms::owner_write);
-  // A second edit is kept beside the first, and an edit saved as PNG too,
-  // which would otherwise stand beside the new image as the newer file.
+  // A second file of no picture is kept beside the first; so is a PNG of
+  // none, which would otherwise stand beside the new image as the newer file.
   write_file(dir / "tga" / "t.tga", {'e', 'd', 'i', 't'});
   write_file(dir / "tga" / "t.png", {'p', 'n', 'g'});
   EXPECT_NE(split(dir, {"t"})
@@ -227,7 +229,88 @@ TEST(Skinsplit, AReSplitKeepsWhatWasEditedAndReplacesWhatWasNot) {
   const auto split_time = fs::last_write_time(dir / "tga" / "t.tga");
   EXPECT_EQ(split(dir, {"t"}).out, transcript_indexed("t", tex.size(), 4, 8) + kPrompt);
   EXPECT_EQ(fs::last_write_time(dir / "tga" / "t.tga"), split_time);
-  EXPECT_EQ(entries_in(dir / "tga"), 6u);
+  EXPECT_EQ(entries_in(dir / "tga"), 7u);  // and skinsplit's sums
+}
+
+TEST(Skinsplit, AReSplitNeverReplacesAnEditInProgress) {
+  const Bytes tex = make_tex(TexSubtype::indexed, 4, 8);
+  Bytes other_tex = tex;
+  other_tex[1038] ^= 1;  // the texture welded anew: another first pixel
+  std::vector<Rgba> painted = colours_of_level(sample_level(4, 8, 1));
+  const std::vector<Rgba> shown = painted;
+  painted[5] = {1, 2, 3, 255};
+  TexPalette recoloured = sample_palette();
+  recoloured[9][0] ^= 0xff;
+  const struct {
+    const char* name;
+    std::function<void(const TempDir&)> edit;  ///< after the first split
+    std::vector<std::string> args;
+    int exit_code;
+    std::string err;
+    std::vector<const char*> kept;  ///< the copies made, in tga/
+  } rows[] = {
+      {"a painted picture, as PNG",
+       [&](const TempDir& dir) { write_file(dir / "tga" / "t.png", make_png(4, 8, painted)); },
+       {"t"},
+       1,
+       "ERROR! tga/t.png holds an edit that skinsplit did not write; t is not split, and "
+       "skinsplit --force t splits it anew, keeping the edit as NAME~N beside it!\n",
+       {}},
+      {"a painted picture and a recoloured palette file",
+       [&](const TempDir& dir) {
+         write_file(dir / "tga" / "t.tga", make_tga_colours(4, 8, painted, 24, {2, 0, "", false}));
+         write_file(dir / "tga" / "t.pal", make_pal(recoloured));
+       },
+       {"t"},
+       1,
+       "ERROR! tga/t.pal and tga/t.tga hold an edit that skinsplit did not write; t is not "
+       "split, and skinsplit --force t splits it anew, keeping the edit as NAME~N beside it!\n",
+       {}},
+      {"forced",
+       [&](const TempDir& dir) { write_file(dir / "tga" / "t.png", make_png(4, 8, painted)); },
+       {"--force", "t"},
+       0,
+       "",
+       {"t~1.png"}},
+      {"the texture's own picture, saved again as PNG and in 32 bits",
+       [&](const TempDir& dir) {
+         write_file(dir / "tga" / "t.png", make_png(4, 8, shown));
+         write_file(dir / "tga" / "t.tga", make_tga_colours(4, 8, shown, 32, {2, 0, "", false}));
+       },
+       {"t"},
+       0,
+       "",
+       {}},
+      {"skinsplit's own files, over a texture welded anew",
+       [&](const TempDir& dir) { write_file(dir / "t.tex", other_tex); },
+       {"t"},
+       0,
+       "",
+       {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "t.tex", tex);
+    ASSERT_EQ(split(dir, {"t"}).exit_code, 0);
+    row.edit(dir);
+    std::map<fs::path, Bytes> before;
+    for (const auto& entry : fs::directory_iterator(dir / "tga"))
+      before[entry.path().filename()] = read_file(entry.path());
+    const RunResult r = split(dir, row.args);
+    EXPECT_EQ(r.exit_code, row.exit_code);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.out.find("Keeping"), row.kept.empty() ? std::string::npos : r.out.find("Keeping"));
+    for (const char* kept : row.kept)
+      EXPECT_EQ(read_file(dir / "tga" / kept), before[fs::path(kept).replace_filename("t.png")]);
+    if (row.exit_code != 0) {
+      for (const auto& [name, bytes] : before)
+        EXPECT_EQ(read_file(dir / "tga" / name), bytes) << name;  // nothing replaced
+    } else {
+      EXPECT_EQ(entries_in(dir / "tga"),
+                3u + row.kept.size() + (fs::exists(dir / "tga" / "t.png") ? 1 : 0));
+    }
+  }
 }
 
 TEST(Skinsplit, ATgaThatIsNotADirectoryStopsBeforeWriting) {

@@ -308,7 +308,11 @@ class Trip(unittest.TestCase):
         self.assertEqual(run([SKINWELD, "s1"], path).returncode, 0)
         with open(os.path.join(path, "s1.tex"), "rb") as f:
             self.assertIsNone(first_difference(f.read(), welded), "the second weld differs")
+        # The repaint is the user's: split again it only is when forced.
         result = run([SKINSPLIT, "s1"], path)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("skinsplit --force s1", result.stderr)
+        result = run([SKINSPLIT, "--force", "s1"], path)
         self.assertEqual(result.returncode, 0, result.stderr)
         split = Image.open(os.path.join(path, "tga", "s1.tga"))
         with open(os.path.join(path, "tga", "s1.pal"), "rb") as f:
