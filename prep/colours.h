@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -179,6 +180,40 @@ class NearestEntry {
   std::array<bool, kSlots> valid_{};
   std::array<std::uint32_t, kSlots> keys_{};
   std::array<unsigned char, kSlots> values_{};
+};
+
+/// The marked entries of a palette that show exactly alpha.
+inline EntrySet entries_of_alpha(const Palette& palette, const EntrySet& marked,
+                                 unsigned char alpha) {
+  EntrySet of_alpha{};
+  for (std::size_t n = 0; n < kTexPaletteEntries; ++n)
+    of_alpha[n] = marked[n] && palette[n][3] == alpha;
+  return of_alpha;
+}
+
+/// The nearest entry to a colour among the marked ones of a palette that
+/// show a given alpha (all the marked ones where none does): where a pixel
+/// the user did not change must move, it keeps its alpha. A search for each
+/// alpha is made when it is first asked for.
+class NearestOfAlpha {
+ public:
+  NearestOfAlpha(const Palette& palette, const EntrySet& marked)
+      : palette_(palette), marked_(marked) {}
+
+  unsigned char find(const Rgba& c, unsigned char alpha) {
+    std::unique_ptr<NearestEntry>& search = searches_[alpha];
+    if (!search) {
+      EntrySet of_alpha = entries_of_alpha(palette_, marked_, alpha);
+      if (std::find(of_alpha.begin(), of_alpha.end(), true) == of_alpha.end()) of_alpha = marked_;
+      search = std::make_unique<NearestEntry>(palette_, &of_alpha);
+    }
+    return search->find(c);
+  }
+
+ private:
+  const Palette& palette_;
+  const EntrySet& marked_;
+  std::array<std::unique_ptr<NearestEntry>, 256> searches_;
 };
 
 /// Palette indices by colour: at most a few hundred colours, found in one or

@@ -36,9 +36,19 @@ bool resolve_input_names(TextureName& name) {
     report_link_refused(kSplitDirectory, verdict, true);
     return false;
   }
-  return resolve_names({&files.tex, &files.edited_image, &files.edited_png, &files.edited_palette,
-                        &files.image_directory}) &&
-         (name.dropped_image.empty() || resolve_names({&name.dropped_image}));
+  if (!resolve_names({&files.tex, &files.edited_image, &files.edited_png, &files.edited_palette,
+                      &files.image_directory}) ||
+      (!name.dropped_image.empty() && !resolve_names({&name.dropped_image})))
+    return false;
+  // The set's files as they are spelled on disk, so that a texture named in
+  // another case ("CAR5.TEX" after "car5") finds its own set, memory and page.
+  for (std::string* member : {&files.level_palette, &files.levels[0], &files.levels[1],
+                              &files.levels[2], &files.memory, &files.preview, &files.prep_record}) {
+    std::string path = files.image_directory + "/" + *member;
+    if (!resolve_names({&path})) return false;
+    *member = path.substr(files.image_directory.size() + 1);
+  }
+  return true;
 }
 
 /// Whether a palette file that differs from the texture's palette is a

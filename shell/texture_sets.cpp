@@ -63,16 +63,27 @@ bool repair_set(const TextureSet& set, const TextureName& name, ToolKind tool, b
 
 }  // namespace
 
+namespace {
+
+/// A name in directory as it is spelled on disk (see find_in_any_case).
+std::string on_disk(const std::string& directory, const std::string& name) {
+  std::string other;
+  return name_of(find_in_any_case(directory + name, other));
+}
+
+}  // namespace
+
 RecordedSet split_set(const std::string& directory, const TextureFiles& files) {
   return {directory + kSplitDirectory + "/",
-          files.split_record,
+          on_disk(directory + kSplitDirectory + "/", files.split_record),
           {files.split_palette, files.split_image, files.split_png, files.split_sums},
           reads_as_its_kind};
 }
 
 RecordedSet prep_set(const std::string& directory, const TextureFiles& files) {
-  return {directory + files.image_directory + "/",
-          files.prep_record,
+  const std::string inside = directory + on_disk(directory, files.image_directory) + "/";
+  return {inside,
+          on_disk(inside, files.prep_record),
           {files.level_palette, files.levels[0], files.levels[1], files.levels[2], files.memory,
            files.preview},
           reads_as_its_kind};

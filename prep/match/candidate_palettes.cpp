@@ -38,7 +38,7 @@ QuantizeRequest palette_request(ColourSearch& s, std::size_t count, Pass pass,
                                 const FixedEntries& fixed) {
   const std::span<const Rgba> colours = fixed.colours;
   Match& m = s.m;
-  const bool anew = count == s.see_through;
+  const bool anew = count == s.held;
   const bool trial = pass == Pass::trial;
   QuantizeRequest request = !anew   ? edit_pixels(s, fixed.entries, colours, pass)
                             : trial ? sampled_picture(m)
@@ -177,7 +177,7 @@ bool remade_palette(ColourSearch& s, std::size_t count, Pass pass, Candidate& c)
   const QuantizeRequest request = palette_request(s, count, pass, fixed);
   Quantized made;
   if (!quantize(request, made)) return false;
-  c.kind = count == s.see_through ? Kind::anew : Kind::remade;
+  c.kind = count == s.held ? Kind::anew : Kind::remade;
   c.fixed = count;
   place_palette(s.m, made, fixed.entries, c);
   return true;

@@ -56,7 +56,10 @@ struct ColourSearch {
   Match& m;
   /// The entries that pixels keeping their colour use, most worth keeping first.
   std::vector<unsigned char> ranked;
-  std::size_t see_through = 0;  ///< how many ranked ones are see-through: always held
+  /// How many ranked ones, at the front, are always held: the see-through
+  /// ones, and the most worth keeping of each other alpha, so that a pixel
+  /// the user did not change keeps its alpha however many are given up.
+  std::size_t held = 0;
   bool large = false;           ///< a large edit (see kLargeEditShare)
   Demand demand;
   double allowed = 0;  ///< how much error the edit may come out with
@@ -66,12 +69,12 @@ struct ColourSearch {
 // Ranking the kept entries (rank_entries.cpp).
 
 /// Ranks the entries that pixels keeping their colour use (the users, at all
-/// three levels), most worth keeping first, into s.ranked: see-through
-/// entries, whose colour libimagequant would lose, then by what giving one
-/// up would cost: the pixels that use it (each moved at all costing
-/// kAnyMove) and how far they would move, to the nearest other kept colour.
-/// The entries given up first are then chosen so that the medium and low
-/// levels lose no larger share of their pixels than the high level.
+/// three levels), most worth keeping first, into s.ranked: the held ones
+/// (see ColourSearch::held), then by what giving one up would cost: the
+/// pixels that use it (each moved at all costing kAnyMove) and how far they
+/// would move, to the nearest other kept colour of its alpha. The entries given up first
+/// are then chosen so that the medium and low levels lose no larger share
+/// of their pixels than the high level.
 void rank_kept_entries(ColourSearch& s);
 
 // The pixels libimagequant is given (pixel_samples.cpp).

@@ -12,7 +12,7 @@ namespace {
 std::vector<std::size_t> entries_to_give_up(const ColourSearch& s, std::size_t new_colours) {
   std::vector<std::size_t> counts;
   for (const std::size_t count : kEntriesGivenUp) {
-    if (count <= s.ranked.size() - s.see_through && count <= new_colours) counts.push_back(count);
+    if (count <= s.ranked.size() - s.held && count <= new_colours) counts.push_back(count);
   }
   return counts;
 }
@@ -31,7 +31,7 @@ std::vector<std::size_t> entries_to_fix(const ColourSearch& s) {
     counts.push_back(most * sixteenths / 16);
   counts.push_back(0);
   for (std::size_t& count : counts)
-    count = std::max(count, s.see_through);
+    count = std::max(count, s.held);
   std::sort(counts.begin(), counts.end());
   counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
   std::reverse(counts.begin(), counts.end());
@@ -84,7 +84,7 @@ void add_exact_candidates(ColourSearch& s) {
 bool choose_candidate(ColourSearch& s, Candidate& chosen) {
   chosen = whole_palette(s.m);
   if (s.m.policy == PalettePolicy::keep) return true;
-  std::vector<std::size_t> fixed_counts = {s.see_through};
+  std::vector<std::size_t> fixed_counts = {s.held};
   if (s.m.policy == PalettePolicy::choose) {
     if (!s.large) add_exact_candidates(s);
     fixed_counts = entries_to_fix(s);

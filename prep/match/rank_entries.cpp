@@ -39,7 +39,7 @@ struct LostShares {
 /// texture shows from a distance, and the cost alone, counting their pixels
 /// by the area they cover, left them short on some pictures (see
 /// kBalanceLookAhead in bench/README.md).
-void balance_levels(const Match& m, std::vector<unsigned char>& ranked) {
+void balance_levels(const Match& m, const EntrySet& held, std::vector<unsigned char>& ranked) {
   LostShares shares;
   for (std::size_t level = 0; level < kTexLevelCount; ++level) {
     for (std::size_t n = 0; n < kTexPaletteEntries; ++n)
@@ -50,7 +50,7 @@ void balance_levels(const Match& m, std::vector<unsigned char>& ranked) {
   while (!left.empty()) {
     std::size_t pick = 0;
     for (std::size_t i = 0; i < std::min(left.size(), kBalanceLookAhead); ++i) {
-      if (see_through(m, left[i])) break;  // always kept, last
+      if (held[left[i]]) break;  // always kept, last
       if (shares.balanced(m, left[i])) {
         pick = i;
         break;
@@ -77,18 +77,26 @@ void rank_kept_entries(ColourSearch& s) {
   std::array<double, kTexPaletteEntries> cost{};
   for (const unsigned char n : ranked) {
     std::int64_t nearest = std::numeric_limits<std::int64_t>::max();
-    for (const unsigned char other : ranked) {
-      if (other != n)
+    for (const unsigned char other : ranked) {  // its pixels keep their alpha
+      if (other != n && colours[other][3] == colours[n][3])
         nearest = std::min(nearest, colour_distance(colours[n], colours[other], nearest));
     }
-    cost[n] = see_through(m, n)
-                  ? std::numeric_limits<double>::max()
-                  : static_cast<double>(users_of(m, n)) *
-                        (std::sqrt(static_cast<double>(nearest)) + std::sqrt(kAnyMove));
+    cost[n] = static_cast<double>(users_of(m, n)) *
+              (std::sqrt(static_cast<double>(nearest)) + std::sqrt(kAnyMove));
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [&](unsigned char a, unsigned char b) { return cost[a] > cost[b]; });
-  balance_levels(m, ranked);
-  s.see_through = static_cast<std::size_t>(std::count_if(
-      ranked.begin(), ranked.end(), [&](unsigned char n) { return see_through(m, n); }));
+  // Held: every see-through entry, whose colour libimagequant would lose,
+  // and of each other alpha the first, the most worth keeping.
+  EntrySet held{};
+  std::array<bool, 256> alpha_held{};
+  for (const unsigned char n : ranked) {
+    const unsigned char alpha = colours[n][3];
+    held[n] = alpha == 0 || !alpha_held[alpha];
+    alpha_held[alpha] = true;
+  }
+  std::stable_partition(ranked.begin(), ranked.end(), [&](unsigned char n) { return held[n]; });
+  balance_levels(m, held, ranked);
+  s.held = static_cast<std::size_t>(
+      std::count_if(ranked.begin(), ranked.end(), [&](unsigned char n) { return held[n]; }));
 }

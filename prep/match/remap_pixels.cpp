@@ -8,7 +8,9 @@
 
 void remap_by_nearest(Match& m, const Candidate& c) {
   const Palette shown = colours_of(c.palette, m.setting.expanded);
+  const Palette before = colours_of(m.before, m.setting.expanded);
   NearestEntry nearest(shown, &c.filled);
+  NearestOfAlpha same_alpha(shown, c.filled);
   const std::span<const Rgba> wanted = wanted_colours(m);
   std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
   const std::size_t width = m.image.width;
@@ -17,7 +19,7 @@ void remap_by_nearest(Match& m, const Candidate& c) {
     const std::size_t x = k % width;
     if (x == 0 && k > 0) diffusion.next_row();
     if (!m.scratch->fresh[k]) {
-      if (!c.kept[high[k]]) high[k] = nearest.find(wanted[k]);
+      if (!c.kept[high[k]]) high[k] = same_alpha.find(wanted[k], before[high[k]][3]);
       continue;
     }
     const Rgba want = diffusion.with_error(wanted[k], x);
@@ -37,12 +39,21 @@ void remap_into_remade_palette(Match& m, const Candidate& c) {
   for (std::size_t n = 0; n < kTexPaletteEntries; ++n) {
     if (c.filled[n]) lowest.add(pack_colour(shown[n]), static_cast<int>(n));
   }
+  const Palette before = colours_of(m.before, m.setting.expanded);
   NearestEntry nearest(shown, &c.filled);
+  NearestOfAlpha same_alpha(shown, c.filled);
   const std::span<const Rgba> colours = wanted_colours(m);
   std::array<unsigned char, kTexMaxPixels>& high = m.result->high;
   for (std::size_t k = 0; k < colours.size(); ++k) {
     const bool touched = m.scratch->fresh[k];
     if (!touched && c.kept[high[k]]) {
+      m.counts.reduction.exact_pixels += shown[high[k]] == colours[k] ? 1 : 0;
+      continue;
+    }
+    if (!touched) {  // its entry was given up: the nearest of the alpha it shows
+      Rgba want = colours[k];
+      want[3] = before[high[k]][3];
+      high[k] = same_alpha.find(want, want[3]);
       m.counts.reduction.exact_pixels += shown[high[k]] == colours[k] ? 1 : 0;
       continue;
     }
@@ -55,8 +66,7 @@ void remap_into_remade_palette(Match& m, const Candidate& c) {
       high[k] = static_cast<unsigned char>(dithered);
       ++m.counts.reduction.dithered_pixels;
     } else {
-      // Untouched, or a colour libimagequant found no room for.
-      high[k] = nearest.find(colours[k]);
+      high[k] = nearest.find(colours[k]);  // a colour libimagequant found no room for
     }
   }
 }

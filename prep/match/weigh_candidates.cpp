@@ -12,10 +12,13 @@
 
 namespace {
 
-/// The squared distance from a colour to the nearest of the filled entries.
+/// The squared distance from a colour to the nearest of the filled entries
+/// of its alpha (of any, where none has it), where its pixels move.
 double nearest_distance(const Rgba& colour, const Palette& shown, const EntrySet& filled) {
+  EntrySet of_alpha = entries_of_alpha(shown, filled, colour[3]);
+  if (std::find(of_alpha.begin(), of_alpha.end(), true) == of_alpha.end()) of_alpha = filled;
   std::int64_t distance = 0;
-  find_nearest(colour, shown, &filled, distance);
+  find_nearest(colour, shown, &of_alpha, distance);
   return static_cast<double>(distance);
 }
 

@@ -581,6 +581,13 @@ TEST(Skinprep, ATextureShippedInCapitalsIsPreparedAndWeldedInPlace) {
   EXPECT_NE(weld.out.find("Checking CAR5.TEX...Writing CAR5.TEX...\n"), std::string::npos);
   EXPECT_EQ(read_file(dir / "CAR5.TEX"), tex);
   EXPECT_EQ(entries_in(dir.path()), 3u);  // CAR5.TEX, tga and CAR5: no second texture
+  // Named in the other case, it finds the same set, memory and page.
+  const RunResult again = run(kSkinprep, dir, {"car5"});
+  EXPECT_NE(again.out.find("Last prepare: CAR5/CAR5_source.png, no pixel changed since\n"),
+            std::string::npos)
+      << again.out;
+  EXPECT_NE(again.out.find("Preview: CAR5/CAR5_preview.html\n"), std::string::npos);
+  EXPECT_EQ(entries_in(dir / "CAR5"), 6u);
 }
 
 TEST(Skinprep, WhatThePaletteBecomesIsTheUsersChoice) {
