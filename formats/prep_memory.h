@@ -33,8 +33,8 @@ struct PrepMemory {
   std::span<const Rgba> colours;  ///< what each pixel asked for, in the TEX file's pixel order
   /// tga/NAME.pal's checksum as skinprep saw it; empty when there was none.
   std::optional<std::uint32_t> palette_file;
-  std::uint32_t image = 0;                                ///< the image file read
-  std::uint32_t picture = 0;                              ///< its picture as read
+  std::uint32_t image = 0;                             ///< the image file read
+  std::uint32_t picture = 0;                           ///< its picture as read
   std::uint32_t palette = 0;                           ///< NAME.pal as written
   std::array<std::uint32_t, kTexLevelCount> levels{};  ///< NAME_h, _m, _l.tga as written
   std::uint32_t texture = 0;  ///< the palette and levels as skinweld welds them
@@ -45,8 +45,7 @@ enum class MemoryRead { ok, earlier_version, not_memory };
 
 /// Reads a memory from stream into memory, its picture into pixels (four
 /// bytes a pixel of a 512 × 512 picture).
-MemoryRead read_prep_memory(std::FILE* stream, std::span<unsigned char> pixels,
-                            PrepMemory& memory);
+MemoryRead read_prep_memory(std::FILE* stream, std::span<unsigned char> pixels, PrepMemory& memory);
 
 /// The memory as a PNG file's bytes, at the end of out; false when libpng fails.
 bool write_prep_memory(ByteBuffer& out, const PrepMemory& memory);

@@ -126,8 +126,8 @@ struct MatchCounts {
   unsigned long free_entries = 0;  ///< for the new colours
   bool reduced = false;            ///< the new colours did not fit: the palette was made anew
   Reduction reduction;
-  unsigned long holes = 0;          ///< opaque in the texture, translucent now, unseen
-  EntrySet hole_entries{};          ///< the entries those pixels use
+  unsigned long holes = 0;  ///< opaque in the texture, translucent now, unseen
+  EntrySet hole_entries{};  ///< the entries those pixels use
   /// Pixels the user changed since the last prepare: neither what they
   /// asked for then nor what the texture shows.
   unsigned long changed_since = 0;

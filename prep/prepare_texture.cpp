@@ -1,6 +1,7 @@
 #include "prep/prepare_texture.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "files/texture_lock.h"
 #include "prep/match/matching.h"
@@ -9,10 +10,10 @@
 #include "prep/summary.h"
 #include "prep/write_outputs.h"
 #include "shell/outputs.h"
+#include "shell/prep_memory.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 #include "shell/texture_path.h"
-#include "shell/prep_memory.h"
 #include "shell/texture_sets.h"
 
 namespace {
@@ -42,8 +43,11 @@ bool resolve_input_names(TextureName& name) {
     return false;
   // The set's files as they are spelled on disk, so that a texture named in
   // another case ("CAR5.TEX" after "car5") finds its own set, memory and page.
-  for (std::string* member : {&files.level_palette, &files.levels[0], &files.levels[1],
-                              &files.levels[2], &files.memory, &files.preview, &files.prep_record}) {
+  std::vector<std::string*> members = {&files.level_palette, &files.memory, &files.preview,
+                                       &files.prep_record};
+  for (std::string& level : files.levels)
+    members.push_back(&level);
+  for (std::string* member : members) {
     std::string path = files.image_directory + "/" + *member;
     if (!resolve_names({&path})) return false;
     *member = path.substr(files.image_directory.size() + 1);

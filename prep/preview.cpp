@@ -48,11 +48,33 @@ Panel level_panel(const char* name, std::span<const unsigned char> level, const 
   return panel;
 }
 
-/// The high level with each pixel that shows otherwise than before marked,
-/// and the others dimmed.
-Panel changed_panel(const Panel& before, const Panel& after, unsigned long& changed) {
+/// The kinds of change the "changed" picture marks, in the order of its key.
+enum Change : std::size_t { painted, moved, became_clear, became_opaque, alpha_changed, kinds };
+
+/// What the "changed" picture marks each kind with, and how the key names it.
+constexpr std::array<std::pair<Rgba, const char*>, kinds> kChangeMarks = {{
+    {kChangedColour, "painted another colour"},
+    {kMovedColour, "moved by skinprep where you did not paint"},
+    {kBecameClear, "became see-through"},
+    {kBecameOpaque, "became opaque"},
+    {kAlphaChanged, "other change of alpha"},
+}};
+
+/// How a pixel changed from was to now; painted says whether the user
+/// changed it in this run.
+Change change_of(const Rgba& was, const Rgba& now, bool painted_here) {
+  if (was[3] != now[3]) {
+    return now[3] == 0 ? became_clear : now[3] == 255 ? became_opaque : alpha_changed;
+  }
+  return painted_here ? painted : moved;
+}
+
+/// The high level with each pixel that shows otherwise than before marked
+/// by its kind of change (counted in changes), and the others dimmed.
+Panel changed_panel(const Panel& before, const Panel& after, const Match& m,
+                    std::array<unsigned long, kinds>& changes) {
   Panel panel = panel_of("changed", {after.width, after.height});
-  changed = 0;
+  changes = {};
   for (std::size_t k = 0; k < after.bottom_up.size(); ++k) {
     const Rgba& was = before.bottom_up[k];
     const Rgba& now = after.bottom_up[k];
@@ -62,10 +84,9 @@ Panel changed_panel(const Panel& before, const Panel& after, unsigned long& chan
                                  static_cast<unsigned char>(64 + now[2] / 4), 255});
       continue;
     }
-    ++changed;
-    panel.bottom_up.push_back(was[3] != 0 && now[3] == 0   ? kBecameClear
-                              : was[3] == 0 && now[3] != 0 ? kBecameVisible
-                                                           : kChangedColour);
+    const Change change = change_of(was, now, !m.scratch->untouched[k]);
+    ++changes[change];
+    panel.bottom_up.push_back(kChangeMarks[change].first);
   }
   return panel;
 }
@@ -200,6 +221,10 @@ struct Page {
   const Match& m;
   unsigned width = 0;
   unsigned height = 0;
+  /// How much larger the high level shows: twice, but for a texture larger
+  /// than skinsplit reads, whose before and after then fit a window of
+  /// 1,280 pixels beside what changed.
+  unsigned scale = 2;
   Palette shown{};                   ///< the new palette's colours
   std::optional<Palette> old_shown;  ///< the palette of the texture replaced, if any
   Panel after;
@@ -217,17 +242,17 @@ void append_head(Page& page, const std::string& title) {
 bool append_before_and_after(Page& page) {
   const bool with_before = page.old_shown.has_value();
   append(page.out, "<section><h2>" + std::string(with_before ? "Before and after" : "After") +
-                       " (2x)</h2>\n");
+                       " (" + std::to_string(page.scale) + "x)</h2>\n");
   if (with_before) {
     append(page.out,
            "<button onclick=\"swap()\">Swap before and after (or press S)</button> "
            "Showing: <b id=\"showing\">after</b>\n");
   }
   append(page.out, R"(<div id="swap" class="swap">)");
-  if (!append_image(page.out, page.after, 2, Showing::named)) return false;
+  if (!append_image(page.out, page.after, page.scale, Showing::named)) return false;
   if (with_before) {
     if (page.before.bottom_up == page.after.bottom_up) page.before.encoded = page.after.encoded;
-    if (!append_image(page.out, page.before, 2, Showing::hidden)) return false;
+    if (!append_image(page.out, page.before, page.scale, Showing::hidden)) return false;
   }
   append(page.out, "</div></section>\n");
   return true;
@@ -235,22 +260,24 @@ bool append_before_and_after(Page& page) {
 
 /// What changed against the texture replaced, marked, with the counts.
 bool append_changes(Page& page) {
+  std::array<unsigned long, kinds> changes{};
+  Panel marked = changed_panel(page.before, page.after, page.m, changes);
   unsigned long changed = 0;
-  Panel marked = changed_panel(page.before, page.after, changed);
+  for (const unsigned long count : changes)
+    changed += count;
   unsigned long entries = 0;
   for (std::size_t n = 0; n < kTexPaletteEntries; ++n)
     entries += (*page.old_shown)[n] != page.shown[n] ? 1 : 0;
-  append(page.out, "<section><h2>What changed (2x)</h2>\n");
-  if (!append_image(page.out, marked, 2, Showing::named)) return false;
+  append(page.out, "<section><h2>What changed (" + std::to_string(page.scale) + "x)</h2>\n");
+  if (!append_image(page.out, marked, page.scale, Showing::named)) return false;
   std::array<char, 80> counts{};
   std::snprintf(counts.data(), counts.size(),
-                "<p class=\"key\">%lu pixels changed, %lu palette entries changed<br>", changed,
+                "<p class=\"key\">%lu pixels changed, %lu palette entries changed", changed,
                 entries);
   std::string key = counts.data();
-  for (const auto& [colour, words] :
-       {std::pair{kChangedColour, "colour changed"}, std::pair{kBecameClear, "became see-through"},
-        std::pair{kBecameVisible, "became visible"}}) {
-    key += R"(<span><i class="m" style="background:)" + css_colour(colour) + R"("></i> )" + words +
+  for (std::size_t kind = 0; kind < kinds; ++kind) {
+    key += R"(<br><span><i class="m" style="background:)" + css_colour(kChangeMarks[kind].first) +
+           R"("></i> )" + kChangeMarks[kind].second + ": " + std::to_string(changes[kind]) +
            "</span>";
   }
   append(page.out, key + "</p></section>\n");
@@ -305,6 +332,7 @@ bool write_preview(ByteBuffer& out, const Match& m, const std::string& title,
   Page page(out, m);
   page.width = static_cast<unsigned>(m.image.width);
   page.height = static_cast<unsigned>(m.image.height);
+  if (page.width > kTexMaxSplitDimension || page.height > kTexMaxSplitDimension) page.scale = 1;
   page.shown = colours_of(m.setting.palette, m.setting.expanded);
   const TexSize size = tex_level_size(page.width, page.height, 0);
   page.after =

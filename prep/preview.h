@@ -5,12 +5,16 @@
 #include "formats/bytes.h"
 #include "prep/prep_work.h"
 
-/// The marks of the "changed" picture: a pixel whose colour changed, one
-/// that became see-through, one that became visible. Unchanged pixels show
-/// dimmed, in values between 64 and 127, which no mark has.
+/// The marks of the "changed" picture: a pixel the user painted another
+/// colour, one skinprep moved where the user did not paint, one that became
+/// see-through, one that became opaque, one whose alpha changed otherwise.
+/// Unchanged pixels show dimmed, in values between 64 and 127, which no mark
+/// has.
 inline constexpr Rgba kChangedColour = {255, 0, 255, 255};
+inline constexpr Rgba kMovedColour = {255, 128, 0, 255};
 inline constexpr Rgba kBecameClear = {0, 255, 255, 255};
-inline constexpr Rgba kBecameVisible = {255, 255, 0, 255};
+inline constexpr Rgba kBecameOpaque = {255, 255, 0, 255};
+inline constexpr Rgba kAlphaChanged = {0, 0, 255, 255};
 
 /// Writes the preview page of a prepared texture: one HTML file holding
 /// everything it shows, so that it opens from disk with no network and no

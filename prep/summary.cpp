@@ -3,7 +3,9 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
+#include "files/input_file.h"
 #include "shell/report.h"
 #include "shell/steps.h"
 
@@ -139,13 +141,15 @@ void print_reduction(const MatchCounts& counts, PalettePolicy policy) {
   if (policy == PalettePolicy::remake) {
     print_progress("High level: %lu colours, the palette made afresh as asked; ", r.image_colours);
   } else if (counts.fresh_colours <= counts.free_entries) {
-    print_progress("High level: %lu colours, %lu of them new, kept out of the %lu free entries "
-                   "as asked; ",
-                   r.image_colours, counts.fresh_colours, counts.free_entries);
+    print_progress(
+        "High level: %lu colours, %lu of them new, kept out of the %lu free entries "
+        "as asked; ",
+        r.image_colours, counts.fresh_colours, counts.free_entries);
   } else {
-    print_progress("High level: %lu colours, %lu of them new, more than the %lu free entries "
-                   "hold; ",
-                   r.image_colours, counts.fresh_colours, counts.free_entries);
+    print_progress(
+        "High level: %lu colours, %lu of them new, more than the %lu free entries "
+        "hold; ",
+        r.image_colours, counts.fresh_colours, counts.free_entries);
   }
   switch (r.fitting) {
     case Fitting::kept:
@@ -178,8 +182,7 @@ void print_high_level(const MatchCounts& counts, PalettePolicy policy) {
     return;
   }
   print_progress("High level: %lu pixels kept their index, ", counts.kept);
-  if (counts.indexed > 0)
-    print_progress("%lu took the image's own index, ", counts.indexed);
+  if (counts.indexed > 0) print_progress("%lu took the image's own index, ", counts.indexed);
   print_progress("%lu matched by colour, ", counts.matched);
   if (counts.fresh_colours == 0) {
     print_progress("no new colour");
@@ -205,6 +208,28 @@ void print_alpha(AlphaSource alpha) {
   }
 }
 
+/// Warns of a picture saved where or in a format skinprep does not read,
+/// when it is newer than the image read: likely the edit, left out.
+void warn_of_unread_pictures(const TextureFiles& files, const ImageFile& image) {
+  static constexpr const char* kOtherFormats[] = {".bmp", ".tif", ".tiff", ".jpg",  ".jpeg",
+                                                  ".gif", ".psd", ".xcf",  ".webp", ".ora"};
+  const std::string stem = files.edited_image.substr(0, files.edited_image.size() - 4);
+  std::vector<std::string> places;
+  for (const char* extension : kOtherFormats)
+    places.push_back(stem + extension);
+  for (const std::string* name : {&files.split_image, &files.split_png})
+    places.push_back(files.image_directory + "/" + *name);
+  for (const std::string& place : places) {
+    std::string other;
+    const std::string found = find_in_any_case(place, other);
+    if (!file_exists(found) || compare_modification_times(found, image.name) <= 0) continue;
+    print_error(
+        "WARNING! %s is newer than %s, but skinprep reads only %s and %s: save the edit "
+        "as one of those.\n",
+        found.c_str(), image.name.c_str(), files.edited_image.c_str(), files.edited_png.c_str());
+  }
+}
+
 }  // namespace
 
 void print_summary(const TextureFiles& files, const ImageFile& image, const Match& m) {
@@ -218,10 +243,11 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
   print_progress("Low level: %lu pixels reused, %lu made\n", counts.reused[2], counts.made[2]);
   print_alpha(m.alpha);
   if (counts.took_texture_alpha > 0) {
-    print_progress("Alpha: %lu painted pixel%s took the texture's alpha there (see-through or "
-                   "translucent), the image having none of its own%s\n",
-                   counts.took_texture_alpha, counts.took_texture_alpha == 1 ? "" : "s",
-                   m.alpha == AlphaSource::texture_where_opaque ? " where they are opaque" : "");
+    print_progress(
+        "Alpha: %lu painted pixel%s took the texture's alpha there (see-through or "
+        "translucent), the image having none of its own%s\n",
+        counts.took_texture_alpha, counts.took_texture_alpha == 1 ? "" : "s",
+        m.alpha == AlphaSource::texture_where_opaque ? " where they are opaque" : "");
   }
   if (!m.image.colours.empty())
     print_progress("Preview: %s/%s\n", files.image_directory.c_str(), files.preview.c_str());
@@ -235,6 +261,7 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
         "image has no alpha to show them.\n",
         counts.holes, files.tex.c_str(), list_entries(counts.hole_entries).c_str());
   }
+  warn_of_unread_pictures(files, image);
   const double error = std::sqrt(counts.reduction.mean_square_error);
   if (counts.reduced && error > kPoorError) {
     print_error(

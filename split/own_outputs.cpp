@@ -3,6 +3,7 @@
 #include <array>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -33,8 +34,10 @@ bool read_sum(const char*& at, const char* name, std::optional<std::uint32_t>& s
     sum.reset();
     return true;
   }
-  unsigned long parsed = 0;
-  if (std::sscanf(value.data(), "%8lx", &parsed) != 1) return false;
+  char* end = nullptr;
+  const unsigned long parsed = std::strtoul(value.data(), &end, 16);
+  if (end == value.data() || *end != '\0' || std::string_view(value.data()).size() > 8)
+    return false;
   sum = static_cast<std::uint32_t>(parsed);
   return true;
 }

@@ -25,24 +25,18 @@ void warn_not_prepared(const std::string& file, const char* why, const TextureNa
               file.c_str(), why, name.base.c_str());
 }
 
-/// Whether a picture shows what the texture's high level shows: the same
-/// colours, and alpha where the picture has its own.
-bool shows_the_texture(const EditedImage& picture, const WeldedTexture& texture) {
-  if (picture.width != texture.header.x_size || picture.height != texture.header.y_size)
-    return false;
-  const bool expanded = tex_is_expanded(static_cast<TexSubtype>(texture.header.tail[0]));
-  for (std::size_t k = 0; k < picture.colours.size(); ++k) {
-    Rgba shown = tex_entry_colour(texture.palette[texture.high[k]], expanded);
-    Rgba is = picture.colours[k];
-    if (!picture.has_alpha) shown[3] = is[3] = 255;
-    if (!shows_the_same(shown, is)) return false;
-  }
-  return true;
+/// Whether a pixel of a picture shows a colour: the same colour, and the
+/// same alpha where the picture has alpha of its own.
+bool shows(const EditedImage& picture, std::size_t k, Rgba colour) {
+  Rgba is = picture.colours[k];
+  if (!picture.has_alpha) colour[3] = is[3] = 255;
+  return shows_the_same(colour, is);
 }
 
 /// Whether the picture skinprep would read now holds a picture the set does
-/// not: another file than it read, of another picture, which does not show
-/// the texture either. A picture that cannot be read tells nothing.
+/// not: another file than it read, of another picture, with a pixel that
+/// shows neither what it asked for then nor what the texture shows (a new
+/// split of it). A picture that cannot be read tells nothing.
 bool picture_not_in_set(const ImageFile& image, const PrepMemory& memory,
                         const WeldedTexture& texture) {
   if (file_checksum(image.name) == memory.image) return false;
@@ -50,7 +44,18 @@ bool picture_not_in_set(const ImageFile& image, const PrepMemory& memory,
   ImageFile read = image;
   EditedImage edited;
   if (!read_edited_image(area.edited, read, edited)) return false;
-  return picture_checksum(edited) != memory.picture && !shows_the_texture(edited, texture);
+  if (picture_checksum(edited) == memory.picture) return false;
+  if (edited.width != memory.width || edited.height != memory.height) return true;
+  const bool expanded = tex_is_expanded(static_cast<TexSubtype>(texture.header.tail[0]));
+  const bool same_size =
+      edited.width == texture.header.x_size && edited.height == texture.header.y_size;
+  for (std::size_t k = 0; k < edited.colours.size(); ++k) {
+    if (shows(edited, k, memory.colours[k])) continue;
+    if (!same_size ||
+        !shows(edited, k, tex_entry_colour(texture.palette[texture.high[k]], expanded)))
+      return true;
+  }
+  return false;
 }
 
 /// The copy kept as NAME~N of the image (tga or png) that holds the file
@@ -58,7 +63,7 @@ bool picture_not_in_set(const ImageFile& image, const PrepMemory& memory,
 std::string kept_copy_prepared(const TextureFiles& files, const PrepMemory& memory) {
   for (const std::string* name : {&files.edited_image, &files.edited_png}) {
     for (unsigned n = 1; n < 100; ++n) {
-      const std::string kept = numbered_name(*name, n);
+      std::string kept = numbered_name(*name, n);
       if (!file_exists(kept)) break;
       if (file_checksum(kept) == memory.image) return kept;
     }

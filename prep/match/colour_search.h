@@ -60,7 +60,7 @@ struct ColourSearch {
   /// ones, and the most worth keeping of each other alpha, so that a pixel
   /// the user did not change keeps its alpha however many are given up.
   std::size_t held = 0;
-  bool large = false;           ///< a large edit (see kLargeEditShare)
+  bool large = false;  ///< a large edit (see kLargeEditShare)
   Demand demand;
   double allowed = 0;  ///< how much error the edit may come out with
   std::vector<Candidate> candidates;

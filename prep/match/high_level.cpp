@@ -74,8 +74,7 @@ void count_pixel(Match& m, const Palette& colours, std::size_t k, bool untouched
     ++m.counts.changed_since;
   if (!m.old.usable || !takes_texture_alpha(m, k)) return;
   const Rgba& was = colours[m.old.levels->high[k]];
-  if (was[3] != 255 && pack_rgb(was) != pack_rgb(m.image.colours[k]))
-    ++m.counts.took_texture_alpha;
+  if (was[3] != 255 && pack_rgb(was) != pack_rgb(m.image.colours[k])) ++m.counts.took_texture_alpha;
 }
 
 /// Takes every pixel by its own index: the image's colour map is the palette,

@@ -58,7 +58,7 @@ void remap_into_remade_palette(Match& m, const Candidate& c) {
       continue;
     }
     const int exact = lowest.find(pack_colour(colours[k]));
-    const int dithered = touched ? c.entry_of_made[m.scratch->remapped[k]] : -1;
+    const int dithered = c.entry_of_made[m.scratch->remapped[k]];
     if (exact >= 0) {
       high[k] = static_cast<unsigned char>(exact);
       ++m.counts.reduction.exact_pixels;

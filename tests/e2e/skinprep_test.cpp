@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "prep/preview.h"
@@ -193,6 +194,12 @@ TEST(Skinprep, OfATgaAndAPngTheNewerIsRead) {
     EXPECT_NE(trip.prep.out.find(line), std::string::npos) << trip.prep.out;
     expect_welded(dir, trip, original);
   }
+  // A picture saved in a format skinprep does not read, and newer, is named.
+  write_file(dir / "tga" / "CAR1.BMP", {'B', 'M'});
+  fs::last_write_time(dir / "tga" / "CAR1.BMP", split_time + std::chrono::seconds(5));
+  EXPECT_EQ(run(kSkinprep, dir, {"car1"}).err,
+            "WARNING! tga/CAR1.BMP is newer than tga/car1.tga, but skinprep reads only "
+            "tga/car1.tga and tga/car1.png: save the edit as one of those.\n");
 }
 
 TEST(Skinprep, ARecolouredPaletteFileRecoloursAnImageLeftAsItWasSplit) {
@@ -570,6 +577,73 @@ TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
   EXPECT_EQ(entries_in(dir / "tga"), 3u);   // the picture, the palette file, skinsplit's sums
 }
 
+TEST(Skinprep, WhatTheUserSeesIsWhatGetsWeldedRunAfterRun) {
+  TempDir dir;
+  const unsigned w = 64, h = 32;
+  const Bytes tex = squares_texture(w, h, true);
+  write_file(dir / "car1.tex", tex);
+  ASSERT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 0);
+  expect_welded(dir, prepare_and_weld(dir, "car1"), tex);
+  // An edit of alpha alone, after a prepare: the block becomes see-through.
+  std::vector<Rgba> image = high_colours(tex, true);
+  for (std::size_t k = 8 * w + 20; k < 8 * w + 30; ++k)
+    image[k][3] = 0;
+  write_file(dir / "tga" / "car1.png", make_png(w, h, image));
+  const Trip alpha = prepare_and_weld(dir, "car1");
+  EXPECT_NE(alpha.prep.out.find("10 pixels changed since"), std::string::npos) << alpha.prep.out;
+  const Bytes welded = read_file(dir / "car1.tex");
+  for (std::size_t k = 8 * w + 20; k < 8 * w + 30; ++k)
+    EXPECT_EQ(tex_shown_colour(welded, welded[kPixels + k])[3], 0) << k;
+  // A split again by accident leaves an edit in progress as it is, and
+  // skinweld then sends nobody anywhere; one that is in the texture already
+  // it leaves too, without a word.
+  image[0] = {1, 2, 3, 255};
+  write_file(dir / "tga" / "car1.png", make_png(w, h, image));
+  const RunResult again = run(kSkinsplit, dir, {"car1"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_NE(again.err.find("tga/car1.png holds an edit"), std::string::npos) << again.err;
+  EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err,
+            "WARNING! tga/car1.png has changed since it was prepared: the edit is not in this "
+            "texture; run skinprep car1 first.\n");
+  ASSERT_EQ(prepare_and_weld(dir, "car1").weld.exit_code, 0);
+  EXPECT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 0);
+  EXPECT_TRUE(fs::exists(dir / "tga" / "car1.png"));
+  EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err, "");
+  // A level changed by hand is told of.
+  Bytes high = read_file(dir / "car1" / "car1_h.tga");
+  high[786] ^= 1;
+  write_file(dir / "car1" / "car1_h.tga", high);
+  EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err,
+            "WARNING! car1/car1_h.tga is not the level skinprep wrote; the other levels were made "
+            "from the one it wrote.\n");
+  // A repaint of more colours than the palette holds, prepared: the texture
+  // shows it reduced. Split anew by force, the repaint is kept, and an edit
+  // of the new picture is told of with the file the texture was made from.
+  const std::vector<Rgba> repaint = repaint_colours(w, h);
+  for (std::size_t k = w * h / 2; k < image.size(); ++k)
+    image[k] = repaint[k];
+  write_file(dir / "tga" / "car1.png", make_png(w, h, image));
+  ASSERT_EQ(prepare_and_weld(dir, "car1").weld.exit_code, 0);
+  EXPECT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 1);
+  EXPECT_EQ(run(kSkinsplit, dir, {"--force", "car1"}).exit_code, 0);
+  EXPECT_TRUE(fs::exists(dir / "tga" / "car1~1.png"));
+  EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err, "");
+  std::vector<Rgba> painted = high_colours(read_file(dir / "car1.tex"), false);
+  painted[3] = {1, 2, 3, 255};
+  write_file(dir / "tga" / "car1.tga", make_tga_colours(w, h, painted, 24, {2, 0, "", false}));
+  EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err,
+            "WARNING! This texture holds the edit in tga/car1~1.png, which tga/car1.tga took the "
+            "place of; tga/car1.tga is not in it.\n");
+  // A picture of another size: the whole texture replaced is kept.
+  write_file(
+      dir / "tga" / "car1.tga",
+      make_tga_colours(32, 16, std::vector<Rgba>(512, {5, 6, 7, 255}), 24, {2, 0, "", false}));
+  ASSERT_EQ(run(kSkinprep, dir, {"car1"}).exit_code, 0);
+  const RunResult smaller = run(kSkinweld, dir, {"car1"});
+  EXPECT_NE(smaller.out.find("Keeping the old car1.tex as car1~1.tex\n"), std::string::npos);
+  EXPECT_EQ(read_file(dir / "car1~1.tex").size(), welded.size());
+}
+
 TEST(Skinprep, ATextureShippedInCapitalsIsPreparedAndWeldedInPlace) {
   TempDir dir;
   const Bytes tex = texture_with_duplicates(TexSubtype::indexed, 64, 32);
@@ -642,7 +716,8 @@ std::string page_of(const TempDir& dir) {
 
 /// Checks that the page's panels show the welded texture, and the texture
 /// it replaced with every changed pixel marked by what became of it.
-void expect_panels_show(const std::string& html, const Bytes& welded, const Bytes& old) {
+void expect_panels_show(const std::string& html, const Bytes& welded, const Bytes& old,
+                        const std::set<std::size_t>& painted) {
   unsigned width = 0;
   unsigned height = 0;
   const char* levels[] = {"after", "medium", "low"};
@@ -658,15 +733,18 @@ void expect_panels_show(const std::string& html, const Bytes& welded, const Byte
   ASSERT_EQ(changed.size(), after.size());
   for (std::size_t k = 0; k < after.size(); ++k) {
     SCOPED_TRACE(k);
+    const std::set<Rgba> marks = {kChangedColour, kMovedColour, kBecameClear, kBecameOpaque,
+                                  kAlphaChanged};
     if (before[k] == after[k]) {
-      EXPECT_TRUE(changed[k] != kChangedColour && changed[k] != kBecameClear &&
-                  changed[k] != kBecameVisible);
+      EXPECT_EQ(marks.count(changed[k]), 0u);
     } else if (after[k][3] == 0) {
       EXPECT_EQ(changed[k], kBecameClear);
-    } else if (before[k][3] == 0) {
-      EXPECT_EQ(changed[k], kBecameVisible);
+    } else if (after[k][3] == 255 && before[k][3] != 255) {
+      EXPECT_EQ(changed[k], kBecameOpaque);
+    } else if (after[k][3] != before[k][3]) {
+      EXPECT_EQ(changed[k], kAlphaChanged);
     } else {
-      EXPECT_EQ(changed[k], kChangedColour);
+      EXPECT_EQ(changed[k], painted.count(k) != 0 ? kChangedColour : kMovedColour);
     }
   }
 }
@@ -690,7 +768,7 @@ TEST(Skinprep, ThePreviewShowsWhatWillBeWeldedAndWhatChanged) {
     const RunResult prep = run(kSkinprep, dir, {"t"});
     ASSERT_EQ(run(kSkinweld, dir, {"t"}).exit_code, 0);
     ASSERT_NE(prep.out.find("\nPreview: t/t_preview.html\n"), std::string::npos);
-    expect_panels_show(page_of(dir), read_file(dir / "t.tex"), old);
+    expect_panels_show(page_of(dir), read_file(dir / "t.tex"), old, {5, 9});
     picture[9] = visible;  // and visible again, the next time round
   }
   // Without a texture there is nothing before: "after" alone.
