@@ -780,4 +780,11 @@ TEST(Skinprep, ThePreviewShowsWhatWillBeWeldedAndWhatChanged) {
   EXPECT_EQ(preview_panel(html, "after", width, height).size(), 16u * 8);
   EXPECT_TRUE(preview_panel(html, "before", width, height).empty());
   EXPECT_TRUE(preview_panel(html, "changed", width, height).empty());
+  // A texture larger than skinsplit reads shows at 1x, to fit a window
+  // beside what changed.
+  write_file(dir / "tga" / "t.tga",
+             make_tga8(512, 512, sample_level(512, 512, 1), sample_palette()));
+  ASSERT_EQ(run(kSkinprep, dir, {"t"}).exit_code, 0);
+  EXPECT_NE(page_of(dir).find(R"(<h2>After (1x)</h2>)"), std::string::npos);
+  EXPECT_NE(page_of(dir).find(R"(data-panel="after" width="512" height="512")"), std::string::npos);
 }

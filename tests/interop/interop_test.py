@@ -706,13 +706,13 @@ class Chromium(unittest.TestCase):
             return CLEAR
         return HALF if 18 <= x < 28 and 2 <= y < 8 else OPAQUE
 
-    def screenshot(self, fragment, name):
+    def screenshot(self, fragment, name, size="900,700"):
         shot = os.path.join(self.dir, name + ".png")
         netlog = os.path.join(self.dir, name + ".json")
         result = run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu",
                       "--disable-background-networking", "--no-first-run",
                       "--force-device-scale-factor=1", "--hide-scrollbars",
-                      "--window-size=900,700", "--log-net-log=" + netlog,
+                      "--window-size=" + size, "--log-net-log=" + netlog,
                       "--user-data-dir=" + os.path.join(self.dir, "profile"),
                       "--screenshot=" + shot, "file://" + self.page + fragment], self.dir)
         self.assertTrue(os.path.exists(shot), result.stderr)
@@ -759,6 +759,30 @@ class Chromium(unittest.TestCase):
         before = self.screenshot("#before", "before")
         self.assertEqual(self.texel(before, origin, W - 2, 1), [opaque] * 2)
         self.assertEqual(self.texel(before, origin, 0, 0), [opaque] * 2)
+
+
+    def test_what_changed_is_marked_by_kind_beside_before_and_after(self):
+        """In a window 1,280 pixels wide, "What changed" shows beside the
+        texture: the painted texel in magenta, and the key's five marks."""
+        shot = self.screenshot("", "changed", "1280,900")
+        seen = set(shot.getdata())
+        for mark in ((255, 0, 255), (255, 128, 0), (0, 255, 255), (255, 255, 0), (0, 0, 255)):
+            self.assertIn(mark, seen)
+        opaque = tuple(PALETTE[OPAQUE][2::-1])
+        found = [(x, y) for y in range(shot.height) for x in range(shot.width)
+                 if shot.getpixel((x, y)) == opaque]
+        left, top = min(found, key=lambda p: (p[1], p[0]))
+        magenta = (255, 0, 255)
+
+        def at(x, y):
+            return 0 <= x < shot.width and 0 <= y < shot.height and shot.getpixel((x, y)) == magenta
+        # The painted texel: one block of two by two screen pixels, to the right
+        # of the texture and in the rows beside it; the key's mark is larger.
+        texels = [(x, y) for y in range(max(0, top - 2 * H), top + 2 * H)
+                  for x in range(left + 2 * W, shot.width)
+                  if all(at(x + dx, y + dy) for dx in (0, 1) for dy in (0, 1)) and
+                  not any(at(x + dx, y + dy) for dx, dy in ((-1, 0), (2, 0), (0, -1), (0, 2)))]
+        self.assertEqual(len(texels), 1, "the painted texel, at 2x, beside the texture")
 
 
 if __name__ == "__main__":
