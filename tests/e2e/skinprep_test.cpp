@@ -609,6 +609,7 @@ TEST(Skinprep, WhatTheUserSeesIsWhatGetsWeldedRunAfterRun) {
   EXPECT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 0);
   EXPECT_TRUE(fs::exists(dir / "tga" / "car1.png"));
   EXPECT_EQ(run(kSkinweld, dir, {"car1"}).err, "");
+  EXPECT_NE(run(kSkinprep, dir, {"car1"}).out.find("no pixel changed since"), std::string::npos);
   // A level changed by hand is told of.
   Bytes high = read_file(dir / "car1" / "car1_h.tga");
   high[786] ^= 1;
