@@ -6,15 +6,32 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 
 namespace {
 
 // Only the handler and code that has interrupts held off touch the list.
 constexpr std::size_t kMaxPending = 8;
 const char* volatile pending_names[kMaxPending] = {};
+
+// The lines an interrupt writes about the texture at hand, made before it
+// comes, since the handler may only write them.
+constexpr std::size_t kLongestNote = 640;
+std::array<char, kLongestNote> left_note{};
+std::array<char, kLongestNote> replaced_note{};
+volatile std::size_t left_length = 0;
+volatile std::size_t replaced_length = 0;
+volatile bool texture_replaced = false;
+
+/// The line about the texture at hand.
+const char* interrupt_note(std::size_t& length) {
+  length = texture_replaced ? replaced_length : left_length;
+  return texture_replaced ? replaced_note.data() : left_note.data();
+}
 
 #ifdef _WIN32
 std::array<volatile HANDLE, kMaxPending> pending_handles = {};
@@ -27,6 +44,10 @@ CRITICAL_SECTION pending_lock;
 BOOL WINAPI end_on_console_event(DWORD event) {
   EnterCriticalSection(&pending_lock);
   SuspendThread(main_thread);
+  std::size_t length = 0;
+  const char* note = interrupt_note(length);
+  DWORD wrote = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), note, static_cast<DWORD>(length), &wrote, nullptr);
   for (std::size_t slot = 0; slot < kMaxPending; ++slot) {
     if (pending_names[slot] == nullptr) continue;
     CloseHandle(pending_handles[slot]);
@@ -54,10 +75,14 @@ void note_pending_handle(std::size_t slot, int fd) {
 constexpr std::array kInterrupts = {SIGINT, SIGHUP, SIGTERM, SIGQUIT};
 
 extern "C" void end_on_interrupt(int signal_number) {
-  // unlink, signal and raise are safe to call here; nothing else is used.
+  // unlink, write, signal and raise are safe to call here; nothing else is used.
   for (const char* name : pending_names) {
     if (name != nullptr) unlink(name);
   }
+  std::size_t length = 0;
+  const char* note = interrupt_note(length);
+  // Nothing can be done if the line cannot be written; the files are safe.
+  [[maybe_unused]] const ssize_t wrote = write(2, note, length);
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);  // held until the handler returns, then it ends the process
 }
@@ -91,6 +116,29 @@ void note_pending_handle(std::size_t /*slot*/, int /*fd*/) {}
 
 void prepare_for_interrupts() {
   install_interrupt_handler();
+}
+
+namespace {
+
+/// Fills a note: "\n", the words around the name, cut to fit; its length.
+std::size_t make_note(std::array<char, kLongestNote>& note, const char* before, const char* name,
+                      const char* after) {
+  const int length = std::snprintf(note.data(), note.size(), "\n%s%s%s\n", before, name, after);
+  return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), note.size() - 1);
+}
+
+}  // namespace
+
+void note_interrupted_texture(const char* name) {
+  const InterruptsHeld held;
+  left_length = make_note(left_note, "Interrupted: ", name, " is left as it was.");
+  replaced_length =
+      make_note(replaced_note, "Interrupted: the new files of ", name, " are all in place.");
+  texture_replaced = false;
+}
+
+void note_texture_replaced() {
+  texture_replaced = true;
 }
 
 bool add_pending(const char* name, int fd) {

@@ -14,6 +14,14 @@
 /// file-size limit fail the write instead of ending it.
 void prepare_for_interrupts();
 
+/// Names the texture being worked on, for the one line an interrupt writes
+/// on standard error before it ends the process: that the texture is left
+/// as it was, or, once its files are put in place, that it was replaced whole.
+void note_interrupted_texture(const char* name);
+
+/// Says that the texture's new files are all in place.
+void note_texture_replaced();
+
 /// Lists a temporary file being written (its descriptor too, which Windows
 /// must close before it can delete the file); false when the list is full.
 /// Only with interrupts held off.

@@ -106,5 +106,6 @@ CommitResult commit_outputs(std::span<OutputFile* const> outputs, const std::str
   for (OutputFile* out : changing)
     out->drop_old();  // none is left where the record still needs them
   keep_errno.result(result == CommitResult::done);
+  if (result == CommitResult::done && !changing.empty()) note_texture_replaced();
   return result;
 }

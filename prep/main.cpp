@@ -6,11 +6,15 @@ namespace {
 constexpr ToolOption kOptions[] = {
     {"--keep-palette",
      "never remake the palette: new colours take their nearest\n"
-     "                   entries, dithered among themselves; nothing else changes",
+     "                   entries, dithered among themselves; nothing else changes.\n"
+     "                   For small touch-ups, and for a palette other textures share",
      kKeepPalette, kNewPalette},
     {"--new-palette",
-     "reduce the whole picture afresh, for a total repaint\n"
-     "                   (see-through colours keep theirs)",
+     "reduce the whole picture afresh (see-through colours, and\n"
+     "                   one entry of each alpha untouched pixels show, keep\n"
+     "                   theirs). For a total repaint. Without either, skinprep\n"
+     "                   remakes as much of the palette as changes least of what\n"
+     "                   you did not touch",
      kNewPalette, kKeepPalette},
 };
 

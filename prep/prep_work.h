@@ -20,6 +20,7 @@
 /// The texture being replaced: whether it can serve as reference, and if
 /// not, why.
 struct OldTexture {
+  std::string name;    ///< the TEX file's
   bool found = false;  ///< there is a TEX file of that name
   bool usable = false;
   TexSubtype subtype = TexSubtype::indexed;

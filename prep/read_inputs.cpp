@@ -12,7 +12,10 @@
 
 namespace {
 
-constexpr const char* kReadTexFailed = "\nERROR! Could not read TEX file! ";
+/// The failure to read the texture, naming it.
+std::string read_tex_failed(const std::string& name) {
+  return "\nERROR! Could not read " + name + "! ";
+}
 
 /// Reads the TEX file's header and tells whether its levels can serve: a
 /// paletted texture of the image's size. Returns false only for a refusal.
@@ -50,7 +53,7 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
                          OldTexture& old) {
   long length = 0;
   if (measure_file_length(file, length) != LengthResult::ok) {
-    print_system_error(kReadTexFailed);
+    print_system_error(read_tex_failed(old.name).c_str());
     return false;
   }
   if (!check_texture_header(file, edited, old)) return false;
@@ -61,7 +64,7 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
   }
   switch (read_tex_levels(file, {old.x, old.y}, area.texture_palette, area.texture_levels)) {
     case ReadResult::read_error:
-      print_system_error(kReadTexFailed);
+      print_system_error(read_tex_failed(old.name).c_str());
       return false;
     case ReadResult::end_of_file:  // it shrank while it was read
       old.left_aside = "cut short";
@@ -80,6 +83,7 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
 bool read_old_texture(const std::string& name, const EditedImage& edited, InputArea& area,
                       OldTexture& old) {
   print_progress("Checking %s...", name.c_str());
+  old.name = name;
   InputFile file;
   if (!open_if_present(name, file, old.found, kOpenTexFailed)) return false;
   if (!old.found) {

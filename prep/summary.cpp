@@ -16,6 +16,27 @@ namespace {
 /// noise.
 constexpr double kPoorError = 8;
 
+/// "1 pixel", "2 pixels": a count and its word, singular or plural.
+std::string counted(unsigned long count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string pixels(unsigned long count) {
+  return counted(count, "pixel", "pixels");
+}
+
+std::string colours(unsigned long count) {
+  return counted(count, "colour", "colours");
+}
+
+std::string entries(unsigned long count) {
+  return counted(count, "entry", "entries");
+}
+
+std::string free_entries(unsigned long count) {
+  return counted(count, "free entry", "free entries");
+}
+
 /// "17, 20-23, 200": the entries new colours took, runs shortened.
 std::string list_entries(const EntrySet& taken) {
   std::string text;
@@ -136,44 +157,51 @@ std::string untouched_changed(unsigned long count) {
          (count == 1 ? " untouched pixel changed" : " untouched pixels changed");
 }
 
-void print_reduction(const MatchCounts& counts, PalettePolicy policy) {
+/// How a reduction began: why the palette was made anew.
+void print_reduction_cause(const MatchCounts& counts, PalettePolicy policy) {
   const Reduction& r = counts.reduction;
   if (policy == PalettePolicy::remake) {
-    print_progress("High level: %lu colours, the palette made afresh as asked; ", r.image_colours);
+    print_progress("High level: %s, the palette made afresh as asked; ",
+                   colours(r.image_colours).c_str());
   } else if (counts.fresh_colours <= counts.free_entries) {
-    print_progress(
-        "High level: %lu colours, %lu of them new, kept out of the %lu free entries "
-        "as asked; ",
-        r.image_colours, counts.fresh_colours, counts.free_entries);
+    print_progress("High level: %s, %lu of them new, kept out of the %s as asked; ",
+                   colours(r.image_colours).c_str(), counts.fresh_colours,
+                   free_entries(counts.free_entries).c_str());
   } else {
-    print_progress(
-        "High level: %lu colours, %lu of them new, more than the %lu free entries "
-        "hold; ",
-        r.image_colours, counts.fresh_colours, counts.free_entries);
+    print_progress("High level: %s, %lu of them new, more than the %s %s; ",
+                   colours(r.image_colours).c_str(), counts.fresh_colours,
+                   free_entries(counts.free_entries).c_str(),
+                   counts.free_entries == 1 ? "holds" : "hold");
   }
+}
+
+void print_reduction(const MatchCounts& counts, PalettePolicy policy) {
+  const Reduction& r = counts.reduction;
+  print_reduction_cause(counts, policy);
+  const std::string untouched = untouched_changed(r.untouched_changed);
   switch (r.fitting) {
     case Fitting::kept:
-      print_progress(
-          "palette kept: %lu new colour%s at their nearest entries, %lu pixels "
-          "dithered, %s",
-          counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s", r.dithered_pixels,
-          untouched_changed(r.untouched_changed).c_str());
+      print_progress("palette kept: %s at their nearest entries, %s dithered, %s",
+                     counted(counts.fresh_colours, "new colour", "new colours").c_str(),
+                     pixels(r.dithered_pixels).c_str(), untouched.c_str());
       return;
     case Fitting::exact:
       print_progress(
-          "%lu entries given to the edit's most used colours: %lu pixels have "
-          "exactly their colour, %lu dithered, %s",
-          r.remade_entries, r.exact_pixels, r.dithered_pixels,
-          untouched_changed(r.untouched_changed).c_str());
+          "%s given to the edit's most used colours: %s exactly their colour, %lu "
+          "dithered, %s",
+          entries(r.remade_entries).c_str(),
+          (pixels(r.exact_pixels) + (r.exact_pixels == 1 ? " has" : " have")).c_str(),
+          r.dithered_pixels, untouched.c_str());
       return;
     case Fitting::remade:
       break;
   }
   print_progress(
-      "%lu entries remade by libimagequant: %lu pixels have exactly their colour, %lu "
-      "dithered, %s; root mean square error %.2f",
-      r.remade_entries, r.exact_pixels, r.dithered_pixels,
-      untouched_changed(r.untouched_changed).c_str(), std::sqrt(r.mean_square_error));
+      "%s remade by libimagequant: %s exactly their colour, %lu dithered, %s; root "
+      "mean square error %.2f",
+      entries(r.remade_entries).c_str(),
+      (pixels(r.exact_pixels) + (r.exact_pixels == 1 ? " has" : " have")).c_str(),
+      r.dithered_pixels, untouched.c_str(), std::sqrt(r.mean_square_error));
 }
 
 void print_high_level(const MatchCounts& counts, PalettePolicy policy) {
@@ -181,14 +209,15 @@ void print_high_level(const MatchCounts& counts, PalettePolicy policy) {
     print_reduction(counts, policy);
     return;
   }
-  print_progress("High level: %lu pixels kept their index, ", counts.kept);
+  print_progress("High level: %s kept their index, ", pixels(counts.kept).c_str());
   if (counts.indexed > 0) print_progress("%lu took the image's own index, ", counts.indexed);
   print_progress("%lu matched by colour, ", counts.matched);
   if (counts.fresh_colours == 0) {
     print_progress("no new colour");
   } else {
-    print_progress("%lu took %lu new colour%s (entries %s)", counts.fresh_pixels,
-                   counts.fresh_colours, counts.fresh_colours == 1 ? "" : "s",
+    print_progress("%lu took %s (%s %s)", counts.fresh_pixels,
+                   counted(counts.fresh_colours, "new colour", "new colours").c_str(),
+                   counts.fresh_colours == 1 ? "entry" : "entries",
                    list_entries(counts.entries_taken).c_str());
   }
 }
@@ -239,8 +268,10 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
   print_memory(files, m);
   print_palette_source(files, m);
   print_high_level(counts, m.policy);
-  print_progress("\nMedium level: %lu pixels reused, %lu made\n", counts.reused[1], counts.made[1]);
-  print_progress("Low level: %lu pixels reused, %lu made\n", counts.reused[2], counts.made[2]);
+  print_progress("\nMedium level: %s reused, %lu made\n", pixels(counts.reused[1]).c_str(),
+                 counts.made[1]);
+  print_progress("Low level: %s reused, %lu made\n", pixels(counts.reused[2]).c_str(),
+                 counts.made[2]);
   print_alpha(m.alpha);
   if (counts.took_texture_alpha > 0) {
     print_progress(

@@ -140,7 +140,8 @@ bool write_image_directory(const TextureFiles& files, const ImageFile& image, co
   // images into a texture that is neither. All are replaced, or none.
   PrepSet set;
   if (!name_set(files, image, m, set)) return false;
-  print_progress("Creating directory %s\n", directory.c_str());
+  print_progress("%s directory %s\n", file_exists(directory) ? "Using" : "Creating",
+                 directory.c_str());
   if (!create_and_enter_directory(directory,
                                   "ERROR! Could not create directory " + directory + "! ") ||
       !save_palette_file(set.palette, m.setting.palette))

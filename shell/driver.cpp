@@ -28,59 +28,86 @@ constexpr const char* kEditingLoop =
     "  4. skinweld car1        welds car1/ into car1.tex\n"
     "The manual page and the README say more.\n";
 
+/// The options every tool takes, for --help.
+constexpr const char* kCommonOptions =
+    "  -h, --help       print this help and end\n"
+    "  --version        print the version and end\n"
+    "  -q, --quiet      no progress: one line a texture with what was written,\n"
+    "                   every warning and error on standard error\n"
+    "  --no-pause       end without waiting for ENTER, also on a terminal\n"
+    "                   (the tool waits only where a user can answer it)\n";
+
 void print_help(const Tool& tool) {
-  print_progress("Usage: %s %sTEXTURE...\n%s", tool.name,
-                 tool.options.empty() ? "" : "[OPTION]... ", tool.help);
-  if (!tool.options.empty()) print_progress("\nOptions:\n");
+  print_progress("Usage: %s [OPTION]... TEXTURE...\n%s\nOptions:\n", tool.name, tool.help);
   for (const ToolOption& option : tool.options)
     print_progress("  %-16s %s\n", option.name, option.help);
-  print_progress("%s", kEditingLoop);
+  print_progress("%s%s", kCommonOptions, kEditingLoop);
 }
 
 /// What the options before the names asked for.
 enum class Options { names_follow, answered, refused };
 
-/// What the options before the names gave: the flags of the tool's own, and
-/// where the names begin.
+/// What the options before the names gave: the flags of the tool's own,
+/// those of the driver, and where the names begin.
 struct TakenOptions {
   int first = 1;
   unsigned given = 0;
+  bool quiet = false;
+  bool no_pause = false;
 };
+
+/// Whether an argument is an option: "--" and more, or one of the two
+/// single-dash ones. Any other argument is a name, a dash and all.
+bool is_option(const char* argument) {
+  return std::strncmp(argument, "--", 2) == 0 || std::strcmp(argument, "-h") == 0 ||
+         std::strcmp(argument, "-q") == 0;
+}
+
+/// Takes one of the tool's own options into taken, refusing one that
+/// cannot be given with another given before it.
+Options take_tool_option(const char* option, const Tool& tool, TakenOptions& taken) {
+  const auto known =
+      std::find_if(tool.options.begin(), tool.options.end(),
+                   [&](const ToolOption& o) { return std::strcmp(o.name, option) == 0; });
+  if (known == tool.options.end()) {
+    print_error("%s: unknown option %s\n%s", tool.name, option, tool.usage_line);
+    return Options::refused;
+  }
+  if ((taken.given & known->excludes) != 0) {
+    const auto other = std::find_if(
+        tool.options.begin(), tool.options.end(),
+        [&](const ToolOption& o) { return (o.flag & taken.given & known->excludes) != 0; });
+    print_error("%s: %s cannot be given with %s\n%s", tool.name, option, other->name,
+                tool.usage_line);
+    return Options::refused;
+  }
+  taken.given |= known->flag;
+  return Options::names_follow;
+}
 
 /// Takes the options before the names.
 Options take_options(int argc, char** argv, const Tool& tool, TakenOptions& taken) {
-  int& first = taken.first;
-  unsigned& given = taken.given;
-  for (first = 1; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
-    const char* option = argv[first];
+  for (taken.first = 1; taken.first < argc && is_option(argv[taken.first]); ++taken.first) {
+    const char* option = argv[taken.first];
     if (std::strcmp(option, "--") == 0) {
-      ++first;
+      ++taken.first;
       break;
     }
     if (std::strcmp(option, "--version") == 0) {
       print_progress("%s %s\n", tool.name, SKIN_VERSION);
       return Options::answered;
     }
-    if (std::strcmp(option, "--help") == 0) {
+    if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
       print_help(tool);
       return Options::answered;
     }
-    const auto known =
-        std::find_if(tool.options.begin(), tool.options.end(),
-                     [&](const ToolOption& o) { return std::strcmp(o.name, option) == 0; });
-    if (known == tool.options.end()) {
-      print_error("%s: unknown option %s\n%s", tool.name, option, tool.usage_line);
+    if (std::strcmp(option, "--quiet") == 0 || std::strcmp(option, "-q") == 0) {
+      taken.quiet = true;
+    } else if (std::strcmp(option, "--no-pause") == 0) {
+      taken.no_pause = true;
+    } else if (take_tool_option(option, tool, taken) == Options::refused) {
       return Options::refused;
     }
-    if ((given & known->excludes) != 0) {
-      const auto other = std::find_if(
-          tool.options.begin(), tool.options.end(),
-          [&](const ToolOption& o) { return (o.flag & given & known->excludes) != 0; });
-      print_error("%s: %s cannot be given with %s\n%s", tool.name, option, other->name,
-                  tool.usage_line);
-      return Options::refused;
-    }
-    given |= known->flag;
   }
   return Options::names_follow;
 }
@@ -97,24 +124,30 @@ int run_driver(int argc, char** argv, const Tool& tool) {
     case Options::names_follow:
       break;
   }
-  const int first = taken.first;
-  if (first >= argc) {
+  if (taken.first >= argc) {
     print_error("%s", tool.usage_line);
     return kExitUsage;
   }
+  set_quiet(taken.quiet);
   prepare_for_interrupts();
   const StartDirectory start;
   const ToolRun run = {start, taken.given};
   bool all_converted = true;
-  for (int i = first; i < argc; ++i) {
-    if (!tool.procedure(argv[i], run)) all_converted = false;
+  for (int i = taken.first; i < argc; ++i) {
+    begin_texture(argv[i]);
+    note_interrupted_texture(argv[i]);
+    const bool converted = tool.procedure(argv[i], run);
+    if (converted) print_texture_result();
+    all_converted = all_converted && converted;
     // A start directory that cannot be entered again leaves the next argument
     // where this one ended; a relative name is then simply not found.
     ErrnoGuard keep_errno;
     (void)start.go_back();
   }
-  print_progress("\n**** Press ENTER to continue ****\n");
-  // One character ends the wait; at end of input this returns at once.
-  (void)std::getchar();
+  print_prompt("\n**** Press ENTER to continue ****\n");
+  // Only a user at a terminal can answer the prompt: a script's or a pipe's
+  // input is never taken from it, and a tool whose output goes elsewhere
+  // does not wait unseen.
+  if (!taken.no_pause && console_is_interactive()) (void)std::getchar();
   return all_converted ? kExitAllConverted : kExitSomeFailed;
 }

@@ -37,8 +37,8 @@ bool decode_colours(const ImageFile& image, ImageArea& area, EditedImage& edited
   for (std::size_t k = 0; k < count; ++k) {
     const unsigned char* pixel = &area.stored[k * image.pixel_bytes];
     if (image.indexed && !image.map.present[pixel[0]]) {
-      print_error("\nERROR! A pixel has index %d, which the image's colour map does not hold!\n",
-                  pixel[0]);
+      print_error("\nERROR! A pixel of %s has index %d, which its colour map does not hold!\n",
+                  image.name.c_str(), pixel[0]);
       return false;
     }
     area.colours[k] = pixel_colour(image, pixel);
@@ -53,15 +53,14 @@ bool decode_colours(const ImageFile& image, ImageArea& area, EditedImage& edited
   return true;
 }
 
-/// Takes a TGA image of every colour mode the reader knows, up to 512 × 512.
-/// Returns the bytes a pixel has, or 0 when refused.
-unsigned check_edited_image(const TgaHeader& h) {
+/// Takes a TGA image (name) of every colour mode the reader knows, up to
+/// 512 × 512. Returns the bytes a pixel has, or 0 when refused.
+unsigned check_edited_image(const TgaHeader& h, const std::string& name) {
   if (!check_image_fits(h)) return 0;
   const unsigned pixel_bytes = tga_colour_pixel_bytes(h);
   if (pixel_bytes == 0) {
-    print_error(
-        "ERROR! Image of type %d with %d bits per pixel is not a TGA image skinprep takes!\n",
-        h.image_type, h.pixel_depth);
+    print_error("ERROR! %s is of type %d with %d bits per pixel, not a TGA image skinprep takes!\n",
+                name.c_str(), h.image_type, h.pixel_depth);
   }
   return pixel_bytes;
 }
@@ -70,7 +69,10 @@ unsigned check_edited_image(const TgaHeader& h) {
 bool read_tga_edit(std::FILE* file, std::span<unsigned char> stored, ImageFile& image) {
   TgaImage tga;
   tga.pixels = stored;
-  if (!read_tga_image(file, "Reading data for image...", check_edited_image, tga)) return false;
+  if (!read_tga_image(
+          file, "Reading data for image...",
+          [&](const TgaHeader& h) { return check_edited_image(h, image.name); }, tga))
+    return false;
   const TgaHeader& h = tga.header;
   image.header = h;
   image.map = tga.map;
@@ -135,7 +137,7 @@ bool read_edited_image(ImageArea& area, ImageFile& image, EditedImage& edited) {
   print_progress("Opening %s...", image.name.c_str());
   const InputFile file = open_input(image.name.c_str());
   if (!file) {
-    print_system_error("\nERROR! Could not open image! ");
+    print_system_error(("\nERROR! Could not open image " + image.name + "! ").c_str());
     return false;
   }
   const bool read = image.png ? read_png_image(file.get(), area, image)

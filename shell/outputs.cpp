@@ -134,7 +134,13 @@ bool save_output(SetOutput& output, const SaveWords& words,
   if (!words.announce.empty()) print_progress("%s", words.announce.c_str());
   OutputFile& file = output.file;
   if (!open_output_file(file, output.name)) {
-    print_progress("%s", words.open_failed.c_str());
+    // Where the tool's words say it on standard output alone, quiet mode
+    // has a line of its own on standard error.
+    const bool said_on_error =
+        !words.cannot_create.empty() ||
+        (file.link_verdict() != LinkVerdict::none && file.link_verdict() != LinkVerdict::followed);
+    print_progress_failure(words.open_failed.c_str(),
+                           said_on_error ? "" : "ERROR! Could not create " + words.shown + "!\n");
     report_output_not_opened(file, words.shown, words.cannot_create);
     return false;
   }
@@ -179,10 +185,12 @@ bool put_set_in_place(std::span<SetOutput* const> set, const std::string& shown_
     return false;
   }
   for (std::size_t i = 0; i < set.size(); ++i) {
-    if (!kept[i].empty()) {
-      print_progress("Keeping the old %s%s as %s%s\n", shown.c_str(), set[i]->name.c_str(),
-                     shown.c_str(), kept[i].c_str());
-    }
+    const OutputFile& file = set[i]->file;
+    if (file.changes()) note_written(shown + set[i]->name + (file.removes() ? " (removed)" : ""));
+    if (kept[i].empty()) continue;
+    print_progress("Keeping the old %s%s as %s%s\n", shown.c_str(), set[i]->name.c_str(),
+                   shown.c_str(), kept[i].c_str());
+    note_kept(shown + set[i]->name, shown + kept[i]);
   }
   return true;
 }

@@ -17,6 +17,38 @@
 /// current error number and a line end, written unbuffered to standard error.
 void print_system_error(const char* message);
 
+// Standard output is always written out before anything goes to standard
+// error, so that a log of both keeps the order a terminal shows.
+
+/// Quiet mode (-q, --quiet): no progress; every warning and error still on
+/// standard error, on a line of its own that begins with the texture's name,
+/// and at most one line a texture on standard output: what was written.
+void set_quiet(bool quiet_mode);
+[[nodiscard]] bool is_quiet();
+
+/// The texture the lines that follow are about, as the user named it; its
+/// notes of what was written begin afresh.
+void begin_texture(const char* name);
+
+/// Notes, for quiet mode's line, a file written (or removed) and an old one kept.
+void note_written(const std::string& file);
+void note_kept(const std::string& old_file, const std::string& kept_as);
+
+/// In quiet mode, the texture's one line on standard output: what was
+/// written, where anything was; else nothing.
+void print_texture_result();
+
+/// A failure that continues a progress line with text; in quiet mode,
+/// where there is no progress, error_line alone on standard error.
+void print_progress_failure(const char* text, const std::string& error_line);
+
+/// The closing prompt, on standard output in every mode.
+void print_prompt(const char* prompt);
+
+/// Whether someone at a console can answer a prompt: standard input and
+/// output are both a terminal (on Windows, a console, as GetConsoleMode tells).
+[[nodiscard]] bool console_is_interactive();
+
 /// While one lives and records, print_progress and print_error keep what
 /// they would write here instead, in order, to be written later: for a text
 /// that must also go into a file before it is shown.

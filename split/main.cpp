@@ -5,8 +5,8 @@ namespace {
 
 constexpr ToolOption kOptions[] = {
     {"--force",
-     "split anew over an edit in progress (a picture or palette file\n"
-     "                   skinsplit did not write), keeping it as NAME~N first",
+     "split anew over an edit in progress (a picture or palette\n"
+     "                   file skinsplit did not write), keeping it as NAME~N first",
      kForce},
 };
 

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "support/samples.h"
 #include "support/tools.h"
@@ -38,6 +43,11 @@ TEST(Tools, WithoutNamesEachPrintsItsOwnUsageLineAndExitsWithTwo) {
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind("Usage: " + name + " ", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("4. skinweld car1"), std::string::npos);
+    std::size_t widest = 0;
+    for (std::size_t start = 0, end; (end = help.out.find('\n', start)) != std::string::npos;
+         start = end + 1)
+      widest = std::max(widest, end - start);
+    EXPECT_LE(widest, 80u) << "help fits a console";
     EXPECT_EQ(help.err + version.err, "");
     // Options come first, as GNU tools take them: an unknown one is refused
     // with the usage line, and after "--" every word is a name.
@@ -93,4 +103,111 @@ TEST(Tools, OnATerminalBothStreamsShowInTheOrderOfIssue) {
                            "file! : Success\r\n\r\n**** Press ENTER"),
             std::string::npos)
       << split.out;
+}
+
+namespace {
+
+/// One good texture, one bad and one good again, laid out for a tool.
+struct BatchRow {
+  const char* name;
+  std::string exe;
+  std::function<void(const TempDir&)> lay_out;
+  std::string error;  ///< the bad texture's one error line, as quiet mode shows it
+};
+
+void lay_out_split(const TempDir& dir) {
+  write_file(dir / "g.tex", make_tex(TexSubtype::indexed, 4, 4));
+  write_file(dir / "h.tex", make_tex(TexSubtype::indexed, 4, 4));
+  write_file(dir / "b.tex", {1});
+}
+
+void lay_out_weld(const TempDir& dir) {
+  const TexPalette palette = sample_palette();
+  for (const char* name : {"g", "h"}) {
+    fs::create_directory(dir / name);
+    const std::string base = name;
+    write_file(dir / name / (base + ".pal"), make_pal(palette));
+    write_file(dir / name / (base + "_h.tga"), make_tga8(4, 4, Bytes(16, 1), palette));
+    write_file(dir / name / (base + "_m.tga"), make_tga8(2, 2, Bytes(4, 1), palette));
+    write_file(dir / name / (base + "_l.tga"), make_tga8(1, 1, Bytes(1, 1), palette));
+  }
+}
+
+void lay_out_prep(const TempDir& dir) {
+  fs::create_directory(dir / "tga");
+  for (const char* name : {"g", "h"})
+    write_file(dir / "tga" / (std::string(name) + ".tga"),
+               make_tga8(4, 4, sample_level(4, 4, 1), sample_palette()));
+}
+
+std::size_t lines_of(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+/// In a batch or a log: the error stands between the textures' progress,
+/// and quiet mode gives one line a texture written and the error alone.
+TEST(Tools, InABatchTheLogKeepsItsOrderAndQuietModeSaysOnlyWhatCounts) {
+  const BatchRow rows[] = {
+      {"skinsplit", kSkinsplit, lay_out_split,
+       "b: ERROR! Could not determine X size of input file! : Success\n"},
+      {"skinweld", kSkinweld, lay_out_weld,
+       "b: ERROR! Could not change to image directory! : No such file or directory\n"},
+      {"skinprep", kSkinprep, lay_out_prep,
+       "b: ERROR! Could not open image tga/b.tga! : No such file or directory\n"},
+  };
+  for (const BatchRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    row.lay_out(dir);
+    const RunResult log =
+        run_tool("/bin/sh", {"-c", "'" + row.exe + "' g b h > log 2>&1; cat log"}, dir.path());
+    const std::size_t error = log.out.find("ERROR!");
+    ASSERT_NE(error, std::string::npos) << log.out;
+    EXPECT_LT(log.out.find("g"), error);
+    EXPECT_LT(error, log.out.rfind(" h")) << log.out;
+    EXPECT_EQ(log.out.find("Press ENTER"), log.out.rfind("Press ENTER"));
+    TempDir quiet_dir;
+    row.lay_out(quiet_dir);
+    const RunResult quiet = run_tool(row.exe, {"--quiet", "g", "b", "h"}, quiet_dir.path());
+    EXPECT_EQ(quiet.exit_code, 1);
+    EXPECT_EQ(quiet.err, row.error);
+    EXPECT_EQ(lines_of(quiet.out), 2u + 2u) << quiet.out;  // two textures, and the prompt
+    EXPECT_EQ(quiet.out.rfind("g: wrote ", 0), 0u) << quiet.out;
+    // Run again with nothing to change: nothing to say of the good ones.
+    const RunResult again = run_tool(row.exe, {"-q", "g", "h"}, quiet_dir.path());
+    if (row.exe != kSkinprep) {
+      EXPECT_EQ(again.out, kPrompt);
+    }
+  }
+}
+
+TEST(Tools, TheWaitIsOnlyWhereSomeoneCanAnswerIt) {
+  TempDir dir;
+  write_file(dir / "t.tex", make_tex(TexSubtype::indexed, 4, 4));
+  // A script's input is never taken: a loop over a list splits every name.
+  const RunResult loop = run_tool(
+      "/bin/sh",
+      {"-c", "printf 't\\nt\\nx\\n' | while read n; do '" + kSkinsplit + "' \"$n\"; done; cat"},
+      dir.path(), {"left\n"});
+  EXPECT_EQ(std::count(loop.out.begin(), loop.out.end(), '!'), 2 * 2 + 1) << loop.out;
+  EXPECT_EQ(loop.out.substr(loop.out.size() - 5), "left\n");
+  // At a terminal it waits for ENTER; not with --no-pause, nor when its
+  // output goes to a file.
+  const auto timed = [&](const std::string& exe, const std::vector<std::string>& args) {
+    RunOptions options;
+    options.terminal = true;
+    options.terminal_input = true;
+    options.stdin_text = "\n";
+    options.type_after_ms = 1500;
+    const auto started = std::chrono::steady_clock::now();
+    run_tool(exe, args, dir.path(), options);
+    return std::chrono::steady_clock::now() - started;
+  };
+  EXPECT_GE(timed(kSkinsplit, {"t"}), std::chrono::milliseconds(1500));
+  EXPECT_LT(timed(kSkinsplit, {"--no-pause", "t"}), std::chrono::milliseconds(1200));
+  EXPECT_LT(timed("/bin/sh", {"-c", "'" + kSkinsplit + "' t > log"}),
+            std::chrono::milliseconds(1200));
+  EXPECT_EQ(run_tool(kSkinsplit, {"-h"}, dir.path()).out.rfind("Usage: skinsplit ", 0), 0u);
 }

@@ -198,6 +198,7 @@ void check_interrupts(const std::string& exe, const TempDir& dir, const std::vec
     SCOPED_TRACE(std::to_string(run) + ": signal " + std::to_string(signal_number));
     lay_old();
     RunOptions options;
+    bool caught = false;
     // From a point spread over the run on, stopped and looked at until it is
     // caught writing (or has had its chances), then interrupted.
     options.while_running = [&, run, signal_number](pid_t pid) {
@@ -205,6 +206,7 @@ void check_interrupts(const std::string& exe, const TempDir& dir, const std::vec
       for (int look = 0; look < 100; ++look) {
         kill(pid, SIGSTOP);
         if (temporary_files(dir.path()) > 0) {
+          caught = true;
           ++caught_writing;
           break;
         }
@@ -217,6 +219,13 @@ void check_interrupts(const std::string& exe, const TempDir& dir, const std::vec
     const RunResult r = run_tool(exe, args, dir.path(), options);
     if (r.exit_code == 0) continue;  // finished before the interrupt
     EXPECT_EQ(r.signal, signal_number);
+    // One line says what became of the texture it was writing (a run stopped
+    // before its first texture has none to speak of).
+    if (caught) {
+      EXPECT_TRUE(r.err.ends_with("\nInterrupted: t is left as it was.\n") ||
+                  r.err.ends_with("\nInterrupted: the new files of t are all in place.\n"))
+          << r.err;
+    }
     EXPECT_EQ(temporary_files(dir.path()), 0u);
     const std::vector<Bytes> now = contents_of(dir, set);
     EXPECT_TRUE(now == old || now == done);

@@ -322,12 +322,12 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
        std::nullopt,
        {},
        {},
-       "\nERROR! Could not open image! : No such file or directory\n"},
+       "\nERROR! Could not open image tga/t.tga! : No such file or directory\n"},
       {"8-bit true colour",
        depth8_truecolour,
        {},
        {},
-       "ERROR! Image of type 2 with 8 bits per pixel is not a TGA image skinprep takes!\n"},
+       "ERROR! tga/t.tga is of type 2 with 8 bits per pixel, not a TGA image skinprep takes!\n"},
       {"513 wide",
        make_tga8(513, 1, Bytes(513, 0), palette),
        {},
@@ -347,7 +347,7 @@ TEST(Skinprep, EveryRefusalIsOneLineAndWritesNothing) {
        outside_map,
        {},
        {},
-       "\nERROR! A pixel has index 12, which the image's colour map does not hold!\n"},
+       "\nERROR! A pixel of tga/t.tga has index 12, which its colour map does not hold!\n"},
       {"palette file cut short",
        good,
        Bytes(pal.begin(), pal.begin() + 1000),
@@ -526,8 +526,7 @@ TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
   std::vector<Rgba> image = high_colours(tex, false);
   image[200] = {1, 2, 3, 255};
   write_file(dir / "tga" / "car1.tga", make_tga_colours(w, h, image, 24, {2, 0, "", false}));
-  EXPECT_NE(run(kSkinprep, dir, {"car1"}).out.find("took 1 new colour (entries "),
-            std::string::npos);
+  EXPECT_NE(run(kSkinprep, dir, {"car1"}).out.find("took 1 new colour (entry "), std::string::npos);
   // The right half repainted with more colours than the palette has room
   // for: the palette is made anew, the arches stay see-through, and the loop
   // run again with nothing changed gives the same texture without a word.

@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <stdexcept>
 #include <thread>
 
@@ -86,14 +88,28 @@ RunResult run_tool(const std::string& exe, const std::vector<std::string>& args,
     pid = fork();
     if (pid == 0) {
       close(master);
-      run_child(exe, args, cwd, options, fileno(input), slave, slave);
+      run_child(exe, args, cwd, options, options.terminal_input ? slave : fileno(input), slave,
+                slave);
     }
     close(slave);
+    // Types the input after the delay, unless the tool has ended by then.
+    std::promise<void> ended;
+    std::future<void> has_ended = ended.get_future();
+    std::thread typist;
+    if (options.terminal_input && !options.stdin_text.empty()) {
+      typist = std::thread([&] {
+        if (has_ended.wait_for(std::chrono::milliseconds(options.type_after_ms)) ==
+            std::future_status::timeout)
+          (void)!write(master, options.stdin_text.data(), options.stdin_text.size());
+      });
+    }
     char buffer[4096];
     ssize_t got = 0;
     // Ends with EIO once the child has closed the terminal's last other end.
     while ((got = read(master, buffer, sizeof buffer)) > 0)
       result.out.append(buffer, static_cast<std::size_t>(got));
+    ended.set_value();
+    if (typist.joinable()) typist.join();
     close(master);
   } else {
     int out_pipe[2];

@@ -19,6 +19,10 @@ struct RunOptions {
   long file_size_limit = -1;  ///< RLIMIT_FSIZE in bytes, SIGXFSZ ignored; -1 for none
   bool unprivileged = false;  ///< as root, run as the user "nobody"
   bool terminal = false;      ///< both output streams go to one terminal, collected in out
+  /// With terminal, standard input is that terminal too, and stdin_text is
+  /// typed at it this long after the start (as a user answering a prompt).
+  bool terminal_input = false;
+  int type_after_ms = 0;
   /// Called on a thread of its own with the process id while the tool runs
   /// (output to pipes only), to stop, signal or watch it.
   std::function<void(pid_t)> while_running = nullptr;
