@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh g++-mingw-w64-x86-64 wine64 wine
+bash scripts/setup.sh g++-mingw-w64-x86-64 wine64 wine groff-base
 # The libraries are compiled from their sources with the MinGW compiler.
 bash scripts/fetch-sources.sh build/deps
 [ -x build/default/tests/texgen ] || { cmake --preset default && cmake --build --preset default; }

@@ -189,7 +189,9 @@ void begin_texture(const char* name) {
 }
 
 void note_written(const std::string& file) {
-  written.push_back(file);
+  // The tools' hidden bookkeeping files are not what the user asked for.
+  const std::size_t base = file.find_last_of("/\\") + 1;
+  if (file.compare(base, 1, ".") != 0) written.push_back(file);
 }
 
 void note_kept(const std::string& old_file, const std::string& kept_as) {

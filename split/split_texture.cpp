@@ -133,7 +133,7 @@ bool read_texture(const std::string& name, TextureFacts& facts) {
   print_progress("Opening %s...", name.c_str());
   const InputFile file = open_input(name.c_str());
   if (!file) {
-    print_progress_failure("file not found!\n", "ERROR! " + name + ": file not found!\n");
+    print_progress_failure("file not found!\n", "ERROR! " + name + " not found!\n");
     return false;
   }
   return read_texture_file(file.get(), facts);

@@ -1,17 +1,22 @@
 #!/usr/bin/python3
 """The Windows tools under Wine: the same files as the native tools, console
 line ends of the platform, drive letters, backslashes, the C runtime's error
-texts and wildcard arguments.
+texts, wildcard arguments, batch files and a console's wait for ENTER,
+and the zip's documents.
 
 Run as: wine_test.py WINDOWS_BUILD_DIR NATIVE_BUILD_DIR (scripts/windows-test.sh).
 """
 import glob
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
+import zipfile
 
 WINDOWS = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else "build/windows"
 NATIVE = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else "build/default"
@@ -201,6 +206,87 @@ class Wine(unittest.TestCase):
         shown = [n for n in os.listdir(os.path.join(self.dir, "tga")) if not n.startswith(".")]
         self.assertEqual(sorted(shown), ["one.pal", "one.tga", "three.pal", "three.tga", "two.pal", "two.tga"])
         self.assertIn(b"Opening nomatch*.tex...file not found!\r\n", result.stdout)
+
+    def on_console(self, command, press_enter_after=None, limit=60):
+        """Runs a command whose standard input and output are a terminal, as
+        the console of a program dropped on is; presses ENTER after the given
+        seconds. Gives how long it ran and its exit status."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(self.dir)
+            os.execvpe(command[0], command, self.env)
+        started = time.monotonic()
+        pressed = False
+        self.console = b""
+        while time.monotonic() - started < limit:
+            if select.select([fd], [], [], 0.05)[0]:
+                try:
+                    self.console += os.read(fd, 4096)
+                except OSError:
+                    pass
+            if press_enter_after is not None and not pressed and \
+                    time.monotonic() - started > press_enter_after:
+                os.write(fd, b"\r")
+                pressed = True
+            ended, status = os.waitpid(pid, os.WNOHANG)
+            if ended:
+                os.close(fd)
+                return time.monotonic() - started, os.waitstatus_to_exitcode(status)
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+        os.close(fd)
+        self.fail("%s still runs after %d s" % (command, limit))
+
+    def test_a_dropped_file_waits_for_enter_and_a_batch_file_does_not(self):
+        self.texture("one")
+        self.texture("two", 17)
+        with open(os.path.join(self.dir, "bad.tex"), "wb") as f:
+            f.write(b"\x01")
+        # Dropped on the program: the full path, a console, and the wait.
+        dropped = "Z:" + os.path.join(self.dir, "one.tex").replace("/", "\\")
+        ran, status = self.on_console(["wine", os.path.join(WINDOWS, "skinsplit.exe"), dropped],
+                                      press_enter_after=4)
+        self.assertEqual(status, 0, self.console)
+        self.assertGreaterEqual(ran, 4)
+        # A batch file on the same console runs through without a key.
+        bin_dir = "Z:" + WINDOWS.replace("/", "\\")
+        with open(os.path.join(self.dir, "all.bat"), "w", newline="\r\n") as f:
+            f.write("@echo off\n"
+                    "for %%t in (*.tex) do (\n"
+                    "  \"BIN\\skinsplit.exe\" --no-pause --quiet \"%%t\" >> log.txt 2>&1\n"
+                    "  if errorlevel 1 echo %%t failed>> log.txt\n"
+                    ")\n"
+                    "\"BIN\\skinsplit.exe\" --no-pause --quiet one two >> log.txt 2>&1\n"
+                    "echo status %ERRORLEVEL% >> log.txt\n"
+                    "\"BIN\\skinweld.exe\" --no-pause -q one >> log.txt 2>&1\n"
+                    "echo status %ERRORLEVEL% >> log.txt\n".replace("BIN", bin_dir))
+        # (It ends with no key pressed, or on_console fails.)
+        self.on_console(["wine", "cmd", "/c", "all.bat"])
+        log = self.read(self.dir, "log.txt").decode().split("\r\n")
+        self.assertNotIn("one.tex: wrote tga/one.pal and tga/one.tga", log)  # split when dropped
+        self.assertIn("two.tex: wrote tga/two.tga", log)
+        self.assertIn("bad.tex: ERROR! Could not determine X size of input file! : Success", log)
+        self.assertIn("one: ERROR! Could not change to image directory! : No such file or directory",
+                      log)
+        self.assertEqual([line for line in log if line.endswith("failed")], ["bad.tex failed"])
+        self.assertEqual([line.strip() for line in log if line.startswith("status")],
+                         ["status 0", "status 1"])
+        self.assertEqual(log.count("**** Press ENTER to continue ****"), 3 + 2)
+
+    def test_the_zip_carries_documents_windows_opens(self):
+        [package] = glob.glob(os.path.join(WINDOWS, "skintools-*.zip"))
+        with zipfile.ZipFile(package) as z:
+            texts = {os.path.relpath(n, n.split("/")[0]): z.read(n) for n in z.namelist()
+                     if n.endswith(".txt")}
+        self.assertEqual(sorted(texts), ["README.txt", "doc/skinprep.txt", "doc/skinsplit.txt",
+                                         "doc/skinweld.txt"])
+        for name, text in texts.items():
+            lines = text.split(b"\r\n")
+            self.assertNotIn(b"\n", b"".join(lines), name)  # CR LF throughout
+            self.assertTrue(all(line.isascii() and b"\b" not in line and b"\x1b" not in line
+                                for line in lines), name)
+        self.assertIn(b"--no-pause", texts["README.txt"])
+        self.assertIn(b"-q, --quiet", texts["doc/skinsplit.txt"])
 
 
 if __name__ == "__main__":
