@@ -198,21 +198,16 @@ RepairOutcome repair_interrupted_commit(const RecordedSet& set, std::size_t& rep
   return RepairOutcome::undone;
 }
 
-void remove_leftovers(const RecordedSet& set) {
+void remove_leftovers(const RecordedSet& set, const std::vector<std::string>& names) {
   const ErrnoGuard keep_errno;
-  DIR* listing = opendir(set.directory.empty() ? "." : set.directory.c_str());
-  if (listing == nullptr) return;
-  std::vector<std::string> left;
-  while (const dirent* entry = readdir(listing)) {
-    const std::string_view name = entry->d_name;
+  for (const std::string& name : names) {
     for (const std::string& member : set.members) {
-      if (is_hidden_name_of(name, member, ".partial-") || is_hidden_name_of(name, member, ".old-"))
-        left.emplace_back(name);
+      if (!is_hidden_name_of(name, member, ".partial-") &&
+          !is_hidden_name_of(name, member, ".old-"))
+        continue;
+      const std::string path = set.directory + name;
+      if (is_own_regular_file(path)) unlink(path.c_str());
+      break;
     }
-  }
-  closedir(listing);
-  for (const std::string& name : left) {
-    const std::string path = set.directory + name;
-    if (is_own_regular_file(path)) unlink(path.c_str());
   }
 }

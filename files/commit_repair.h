@@ -39,6 +39,6 @@ RepairOutcome repair_interrupted_commit(const RecordedSet& set, std::size_t& rep
 
 /// Removes what a run stopped before it recorded its set (or after it
 /// removed the record) left of it: the temporary files and the kept old
-/// files beside each member, by their hidden names, where they are regular
-/// files of the user's own.
-void remove_leftovers(const RecordedSet& set);
+/// files beside each member, by their hidden names (of names, the
+/// directory's, see names_in), where they are regular files of the user's own.
+void remove_leftovers(const RecordedSet& set, const std::vector<std::string>& names);

@@ -1,5 +1,6 @@
 #include "files/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #ifdef _WIN32
@@ -7,8 +8,8 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,12 +42,20 @@ constexpr std::string_view kNameLetters =
 
 }  // namespace
 
+namespace {
+
+/// An ASCII letter in lower case, any other byte as it is: as the C
+/// locale's tolower, without its call for every letter of a large listing.
+char ascii_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
 bool same_but_for_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t n = 0; n < a.size(); ++n) {
-    if (std::tolower(static_cast<unsigned char>(a[n])) !=
-        std::tolower(static_cast<unsigned char>(b[n])))
-      return false;
+    if (ascii_lower(a[n]) != ascii_lower(b[n])) return false;
   }
   return true;
 }
@@ -68,6 +77,12 @@ std::string hidden_name(const std::string& path, const std::string& suffix) {
 }
 
 bool is_hidden_name_of(std::string_view name, std::string_view member, std::string_view suffix) {
+  // Most names in a large directory are told apart by their first letters,
+  // before the pattern is spelled out (a name is shortened far beyond them).
+  const std::size_t start = std::min<std::size_t>(member.size(), 16);
+  if (name.size() <= start || name[0] != '.' ||
+      !same_but_for_case(name.substr(1, start), member.substr(0, start)))
+    return false;
   const std::string pattern = hidden_name(std::string(member), std::string(suffix) + "XXXXXX");
   const std::size_t stem = pattern.size() - 6;
   if (name.size() != pattern.size() ||
@@ -84,6 +99,30 @@ std::string unused_hidden_name(const std::string& path, const std::string& suffi
     for (std::size_t n = name.size() - 6; n < name.size(); ++n)
       name[n] = kNameLetters[letter(random)];
   } while (name_is_taken(name));
+  return name;
+}
+
+std::vector<std::string> names_in(const std::string& directory) {
+  const ErrnoGuard keep_errno;
+  std::vector<std::string> names;
+  DIR* listing = opendir(directory.empty() ? "." : directory.c_str());
+  if (listing == nullptr) return names;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  closedir(listing);
+  return names;
+}
+
+std::string name_on_disk(const std::string& directory, const std::string& name,
+                         const std::vector<std::string>& names) {
+  const ErrnoGuard keep_errno;
+  struct stat status {};
+  if (look_at(directory + name, status)) return name;
+  for (const std::string& entry : names) {
+    if (same_but_for_case(entry, name)) return entry;
+  }
   return name;
 }
 

@@ -61,6 +61,17 @@ int create_new_file(const std::string& name);
 /// The descriptor, or -1 with the error number.
 int open_to_read(const std::string& name);
 
+/// The names in a directory ("" for the current one), but "." and "..";
+/// none when it cannot be listed. A large directory costs its listing each
+/// time, so a step that looks for several names lists it once.
+std::vector<std::string> names_in(const std::string& directory);
+
+/// A name in directory (empty or ending in a separator) as it is spelled on
+/// disk: name itself when there is such a file, else the first of names
+/// (the directory's) that is name in another case, else name.
+std::string name_on_disk(const std::string& directory, const std::string& name,
+                         const std::vector<std::string>& names);
+
 /// Whether a file, link or directory of that name exists.
 bool name_is_taken(const std::string& name);
 

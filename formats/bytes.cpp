@@ -11,3 +11,16 @@ ReadResult read_bytes(std::FILE* stream, std::span<unsigned char> bytes) {
 bool read_record(std::FILE* stream, std::span<unsigned char> record) {
   return std::fread(record.data(), record.size(), 1, stream) == 1;
 }
+
+bool read_rest_up_to(std::FILE* stream, ByteBuffer& bytes, std::size_t limit) {
+  constexpr std::size_t kBlock = 64 * 1024;
+  const std::size_t start = bytes.size();
+  for (;;) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + kBlock);
+    const std::size_t got = std::fread(&bytes[at], 1, kBlock, stream);
+    bytes.resize(at + got);
+    if (std::ferror(stream) != 0 || bytes.size() - start > limit) return false;
+    if (got < kBlock) return true;
+  }
+}

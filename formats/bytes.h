@@ -7,7 +7,8 @@
 #include <vector>
 
 // Byte-level helpers shared by the file formats. Every number in these formats
-// is unsigned and little-endian (low byte first).
+// is unsigned and little-endian (low byte first), but for PNG's, which are
+// big-endian.
 
 /// What a byte-by-byte read ended with. A read error and an end of file are
 /// told apart because the tools report them with different messages.
@@ -34,6 +35,18 @@ inline void put_u16le(unsigned char* b, std::uint16_t value) {
 inline void put_u32le(unsigned char* b, std::uint32_t value) {
   for (int i = 0; i < 4; ++i)
     b[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
+}
+
+/// Decodes the four bytes at b as a big-endian number, as PNG stores them.
+inline std::uint32_t get_u32be(const unsigned char* b) {
+  return (static_cast<std::uint32_t>(b[0]) << 24) | (static_cast<std::uint32_t>(b[1]) << 16) |
+         (static_cast<std::uint32_t>(b[2]) << 8) | static_cast<std::uint32_t>(b[3]);
+}
+
+/// Stores value at b, high byte first.
+inline void put_u32be(unsigned char* b, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    b[i] = static_cast<unsigned char>((value >> (8 * (3 - i))) & 0xff);
 }
 
 // The tools are single-threaded, so the lock that getc takes on the stream
@@ -73,3 +86,7 @@ inline void put_bytes(ByteBuffer& out, std::span<const unsigned char> bytes) {
 
 /// Reads a fixed-size record in one read; true only if all of it came in.
 bool read_record(std::FILE* stream, std::span<unsigned char> record);
+
+/// Reads the rest of a stream into bytes (after what they hold), in blocks;
+/// false on a read error, or when more than limit bytes come.
+bool read_rest_up_to(std::FILE* stream, ByteBuffer& bytes, std::size_t limit);

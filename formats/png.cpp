@@ -7,6 +7,8 @@
 #include <array>
 #include <csetjmp>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include "formats/tex.h"
 
@@ -204,13 +206,38 @@ void set_palette(png_structp png, png_infop info, const PngPicture& picture) {
   if (see_through > 0) png_set_tRNS(png, info, alphas.data(), see_through, nullptr);
 }
 
+/// The placeholder of the last line of a text that checks the rest.
+constexpr std::string_view kRestLine = "rest 00000000\n";
+
+/// The bytes of the picture as they go into the rows, unfiltered.
+std::span<const unsigned char> pixel_bytes(const PngPicture& picture) {
+  if (!picture.palette.empty()) return picture.indices_bottom_up;
+  return {picture.bottom_up.front().data(), picture.bottom_up.size() * sizeof(Rgba)};
+}
+
+/// zlib's level for the picture: the one asked for, or 0 (stored) when a
+/// sample from its middle does not shrink. Deflating 64 KiB of random
+/// entries takes a millisecond and gains nothing.
+int level_for(const PngPicture& picture) {
+  constexpr std::size_t kSample = 2048;
+  const std::span<const unsigned char> bytes = pixel_bytes(picture);
+  if (picture.compression == 0 || bytes.size() < kSample) return picture.compression;
+  std::array<Bytef, kSample + 64> packed{};
+  uLongf length = packed.size();
+  const std::span<const unsigned char> sample =
+      bytes.subspan((bytes.size() - kSample) / 2, kSample);
+  if (compress2(packed.data(), &length, sample.data(), kSample, 1) != Z_OK) return 0;
+  return length >= kSample * 31 / 32 ? 0 : picture.compression;
+}
+
 /// The header, the palette and the text chunk, written. Called where
 /// libpng's jump may land, so it holds nothing with a destructor.
 void write_header(png_structp png, png_infop info, const PngPicture& picture) {
-  png_set_compression_level(png, picture.compression);
-  // One cheap filter rather than libpng's trial of all five for every row.
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_set_compression_level(png, level_for(picture));
+  // One cheap filter rather than libpng's trial of all five for every row;
+  // none for entries, whose neighbours' differences mean nothing.
   const bool indexed = !picture.palette.empty();
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, indexed ? PNG_FILTER_NONE : PNG_FILTER_SUB);
   png_set_IHDR(png, info, picture.width, picture.height, 8,
                indexed         ? PNG_COLOR_TYPE_PALETTE
                : picture.alpha ? PNG_COLOR_TYPE_RGBA
@@ -226,6 +253,59 @@ void write_header(png_structp png, png_infop info, const PngPicture& picture) {
     png_set_text(png, info, &text, 1);
   }
   png_write_info(png, info);
+}
+
+/// One chunk of a PNG file: where its length, type, data and CRC stand.
+struct Chunk {
+  std::size_t start = 0;  ///< of its length field
+  std::uint32_t length = 0;
+  std::array<char, 4> type{};
+  std::size_t data() const { return start + 8; }
+  std::size_t end() const { return start + 12 + length; }
+};
+
+/// The chunk at start, when it lies wholly within the file.
+std::optional<Chunk> chunk_at(std::span<const unsigned char> file, std::size_t start) {
+  if (start + 12 > file.size()) return std::nullopt;
+  Chunk chunk;
+  chunk.start = start;
+  chunk.length = get_u32be(&file[start]);
+  std::copy_n(&file[start + 4], 4, chunk.type.begin());
+  if (chunk.length > file.size() - start - 12) return std::nullopt;
+  return chunk;
+}
+
+/// The first text chunk of keyword before the pixels.
+std::optional<Chunk> find_text_chunk(std::span<const unsigned char> file, const char* keyword) {
+  if (!png_head_is_valid(file)) return std::nullopt;
+  const std::string_view wanted(keyword, std::strlen(keyword) + 1);  // with its NUL
+  for (std::optional<Chunk> chunk = chunk_at(file, 8); chunk;
+       chunk = chunk_at(file, chunk->end())) {
+    const std::string_view type(chunk->type.data(), 4);
+    if (type == "IDAT" || type == "IEND") break;
+    const auto* data =
+        reinterpret_cast<const char*>(&file[chunk->data()]);  // NOLINT: bytes as text
+    if (type == "tEXt" && std::string_view(data, chunk->length).starts_with(wanted)) return chunk;
+  }
+  return std::nullopt;
+}
+
+/// The CRC-32 a chunk's type and data have.
+std::uint32_t chunk_crc(std::span<const unsigned char> file, const Chunk& chunk) {
+  return crc32_of(file.subspan(chunk.start + 4, chunk.length + 4));
+}
+
+/// Writes the checksum of what follows the text chunk into its last line,
+/// and the chunk's own CRC anew.
+void check_rest_in_text(ByteBuffer& out, std::size_t start, const char* keyword) {
+  const std::span<unsigned char> file = std::span(out).subspan(start);
+  const std::optional<Chunk> chunk = find_text_chunk(file, keyword);
+  if (!chunk) return;
+  std::array<char, 9> hex{};
+  std::snprintf(hex.data(), hex.size(), "%08x",
+                static_cast<unsigned>(crc32_of(file.subspan(chunk->end()))));
+  std::copy_n(hex.data(), 8, &file[chunk->end() - 4 - kRestLine.size() + 5]);
+  put_u32be(&file[chunk->end() - 4], chunk_crc(file, *chunk));
 }
 
 /// The rows, top first as a PNG keeps them, each made in row first.
@@ -253,6 +333,7 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
   png_infop info = png_create_info_struct(png);
   bool written = false;
   // NOLINTNEXTLINE(cert-err52-cpp): libpng's own way; nothing here has a destructor
+  const std::size_t start = out.size();
   if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
     png_set_write_fn(png, &out, add_written_bytes, flush_nothing);
     write_header(png, info, picture);
@@ -261,13 +342,19 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
     written = true;
   }
   png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+  if (written && picture.text_checks_rest) check_rest_in_text(out, start, picture.text_keyword);
   return written;
 }
 
 }  // namespace
 
-bool write_png(ByteBuffer& out, const PngPicture& picture) {
+bool write_png(ByteBuffer& out, const PngPicture& given) {
   static std::array<png_byte, kTexMaxDimension * 4> row;
+  PngPicture picture = given;
+  if (picture.text_checks_rest) {
+    if (picture.text_keyword == nullptr) return false;
+    picture.text += kRestLine;
+  }
   const std::size_t pixels = std::size_t{picture.width} * picture.height;
   if (picture.width > kTexMaxDimension || picture.palette.size() > 256 ||
       (picture.palette.empty() ? picture.bottom_up.size() : picture.indices_bottom_up.size()) <
@@ -280,10 +367,54 @@ bool write_png(ByteBuffer& out, const PngPicture& picture) {
 }
 
 std::uint32_t crc32_of(std::span<const unsigned char> bytes) {
+  return crc32_continued(static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0)), bytes);
+}
+
+std::uint32_t crc32_continued(std::uint32_t crc, std::span<const unsigned char> bytes) {
+  return static_cast<std::uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
+}
+
+std::uint32_t crc32_joined(std::uint32_t first, std::uint32_t second, std::size_t second_length) {
   return static_cast<std::uint32_t>(
-      crc32(crc32(0L, Z_NULL, 0), bytes.data(), static_cast<uInt>(bytes.size())));
+      crc32_combine(first, second, static_cast<z_off_t>(second_length)));
+}
+
+bool find_png_text(std::span<const unsigned char> file, const char* keyword, std::string& text,
+                   std::span<const unsigned char>& rest) {
+  const std::optional<Chunk> chunk = find_text_chunk(file, keyword);
+  if (!chunk || chunk_crc(file, *chunk) != get_u32be(&file[chunk->end() - 4])) return false;
+  const std::size_t skip = std::strlen(keyword) + 1;
+  const auto* data = reinterpret_cast<const char*>(&file[chunk->data()]);  // NOLINT: bytes as text
+  text.assign(data + skip, chunk->length - skip);
+  rest = file.subspan(chunk->end());
+  return true;
 }
 
 bool png_head_is_valid(std::span<const unsigned char> head) {
   return head.size() >= 8 && png_sig_cmp(head.data(), 0, 8) == 0;
+}
+
+bool as_palette_picture(std::span<const Rgba> colours, std::vector<unsigned char>& indices,
+                        std::vector<Rgba>& entries) {
+  constexpr std::size_t kSlots = 1024;
+  std::array<std::uint32_t, kSlots> keys{};
+  std::array<int, kSlots> slots{};
+  slots.fill(-1);
+  indices.resize(colours.size());
+  entries.clear();
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    const Rgba& c = colours[k];
+    const std::uint32_t key = get_u32le(c.data());
+    std::size_t slot = (key * 2654435761U) >> 22U;
+    while (slots[slot] >= 0 && keys[slot] != key)
+      slot = (slot + 1) % kSlots;
+    if (slots[slot] < 0) {
+      if (entries.size() == 256) return false;
+      keys[slot] = key;
+      slots[slot] = static_cast<int>(entries.size());
+      entries.push_back(c);
+    }
+    indices[k] = static_cast<unsigned char>(slots[slot]);
+  }
+  return true;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "formats/bytes.h"
 #include "formats/colour.h"
@@ -13,7 +14,7 @@
 // alpha, grey of 1 to 16 bits, grey with alpha, RGB and RGBA of 8 or 16
 // bits, interlaced or not). Sixteen-bit samples are scaled to eight with
 // rounding; gamma and colour profiles are ignored: the stored values are the
-// colours. Written: 8-bit RGB or RGBA, with a text chunk if asked for.
+// colours. Written: 8-bit RGB, RGBA or palette, with a text chunk if asked for.
 
 /// What reading a PNG image ended with.
 enum class PngResult {
@@ -56,16 +57,40 @@ struct PngPicture {
   std::span<const Rgba> palette;       ///< at most 256 entries; alpha kept where alpha is true
   const char* text_keyword = nullptr;  ///< a text chunk of this keyword, if not null
   std::string text;
-  int compression = 1;  ///< zlib's level, 0 to 9: the pictures are small and wanted fast
+  /// The text ends in a line "rest XXXXXXXX": the CRC-32 of the bytes that
+  /// follow its chunk (the pixels), so that one checksum tells the whole
+  /// file is as written without decoding it (see find_png_text).
+  bool text_checks_rest = false;
+  /// zlib's level, 0 to 9: the pictures are small and wanted fast. Pixels
+  /// that a sample shows do not compress (random ones) are stored as they are.
+  int compression = 1;
 };
+
+/// The picture as at most 256 entries and an index a pixel (for a palette
+/// PNG, a quarter of the bytes to compress); false when it has more colours.
+bool as_palette_picture(std::span<const Rgba> colours, std::vector<unsigned char>& indices,
+                        std::vector<Rgba>& entries);
 
 /// Writes picture as a PNG image at the end of out. False only when libpng
 /// fails (out of memory).
 bool write_png(ByteBuffer& out, const PngPicture& picture);
 
+/// The text of the first text chunk of keyword among the chunks before a
+/// PNG file's pixels, and the bytes that follow that chunk. False when the
+/// bytes are no PNG file, hold no such chunk, or its checksum is wrong.
+bool find_png_text(std::span<const unsigned char> file, const char* keyword, std::string& text,
+                   std::span<const unsigned char>& rest);
+
 /// The CRC-32 of bytes, as PNG and zlib reckon it: the tools' check whether
 /// a file still holds what they wrote.
 std::uint32_t crc32_of(std::span<const unsigned char> bytes);
+
+/// The CRC-32 of the bytes crc was reckoned of, followed by bytes.
+std::uint32_t crc32_continued(std::uint32_t crc, std::span<const unsigned char> bytes);
+
+/// The CRC-32 of two pieces, one after the other, from the CRC-32 of each
+/// and the second's length.
+std::uint32_t crc32_joined(std::uint32_t first, std::uint32_t second, std::size_t second_length);
 
 /// Whether the first bytes of a file are the PNG signature.
 bool png_head_is_valid(std::span<const unsigned char> head);

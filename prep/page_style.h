@@ -31,5 +31,8 @@ function swap(){var s=document.getElementById('swap');if(!s)return;
  document.getElementById('showing').textContent=
   s.querySelector('img:not(.hidden)').dataset.panel;}
 document.addEventListener('keydown',function(e){if(e.key==='s'||e.key===' '){e.preventDefault();swap();}});
+document.addEventListener('DOMContentLoaded',function(){
+ for(const i of document.querySelectorAll('img[data-copy-of]'))
+  i.src=document.getElementById(i.dataset.copyOf).src;});
 window.addEventListener('load',function(){if(location.hash==='#before')swap();});
 </script>)";

@@ -28,8 +28,10 @@ struct OldTexture {
   bool other_size = false;  ///< it was left aside for a size other than the image's
   unsigned x = 0;           ///< its size, when other_size
   unsigned y = 0;
-  const TexPalette* palette = nullptr;  ///< when usable
-  const TexLevels* levels = nullptr;    ///< when usable
+  const TexPalette* palette = nullptr;    ///< when usable
+  const TexLevels* levels = nullptr;      ///< when usable
+  std::optional<std::uint32_t> checksum;  ///< of the whole file, when found
+  TexTail tail = kTexDefaultTail;         ///< the header bytes 4 to 13 skinweld keeps of it
 };
 
 /// Where the palette of the result comes from.
@@ -95,6 +97,19 @@ enum class PalettePolicy {
   remake,  ///< reduce the whole picture afresh, as for a total repaint
 };
 
+/// The policy as the memory keeps it, one word.
+inline const char* policy_word(PalettePolicy policy) {
+  switch (policy) {
+    case PalettePolicy::keep:
+      return "keep";
+    case PalettePolicy::remake:
+      return "remake";
+    case PalettePolicy::choose:
+      break;
+  }
+  return "choose";
+}
+
 /// How the new colours were fitted when they did not fit into free entries.
 enum class Fitting {
   kept,    ///< the palette kept whole: new colours took their nearest entries
@@ -134,6 +149,13 @@ struct MatchCounts {
   unsigned long changed_since = 0;
 };
 
+/// The warnings a prepare gives that hold as long as nothing changes, for
+/// the memory to repeat them when the set is up to date.
+struct LastingWarnings {
+  std::vector<std::string> of_set;      ///< of the set against the image
+  std::vector<std::string> of_texture;  ///< against the TEX file read, until it is welded
+};
+
 /// Per-pixel storage the matching needs, kept with the rest of the fixed
 /// work area.
 struct MatchScratch {
@@ -169,6 +191,7 @@ struct Match {
   /// The palette before it was made anew, when it was.
   TexPalette before{};
   MatchCounts counts;
+  LastingWarnings warnings;  ///< what the summary warned of
 };
 
 /// The pixels that keep their colour and use entry n, at any level, a

@@ -8,6 +8,7 @@
 #include "prep/preview.h"
 #include "prep/read_inputs.h"
 #include "prep/summary.h"
+#include "prep/up_to_date.h"
 #include "prep/write_outputs.h"
 #include "shell/outputs.h"
 #include "shell/prep_memory.h"
@@ -27,8 +28,10 @@ struct PrepWorkArea {
 };
 PrepWorkArea work;
 
-/// Takes every input by the name it has in any case ("CAR5.TEX").
-bool resolve_input_names(TextureName& name) {
+/// Takes every input by the name it has in any case ("CAR5.TEX"), those in
+/// tga/ and the image directory among the names the lock step found there.
+bool resolve_input_names(TextureName& name, const LockedTexture& lock) {
+  const std::vector<std::string>& split_names = lock.split_names;
   TextureFiles& files = name.files;
   // The edited image is read from tga/, which a link someone else put
   // there must not lead elsewhere.
@@ -37,9 +40,10 @@ bool resolve_input_names(TextureName& name) {
     report_link_refused(kSplitDirectory, verdict, true);
     return false;
   }
-  if (!resolve_names({&files.tex, &files.edited_image, &files.edited_png, &files.edited_palette,
-                      &files.image_directory}) ||
-      (!name.dropped_image.empty() && !resolve_names({&name.dropped_image})))
+  if (!resolve_names({&files.tex, &files.image_directory}) ||
+      !resolve_names_among(split_names,
+                           {&files.edited_image, &files.edited_png, &files.edited_palette}) ||
+      (!name.dropped_image.empty() && !resolve_names_among(split_names, {&name.dropped_image})))
     return false;
   // The set's files as they are spelled on disk, so that a texture named in
   // another case ("CAR5.TEX" after "car5") finds its own set, memory and page.
@@ -49,7 +53,7 @@ bool resolve_input_names(TextureName& name) {
     members.push_back(&level);
   for (std::string* member : members) {
     std::string path = files.image_directory + "/" + *member;
-    if (!resolve_names({&path})) return false;
+    if (!resolve_names_among(lock.prep_names, {&path})) return false;
     *member = path.substr(files.image_directory.size() + 1);
   }
   return true;
@@ -86,7 +90,6 @@ void choose_palette(Match& m, const PaletteFile& file) {
 bool read_inputs(const TextureName& name, ImageFile& image, Match& m) {
   const TextureFiles& files = name.files;
   PaletteFile palette_file;
-  choose_image_file(files, name.dropped_image, image);
   if (!read_edited_image(work.inputs.image, image, m.image) ||
       !read_old_texture(files.tex, m.image, work.inputs, m.old) ||
       !read_palette_input(files, m.old, palette_file))
@@ -113,7 +116,7 @@ bool prepare_texture(const char* argument, const ToolRun& run) {
   TextureName name = read_texture_name(argument, ToolKind::prep);
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is named relative to the texture's directory.
-  TextureLock lock;
+  LockedTexture lock;
   if (!lock_texture(lock, "", name, ToolKind::prep)) return false;
 
   ImageFile image;
@@ -121,7 +124,13 @@ bool prepare_texture(const char* argument, const ToolRun& run) {
   m.result = &work.result;
   m.scratch = &work.scratch;
   m.policy = policy_of(run.options);
-  if (!resolve_input_names(name) || !read_inputs(name, image, m)) return false;
+  if (!resolve_input_names(name, lock)) return false;
+  choose_image_file(name.files, name.dropped_image, image);
+  if (set_is_up_to_date(name.files, image, m.policy, lock)) {
+    print_progress("%s: up to date\n", argument);
+    return true;
+  }
+  if (!read_inputs(name, image, m)) return false;
   print_progress("Matching colours...");
   if (!match_colours(m)) {
     print_error("\nERROR! Could not reduce the colours: %lu new, %lu palette entries free!\n",
@@ -132,7 +141,7 @@ bool prepare_texture(const char* argument, const ToolRun& run) {
   // The summary goes into the preview page too, so it is made first and
   // shown once the files are in place.
   ConsoleRecord summary;
-  print_summary(name.files, image, m);
+  m.warnings = print_summary(name.files, image, m, lock);
   summary.stop();
   const std::string title = name.files.image_directory + ": " + image.name;
   const std::string text = summary.text();

@@ -22,6 +22,9 @@ struct Panel {
   unsigned height = 0;
   std::vector<Rgba> bottom_up;  ///< in the TEX file's pixel order
   std::string encoded;          ///< as a PNG in base64, once made
+  /// The id of the <img> that holds the PNG, once on the page: a second
+  /// picture of the same pixels refers to it rather than carry it again.
+  std::string shown_as;
   /// A level's own entries, written as they are: a quarter of the bytes.
   std::span<const unsigned char> indices;
   Palette entries{};
@@ -145,18 +148,24 @@ enum class Showing {
 };
 
 /// An <img> of the panel at 1:1, shown scale times as large with hard edges.
-/// The PNG is made once, however often the panel is shown.
+/// The PNG is made once and on the page once, however often the panel is
+/// shown: a copy takes its source from the first (see kSwapScript).
 bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, Showing showing) {
   if (panel.width == 0 || panel.height == 0) return true;  // no PNG holds no pixels
-  if (panel.encoded.empty()) {
+  if (panel.encoded.empty() && panel.shown_as.empty()) {
     PngPicture picture;
     picture.width = panel.width;
     picture.height = panel.height;
     picture.alpha = true;
     picture.bottom_up = panel.bottom_up;
+    std::vector<unsigned char> indices;
+    std::vector<Rgba> entries;
     if (!panel.indices.empty()) {
       picture.indices_bottom_up = panel.indices;
       picture.palette = panel.entries;
+    } else if (as_palette_picture(panel.bottom_up, indices, entries)) {
+      picture.indices_bottom_up = indices;
+      picture.palette = entries;
     }
     picture.compression = kPreviewCompression;
     ByteBuffer png;
@@ -170,7 +179,13 @@ bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, Showing showing
   const bool named = showing != Showing::copy;
   const char* extra = showing == Showing::hidden ? R"( class="hidden")" : "";
   append(out, "<img" + (named ? " data-panel=\"" + name + "\"" : std::string()) + size.data() +
-                  extra + " alt=\"" + name + "\" src=\"data:image/png;base64,");
+                  extra + " alt=\"" + name + "\"");
+  if (!panel.shown_as.empty()) {
+    append(out, " data-copy-of=\"" + panel.shown_as + "\">");
+    return true;
+  }
+  panel.shown_as = "picture-" + name;
+  append(out, " id=\"" + panel.shown_as + "\" src=\"data:image/png;base64,");
   append(out, panel.encoded);
   append(out, "\">");
   return true;
@@ -251,7 +266,7 @@ bool append_before_and_after(Page& page) {
   append(page.out, R"(<div id="swap" class="swap">)");
   if (!append_image(page.out, page.after, page.scale, Showing::named)) return false;
   if (with_before) {
-    if (page.before.bottom_up == page.after.bottom_up) page.before.encoded = page.after.encoded;
+    if (page.before.bottom_up == page.after.bottom_up) page.before.shown_as = page.after.shown_as;
     if (!append_image(page.out, page.before, page.scale, Showing::hidden)) return false;
   }
   append(page.out, "</div></section>\n");

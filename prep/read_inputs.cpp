@@ -78,6 +78,17 @@ bool read_texture_levels(std::FILE* file, const EditedImage& edited, InputArea& 
   return true;
 }
 
+/// The header bytes 4 to 13 skinweld keeps of the file it replaces: its
+/// own, or the default where the file is shorter. The stream is put back
+/// at the start.
+TexTail tail_kept_by_weld(std::FILE* file) {
+  TexTail tail = kTexDefaultTail;
+  if (std::fseek(file, kTexTailOffset, SEEK_SET) != 0 || !read_record(file, tail))
+    tail = kTexDefaultTail;
+  std::rewind(file);
+  return tail;
+}
+
 }  // namespace
 
 bool read_old_texture(const std::string& name, const EditedImage& edited, InputArea& area,
@@ -95,6 +106,8 @@ bool read_old_texture(const std::string& name, const EditedImage& edited, InputA
     print_error("\nERROR! The image has no pixels; %s left as it is!\n", name.c_str());
     return false;
   }
+  old.checksum = file_checksum(name);
+  old.tail = tail_kept_by_weld(file.get());
   if (!read_texture_levels(file.get(), edited, area, old)) return false;
   if (old.usable) {
     print_progress("done!\n");

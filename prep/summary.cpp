@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -237,31 +239,44 @@ void print_alpha(AlphaSource alpha) {
   }
 }
 
-/// Warns of a picture saved where or in a format skinprep does not read,
-/// when it is newer than the image read: likely the edit, left out.
-void warn_of_unread_pictures(const TextureFiles& files, const ImageFile& image) {
-  static constexpr const char* kOtherFormats[] = {".bmp", ".tif", ".tiff", ".jpg",  ".jpeg",
-                                                  ".gif", ".psd", ".xcf",  ".webp", ".ora"};
-  const std::string stem = files.edited_image.substr(0, files.edited_image.size() - 4);
-  std::vector<std::string> places;
-  for (const char* extension : kOtherFormats)
-    places.push_back(stem + extension);
-  for (const std::string* name : {&files.split_image, &files.split_png})
-    places.push_back(files.image_directory + "/" + *name);
-  for (const std::string& place : places) {
-    std::string other;
-    const std::string found = find_in_any_case(place, other);
-    if (!file_exists(found) || compare_modification_times(found, image.name) <= 0) continue;
-    print_error(
-        "WARNING! %s is newer than %s, but skinprep reads only %s and %s: save the edit "
-        "as one of those.\n",
-        found.c_str(), image.name.c_str(), files.edited_image.c_str(), files.edited_png.c_str());
-  }
+/// Prints a warning on standard error and keeps it in kept, for the memory
+/// to repeat.
+[[gnu::format(printf, 2, 3)]] void warn(std::vector<std::string>& kept, const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::array<char, 1024> line{};
+  std::vsnprintf(line.data(), line.size(), format, arguments);
+  va_end(arguments);
+  print_error("%s", line.data());
+  kept.emplace_back(line.data());
 }
 
 }  // namespace
 
-void print_summary(const TextureFiles& files, const ImageFile& image, const Match& m) {
+void warn_of_unread_pictures(const TextureFiles& files, const ImageFile& image,
+                             const LockedTexture& lock) {
+  static constexpr const char* kOtherFormats[] = {".bmp", ".tif", ".tiff", ".jpg",  ".jpeg",
+                                                  ".gif", ".psd", ".xcf",  ".webp", ".ora"};
+  const std::string stem = files.edited_image.substr(0, files.edited_image.size() - 4);
+  const std::size_t slash = stem.rfind('/') + 1;
+  std::vector<std::string> names;
+  for (const char* extension : kOtherFormats)
+    names.push_back(stem.substr(slash) + extension);
+  std::vector<std::string> places = find_each_among(stem.substr(0, slash), names, lock.split_names);
+  for (const std::string& place : find_each_among(
+           files.image_directory + "/", {files.split_image, files.split_png}, lock.prep_names))
+    places.push_back(place);
+  for (const std::string& place : places) {
+    if (!file_exists(place) || compare_modification_times(place, image.name) <= 0) continue;
+    print_error(
+        "WARNING! %s is newer than %s, but skinprep reads only %s and %s: save the edit "
+        "as one of those.\n",
+        place.c_str(), image.name.c_str(), files.edited_image.c_str(), files.edited_png.c_str());
+  }
+}
+
+LastingWarnings print_summary(const TextureFiles& files, const ImageFile& image, const Match& m,
+                              const LockedTexture& lock) {
   const MatchCounts& counts = m.counts;
   print_image(image);
   print_reference(files, m.old);
@@ -282,22 +297,26 @@ void print_summary(const TextureFiles& files, const ImageFile& image, const Matc
   }
   if (!m.image.colours.empty())
     print_progress("Preview: %s/%s\n", files.image_directory.c_str(), files.preview.c_str());
+  LastingWarnings lasting;
   if (m.old.other_size) {
-    warn_of_new_size(files.tex, {m.old.x, m.old.y},
-                     {static_cast<unsigned>(image.width), static_cast<unsigned>(image.height)});
+    const std::string line =
+        new_size_warning(files.tex, {m.old.x, m.old.y},
+                         {static_cast<unsigned>(image.width), static_cast<unsigned>(image.height)});
+    warn(lasting.of_texture, "%s", line.c_str());
   }
   if (counts.holes > 0) {
-    print_error(
-        "WARNING! %lu pixels that are opaque in %s come out see-through (entries %s); the "
-        "image has no alpha to show them.\n",
-        counts.holes, files.tex.c_str(), list_entries(counts.hole_entries).c_str());
+    warn(lasting.of_texture,
+         "WARNING! %lu pixels that are opaque in %s come out see-through (entries %s); the "
+         "image has no alpha to show them.\n",
+         counts.holes, files.tex.c_str(), list_entries(counts.hole_entries).c_str());
   }
-  warn_of_unread_pictures(files, image);
+  warn_of_unread_pictures(files, image, lock);
   const double error = std::sqrt(counts.reduction.mean_square_error);
   if (counts.reduced && error > kPoorError) {
-    print_error(
-        "WARNING! The colours of %s were reduced with a root mean square error of %.1f (0 to "
-        "255); the texture will look visibly different from the image.\n",
-        image.name.c_str(), error);
+    warn(lasting.of_set,
+         "WARNING! The colours of %s were reduced with a root mean square error of %.1f (0 to "
+         "255); the texture will look visibly different from the image.\n",
+         image.name.c_str(), error);
   }
+  return lasting;
 }

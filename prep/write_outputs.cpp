@@ -74,22 +74,43 @@ bool save_level(SetOutput& output, const Match& m, std::size_t n) {
   });
 }
 
-/// Saves the memory of this prepare: the picture as the image showed it, the
-/// palette file it saw, and a checksum of each file skinweld welds.
-bool save_memory(PrepSet& set, const Match& m) {
+/// The checksum of the TEX file skinweld welds from the set: the header it
+/// writes (the image's size, and the header bytes it keeps of the TEX file
+/// there now) before the palette and levels, whose checksum is body.
+std::uint32_t welded_checksum(const Match& m, std::uint32_t body) {
+  TexHeader header;
+  header.x_size = static_cast<std::uint16_t>(m.image.width);
+  header.y_size = static_cast<std::uint16_t>(m.image.height);
+  header.tail = m.old.found ? m.old.tail : kTexDefaultTail;
+  ByteBuffer bytes;
+  write_tex_header(bytes, header);
+  const std::size_t length = tex_written_length(header.x_size, header.y_size) - kTexHeaderSize;
+  return crc32_joined(crc32_of(bytes), body, length);
+}
+
+/// Saves the memory of this prepare: the picture as the image showed it, and
+/// by their checksums what was read and what was written (page is the
+/// preview page's bytes).
+bool save_memory(PrepSet& set, const Match& m, const ByteBuffer& page) {
   PrepMemory memory;
   memory.width = m.image.width;
   memory.height = m.image.height;
   memory.colours = wanted_colours(m);
+  memory.options = policy_word(m.policy);
   memory.palette_file = m.palette_file_seen;
   memory.image = m.image_seen;
   memory.picture = m.picture_seen;
+  memory.texture_read = m.old.checksum;
   memory.palette = crc32_of(set.palette.file.bytes());
   for (std::size_t n = 0; n < kTexLevelCount; ++n)
     memory.levels[n] = crc32_of(set.levels[n].file.bytes());
   memory.texture =
       texture_checksum(m.setting.palette, *m.result, static_cast<unsigned>(m.image.width),
                        static_cast<unsigned>(m.image.height));
+  memory.texture_welded = welded_checksum(m, memory.texture);
+  memory.page = crc32_of(page);
+  memory.warnings = m.warnings.of_set;
+  memory.texture_warnings = m.warnings.of_texture;
   return save_output(set.memory, words_for(set.memory, "picture"),
                      [&](ByteBuffer& bytes) { return write_prep_memory(bytes, memory); });
 }
@@ -151,7 +172,13 @@ bool write_image_directory(const TextureFiles& files, const ImageFile& image, co
   }
   // A picture of no pixels has nothing to remember, and no PNG can hold it.
   if (m.image.colours.empty()) return put_set_in_place(set.welded(), directory, files.prep_record);
-  return save_memory(set, m) &&
-         save_output(set.preview, words_for(set.preview, "preview"), write_page) &&
+  // The page is made first: the memory keeps its checksum.
+  ByteBuffer page;
+  return write_page(page) && save_memory(set, m, page) &&
+         save_output(set.preview, words_for(set.preview, "preview"),
+                     [&](ByteBuffer& bytes) {
+                       put_bytes(bytes, page);
+                       return true;
+                     }) &&
          put_set_in_place(set.all(), directory, files.prep_record);
 }

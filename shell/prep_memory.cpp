@@ -11,6 +11,14 @@ MemoryRead read_prep_memory_file(const std::string& name, std::span<unsigned cha
   return file ? read_prep_memory(file.get(), pixels, memory) : MemoryRead::not_memory;
 }
 
+MemoryRead read_prep_memory_record_file(const std::string& name, PrepMemory& memory) {
+  const ErrnoGuard keep_errno;
+  const InputFile file = open_regular_input(name.c_str());
+  ByteBuffer bytes;
+  if (!file || !read_rest_up_to(file.get(), bytes, kMemoryFileLimit)) return MemoryRead::not_memory;
+  return read_prep_memory_record(bytes, memory);
+}
+
 std::uint32_t picture_checksum(const EditedImage& picture) {
   ByteBuffer bytes;
   std::array<unsigned char, 9> size{};
@@ -39,7 +47,14 @@ std::optional<std::uint32_t> file_checksum(const std::string& name) {
   const ErrnoGuard keep_errno;
   const InputFile file = open_regular_input(name.c_str());
   if (!file) return std::nullopt;
-  ByteBuffer bytes;
-  if (!read_rest(file.get(), bytes)) return std::nullopt;
-  return crc32_of(bytes);
+  // Read a block at a time into one buffer: the check of a set that did not
+  // change is most of what such a run costs.
+  static std::array<unsigned char, 64 * 1024> block;
+  std::uint32_t crc = crc32_of({});
+  for (;;) {
+    const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());
+    if (std::ferror(file.get()) != 0) return std::nullopt;
+    crc = crc32_continued(crc, std::span(block).first(got));
+    if (got < block.size()) return crc;
+  }
 }

@@ -20,6 +20,10 @@
 MemoryRead read_prep_memory_file(const std::string& name, std::span<unsigned char> pixels,
                                  PrepMemory& memory);
 
+/// Reads only what the memory in the file name says, checking its pixels
+/// by their checksum but not decoding them (memory.colours stays empty).
+MemoryRead read_prep_memory_record_file(const std::string& name, PrepMemory& memory);
+
 /// Whether two pixels show the same: the same colour and alpha, or both
 /// see-through (paint programs store see-through pixels as black or white).
 inline bool shows_the_same(const Rgba& a, const Rgba& b) {

@@ -57,16 +57,36 @@ bool open_regular_if_present(const std::string& name, InputFile& file, bool& fou
   return opened_if_present(file, found, message);
 }
 
+namespace {
+
+/// Takes found for name, unless another file could be it too (other).
+bool take_found(std::string& name, const std::string& found, const std::string& other) {
+  if (!other.empty()) {
+    print_error("ERROR! Both %s and %s could be %s; rename one of them!\n", found.c_str(),
+                other.c_str(), name.c_str());
+    return false;
+  }
+  name = found;
+  return true;
+}
+
+}  // namespace
+
 bool resolve_names(std::initializer_list<std::string*> names) {
   for (std::string* name : names) {
     std::string other;
     const std::string found = find_in_any_case(*name, other);
-    if (!other.empty()) {
-      print_error("ERROR! Both %s and %s could be %s; rename one of them!\n", found.c_str(),
-                  other.c_str(), name->c_str());
-      return false;
-    }
-    *name = found;
+    if (!take_found(*name, found, other)) return false;
+  }
+  return true;
+}
+
+bool resolve_names_among(const std::vector<std::string>& listing,
+                         std::initializer_list<std::string*> names) {
+  for (std::string* name : names) {
+    std::string other;
+    const std::string found = find_among(*name, listing, other);
+    if (!take_found(*name, found, other)) return false;
   }
   return true;
 }
@@ -137,15 +157,20 @@ bool check_image_fits(const TgaHeader& header) {
   return false;
 }
 
-void warn_of_new_size(const std::string& tex_name, TexSize was, TexSize becomes) {
+std::string new_size_warning(const std::string& tex_name, TexSize was, TexSize becomes) {
   const auto limit = static_cast<unsigned>(kTexMaxSplitDimension);
+  std::array<char, 160> numbers{};
   if (becomes.x > limit || becomes.y > limit) {
-    print_error(
-        "WARNING! %s was %u x %u and becomes %u x %u; skinsplit reads textures up to %u x "
-        "%u.\n",
-        tex_name.c_str(), was.x, was.y, becomes.x, becomes.y, limit, limit);
-    return;
+    std::snprintf(numbers.data(), numbers.size(),
+                  " was %u x %u and becomes %u x %u; skinsplit reads textures up to %u x %u.\n",
+                  was.x, was.y, becomes.x, becomes.y, limit, limit);
+  } else {
+    std::snprintf(numbers.data(), numbers.size(), " was %u x %u and becomes %u x %u.\n", was.x,
+                  was.y, becomes.x, becomes.y);
   }
-  print_error("WARNING! %s was %u x %u and becomes %u x %u.\n", tex_name.c_str(), was.x, was.y,
-              becomes.x, becomes.y);
+  return "WARNING! " + tex_name + numbers.data();
+}
+
+void warn_of_new_size(const std::string& tex_name, TexSize was, TexSize becomes) {
+  print_error("%s", new_size_warning(tex_name, was, becomes).c_str());
 }

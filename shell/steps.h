@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "files/input_file.h"
 #include "formats/bytes.h"
@@ -33,6 +34,10 @@ bool open_regular_if_present(const std::string& name, InputFile& file, bool& fou
 /// car5.tex, see find_in_any_case), so that it is read, replaced and named
 /// as found. A name that two files stand for is refused, naming both.
 bool resolve_names(std::initializer_list<std::string*> names);
+
+/// resolve_names for names in one directory listed already (see names_in).
+bool resolve_names_among(const std::vector<std::string>& listing,
+                         std::initializer_list<std::string*> names);
 
 /// Reads a palette file, from "Opening NAME..." to "done!". A required one
 /// that cannot be opened is a failure; an optional one that is not there
@@ -66,3 +71,6 @@ bool check_image_fits(const TgaHeader& header);
 /// Warns that the texture tex_name, of size was, becomes becomes when
 /// welded, and that skinsplit cannot read it back when it grows past that.
 void warn_of_new_size(const std::string& tex_name, TexSize was, TexSize becomes);
+
+/// That warning's line.
+std::string new_size_warning(const std::string& tex_name, TexSize was, TexSize becomes);

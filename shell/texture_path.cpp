@@ -5,15 +5,15 @@
 
 #ifdef _WIN32
 #include <direct.h>
-#else
-#include <dirent.h>
 #endif
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "files/errno_guard.h"
 #include "files/file_system.h"
+#include "files/input_file.h"
 
 #include "shell/messages.h"
 #include "shell/report.h"
@@ -76,30 +76,74 @@ bool has_extension(std::string_view name, std::string_view extension) {
          same_but_for_case(name.substr(name.size() - extension.size()), extension);
 }
 
-std::string find_in_any_case(const std::string& path, std::string& other) {
+std::string find_among(const std::string& path, const std::vector<std::string>& listing,
+                       std::string& other) {
   other.clear();
 #ifdef _WIN32
+  (void)listing;  // Windows names ignore case already
   return path;
 #else
   const ErrnoGuard keep_errno;
   struct stat status {};
   if (lstat(path.c_str(), &status) == 0) return path;
-  const std::size_t separator = path.rfind('/');
-  const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
+  const std::string directory = directory_of(path);
   const std::string_view name = std::string_view(path).substr(directory.size());
-  DIR* listing = opendir(directory.empty() ? "." : directory.c_str());
-  if (listing == nullptr) return path;
-  std::string found;
-  while (const dirent* entry = readdir(listing)) {
-    if (!same_but_for_case(entry->d_name, name)) continue;
-    if (!found.empty()) {
-      other = directory + entry->d_name;
+  const std::string* found = nullptr;
+  for (const std::string& entry : listing) {
+    if (!same_but_for_case(entry, name)) continue;
+    if (found != nullptr) {
+      other = directory + entry;
       break;
     }
-    found = entry->d_name;
+    found = &entry;
   }
-  closedir(listing);
-  return found.empty() ? path : directory + found;
+  return found == nullptr ? path : directory + *found;
+#endif
+}
+
+std::string find_in_any_case(const std::string& path, std::string& other) {
+#ifdef _WIN32
+  return find_among(path, {}, other);
+#else
+  const ErrnoGuard keep_errno;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) == 0) {
+    other.clear();
+    return path;
+  }
+  return find_among(path, names_in(directory_of(path)), other);
+#endif
+}
+
+std::vector<std::string> find_each_among(const std::string& directory,
+                                         const std::vector<std::string>& names,
+                                         const std::vector<std::string>& listing) {
+  std::vector<std::string> found;
+#ifdef _WIN32
+  (void)listing;  // Windows names ignore case already
+  for (const std::string& name : names) {
+    if (file_exists(directory + name)) found.push_back(directory + name);
+  }
+#else
+  std::vector<std::string> by_name(names.size());
+  for (const std::string& entry : listing) {
+    for (std::size_t n = 0; n < names.size(); ++n) {
+      if (by_name[n].empty() && same_but_for_case(entry, names[n])) by_name[n] = directory + entry;
+    }
+  }
+  for (std::string& name : by_name) {
+    if (!name.empty()) found.push_back(std::move(name));
+  }
+#endif
+  return found;
+}
+
+std::vector<std::string> find_each_in_any_case(const std::string& directory,
+                                               const std::vector<std::string>& names) {
+#ifdef _WIN32
+  return find_each_among(directory, names, {});
+#else
+  return find_each_among(directory, names, names_in(directory));
 #endif
 }
 

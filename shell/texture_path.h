@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 /// A texture name as the user typed it, taken apart: "C:\skins\car1.tex"
 /// gives the drive "C:", the directory "\skins\" and the name "car1.tex".
@@ -77,6 +78,23 @@ bool has_extension(std::string_view name, std::string_view extension);
 /// matches. Where two or more match, other names the second and path is
 /// ambiguous. Windows names ignore case already: there path is kept.
 std::string find_in_any_case(const std::string& path, std::string& other);
+
+/// find_in_any_case with path's directory listed already (see names_in):
+/// a step that looks for several names in a large directory lists it once.
+std::string find_among(const std::string& path, const std::vector<std::string>& listing,
+                       std::string& other);
+
+/// The files of one directory (empty for the current one, else ending in a
+/// separator) whose names are one of names but for case, each as spelled on
+/// disk, in the order of names (the first of two alike): one listing
+/// however many names, for a check of many that are seldom there.
+std::vector<std::string> find_each_in_any_case(const std::string& directory,
+                                               const std::vector<std::string>& names);
+
+/// find_each_in_any_case with the directory listed already.
+std::vector<std::string> find_each_among(const std::string& directory,
+                                         const std::vector<std::string>& names,
+                                         const std::vector<std::string>& listing);
 
 /// The name an earlier version of a file is kept under: "car1.tga" and 2
 /// give "car1~2.tga".

@@ -61,36 +61,58 @@ bool repair_set(const TextureSet& set, const TextureName& name, ToolKind tool, b
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 /// A name in directory as it is spelled on disk (see find_in_any_case).
 std::string on_disk(const std::string& directory, const std::string& name) {
   std::string other;
   return name_of(find_in_any_case(directory + name, other));
 }
 
+/// One set as the lock step finds it: its directory listed once for its
+/// record and its leftovers (a large tga/ costs a listing each time).
+struct ListedSet {
+  TextureSet set;
+  std::vector<std::string> names;
+};
+
+/// A set in inside (ending in a separator) whose record is called record.
+ListedSet listed_set(TextureSet set, const std::string& inside, const std::string& record) {
+  std::vector<std::string> names = names_in(inside);
+  set.files.directory = inside;
+  set.files.record = name_on_disk(inside, record, names);
+  return {std::move(set), std::move(names)};
+}
+
+/// skinsplit's set, in tga/ inside directory (empty or ending in a separator).
+ListedSet split_set(const std::string& directory, const TextureFiles& files) {
+  const TextureSet set{{"",
+                        "",
+                        {files.split_palette, files.split_image, files.split_png, files.split_sums},
+                        reads_as_its_kind},
+                       "skinsplit",
+                       ToolKind::split,
+                       ToolKind::prep};
+  return listed_set(set, directory + kSplitDirectory + "/", files.split_record);
+}
+
+/// skinprep's set, in the image directory inside directory.
+ListedSet prep_set(const std::string& directory, const TextureFiles& files) {
+  const TextureSet set{{"",
+                        "",
+                        {files.level_palette, files.levels[0], files.levels[1], files.levels[2],
+                         files.memory, files.preview},
+                        reads_as_its_kind},
+                       "skinprep",
+                       ToolKind::prep,
+                       ToolKind::weld};
+  return listed_set(set, directory + on_disk(directory, files.image_directory) + "/",
+                    files.prep_record);
+}
+
 }  // namespace
 
-RecordedSet split_set(const std::string& directory, const TextureFiles& files) {
-  return {directory + kSplitDirectory + "/",
-          on_disk(directory + kSplitDirectory + "/", files.split_record),
-          {files.split_palette, files.split_image, files.split_png, files.split_sums},
-          reads_as_its_kind};
-}
-
-RecordedSet prep_set(const std::string& directory, const TextureFiles& files) {
-  const std::string inside = directory + on_disk(directory, files.image_directory) + "/";
-  return {inside,
-          on_disk(inside, files.prep_record),
-          {files.level_palette, files.levels[0], files.levels[1], files.levels[2], files.memory,
-           files.preview},
-          reads_as_its_kind};
-}
-
-bool lock_texture(TextureLock& lock, const std::string& directory, const TextureName& name,
+bool lock_texture(LockedTexture& texture, const std::string& directory, const TextureName& name,
                   ToolKind tool) {
+  TextureLock& lock = texture.lock;
   const bool locked = lock.lock(directory, name.base, [&](const std::string& what) {
     const std::string typed = name.path.drive + name.path.directory;
     const std::string shown = what != "." ? what : typed.empty() ? "the current directory" : typed;
@@ -103,11 +125,14 @@ bool lock_texture(TextureLock& lock, const std::string& directory, const Texture
         "mix their files.\n",
         name.base.c_str(), std::strerror(errno));
   }
-  const std::array<TextureSet, 2> sets = {
-      TextureSet{split_set(directory, name.files), "skinsplit", ToolKind::split, ToolKind::prep},
-      TextureSet{prep_set(directory, name.files), "skinprep", ToolKind::prep, ToolKind::weld}};
+  const std::array<ListedSet, 2> sets = {split_set(directory, name.files),
+                                         prep_set(directory, name.files)};
+  const bool split_had_record =
+      name_is_taken(sets[0].set.files.directory + sets[0].set.files.record);
+  const bool prep_had_record =
+      name_is_taken(sets[1].set.files.directory + sets[1].set.files.record);
   bool pending = false;
-  for (const TextureSet& set : sets) {
+  for (const auto& [set, names] : sets) {
     // A set directory that is a link the rule does not follow is never
     // acted in; the tool that enters it refuses it there.
     LinkVerdict verdict = LinkVerdict::none;
@@ -119,9 +144,17 @@ bool lock_texture(TextureLock& lock, const std::string& directory, const Texture
   // run on the texture can be writing them meanwhile, and only where no
   // record still needs them.
   if (locked && !pending) {
-    for (const TextureSet& set : sets)
-      remove_leftovers(set.files);
-    remove_leftovers({directory, "", {name.files.tex}, reads_as_its_kind});
+    // A repair only takes hidden names away, so the listings still hold
+    // every leftover there is.
+    for (const auto& [set, names] : sets)
+      remove_leftovers(set.files, names);
+    remove_leftovers({directory, "", {name.files.tex}, reads_as_its_kind}, names_in(directory));
+  }
+  // A repair may have put files back under their own names.
+  const std::array<bool, 2> had_record = {split_had_record, prep_had_record};
+  for (std::size_t n = 0; n < sets.size(); ++n) {
+    (n == 0 ? texture.split_names : texture.prep_names) =
+        had_record[n] ? names_in(sets[n].set.files.directory) : sets[n].names;
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "files/commit_repair.h"
 #include "files/texture_lock.h"
@@ -10,11 +11,15 @@
 // the first step of every tool on a texture: lock it, repair what a stopped
 // run left, and clear away what it left lying about.
 
-/// skinsplit's set, in tga/ inside directory (empty or ending in a separator).
-RecordedSet split_set(const std::string& directory, const TextureFiles& files);
-
-/// skinprep's set, in the image directory inside directory.
-RecordedSet prep_set(const std::string& directory, const TextureFiles& files);
+/// A texture locked for a tool's run, and the names in its tga/ and image
+/// directories as the lock step found them, for the names a tool looks for
+/// in any case there before it writes in them: one listing of a large
+/// directory a texture, not one for each name looked for.
+struct LockedTexture {
+  TextureLock lock;
+  std::vector<std::string> split_names;
+  std::vector<std::string> prep_names;
+};
 
 /// Locks the texture whose files lie in directory (see TextureLock), saying
 /// when it waits for another run and warning when no lock could be taken;
@@ -25,5 +30,5 @@ RecordedSet prep_set(const std::string& directory, const TextureFiles& files);
 /// for its own record refuses the texture, as a tool that works on a set
 /// does when that set could not be repaired. False, reported, when the tool
 /// is to leave the texture as it is.
-bool lock_texture(TextureLock& lock, const std::string& directory, const TextureName& name,
+bool lock_texture(LockedTexture& texture, const std::string& directory, const TextureName& name,
                   ToolKind tool);

@@ -323,7 +323,7 @@ bool split_texture(const char* argument, const ToolRun& run) {
   TextureFiles& files = name.files;
   if (!enter_texture_directory(name.path)) return false;
   // From here on every file is opened by its bare name in the texture's directory.
-  TextureLock lock;
+  LockedTexture lock;
   if (!lock_texture(lock, "", name, ToolKind::split)) return false;
 
   TextureFacts facts;

@@ -202,7 +202,7 @@ bool write_texture(const std::string& tex_name, const TexHeader& header, const O
 bool build_texture(const char* argument, const ToolRun& run) {
   TextureName name = read_texture_name(argument, ToolKind::weld);
   TextureFiles& files = name.files;
-  TextureLock lock;
+  LockedTexture lock;
   if (!lock_texture(lock, name.path.drive + name.path.directory, name, ToolKind::weld))
     return false;
 
@@ -220,7 +220,8 @@ bool build_texture(const char* argument, const ToolRun& run) {
   OldTexFile old;
   if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header, old))
     return false;
-  warn_of_surprises(
-      name, {header, work.palette, tex_level(work.levels, 0, header.x_size, header.y_size)}, old);
+  warn_of_surprises(name,
+                    {header, work.palette, tex_level(work.levels, 0, header.x_size, header.y_size)},
+                    old, lock.split_names);
   return true;
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "files/file_system.h"
 #include "files/input_file.h"
 #include "shell/edited_image.h"
 #include "shell/prep_memory.h"
@@ -17,6 +18,13 @@ struct WarningArea {
   std::array<unsigned char, kTexMaxPixels * 4> remembered;
 };
 WarningArea area;
+
+/// skinprep's memory as read: its file, and what its record says (its
+/// pixels decoded only when a warning needs them).
+struct Remembered {
+  std::string file;
+  PrepMemory memory;
+};
 
 /// Warns that an edit is not in the texture: file was changed since the
 /// image directory was prepared from it.
@@ -36,15 +44,20 @@ bool shows(const EditedImage& picture, std::size_t k, Rgba colour) {
 /// Whether the picture skinprep would read now holds a picture the set does
 /// not: another file than it read, of another picture, with a pixel that
 /// shows neither what it asked for then nor what the texture shows (a new
-/// split of it). A picture that cannot be read tells nothing.
-bool picture_not_in_set(const ImageFile& image, const PrepMemory& memory,
+/// split of it). A picture that cannot be read tells nothing. The memory's
+/// pixels are decoded (from the file remembered) only when the picture
+/// differs: the common case costs a checksum.
+bool picture_not_in_set(const ImageFile& image, Remembered& remembered,
                         const WeldedTexture& texture) {
+  PrepMemory& memory = remembered.memory;
   if (file_checksum(image.name) == memory.image) return false;
   const ConsoleSilence quiet;  // the reading's words are skinprep's
   ImageFile read = image;
   EditedImage edited;
   if (!read_edited_image(area.edited, read, edited)) return false;
   if (picture_checksum(edited) == memory.picture) return false;
+  if (read_prep_memory_file(remembered.file, area.remembered, memory) != MemoryRead::ok)
+    return false;
   if (edited.width != memory.width || edited.height != memory.height) return true;
   const bool expanded = tex_is_expanded(static_cast<TexSubtype>(texture.header.tail[0]));
   const bool same_size =
@@ -87,12 +100,13 @@ void warn_of_edited_levels(const TextureFiles& files, const PrepMemory& memory) 
 /// With skinprep's memory: warns of a picture or palette file the set does
 /// not hold, by content, so that a re-save or a new split of the texture
 /// says nothing.
-void warn_by_memory(const TextureName& name, const TextureFiles& files, const PrepMemory& memory,
+void warn_by_memory(const TextureName& name, const TextureFiles& files, Remembered& remembered,
                     const WeldedTexture& texture) {
+  const PrepMemory& memory = remembered.memory;
   warn_of_edited_levels(files, memory);
   ImageFile image;
   choose_image_file(files, "", image);
-  if (picture_not_in_set(image, memory, texture)) {
+  if (picture_not_in_set(image, remembered, texture)) {
     const std::string kept = kept_copy_prepared(files, memory);
     if (kept.empty()) {
       warn_not_prepared(image.name, "has changed since it was prepared", name);
@@ -112,17 +126,17 @@ void warn_by_memory(const TextureName& name, const TextureFiles& files, const Pr
 /// Tells when an edit the user made (to the picture skinprep reads or to
 /// the palette file beside it) is not in the texture: with skinprep's
 /// memory by content, without it by modification time against the high level.
-void warn_of_unprepared_edits(const TextureName& name, const WeldedTexture& texture) {
+void warn_of_unprepared_edits(const TextureName& name, const WeldedTexture& texture,
+                              const std::vector<std::string>& split_names) {
   // The files as skinprep would find them, in any case; of two alike, the first.
   TextureFiles files = name.files;
-  std::string other;
+  const std::string split = std::string(kSplitDirectory) + "/";
   for (std::string* file : {&files.edited_image, &files.edited_png, &files.edited_palette})
-    *file = find_in_any_case(*file, other);
-  const std::string remembered =
-      find_in_any_case(files.image_directory + "/" + files.memory, other);
-  PrepMemory memory;
-  if (read_prep_memory_file(remembered, area.remembered, memory) == MemoryRead::ok) {
-    warn_by_memory(name, files, memory, texture);
+    *file = split + name_on_disk(split, name_of(*file), split_names);
+  std::string other;
+  Remembered remembered{find_in_any_case(files.image_directory + "/" + files.memory, other), {}};
+  if (read_prep_memory_record_file(remembered.file, remembered.memory) == MemoryRead::ok) {
+    warn_by_memory(name, files, remembered, texture);
     return;
   }
   const std::string high = files.image_directory + "/" + files.levels[0];
@@ -135,8 +149,8 @@ void warn_of_unprepared_edits(const TextureName& name, const WeldedTexture& text
 
 }  // namespace
 
-void warn_of_surprises(const TextureName& name, const WeldedTexture& texture,
-                       const OldTexFile& old) {
+void warn_of_surprises(const TextureName& name, const WeldedTexture& texture, const OldTexFile& old,
+                       const std::vector<std::string>& split_names) {
   const TextureFiles& files = name.files;
   const TexHeader& header = texture.header;
   const auto limit = static_cast<unsigned>(kTexMaxSplitDimension);
@@ -152,5 +166,5 @@ void warn_of_surprises(const TextureName& name, const WeldedTexture& texture,
         "kept as it was.\n",
         files.tex.c_str(), header.tail[0]);
   }
-  warn_of_unprepared_edits(name, texture);
+  warn_of_unprepared_edits(name, texture, split_names);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "formats/tex.h"
 #include "shell/texture_path.h"
@@ -28,6 +29,7 @@ struct WeldedTexture {
 /// Warns of another size than the texture replaced (and of one larger than
 /// skinsplit reads), of a header of a sub-type the tools do not know carried
 /// over, of a level that is not the one skinprep wrote, and of an edit to
-/// the picture or the palette file that is not in the texture.
-void warn_of_surprises(const TextureName& name, const WeldedTexture& texture,
-                       const OldTexFile& old);
+/// the picture or the palette file that is not in the texture (the files
+/// in tga/ found among split_names, in any case).
+void warn_of_surprises(const TextureName& name, const WeldedTexture& texture, const OldTexFile& old,
+                       const std::vector<std::string>& split_names);

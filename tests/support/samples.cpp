@@ -420,8 +420,16 @@ Bytes from_base64(const std::string& text) {
 
 std::vector<Rgba> preview_panel(const std::string& html, const std::string& name, unsigned& width,
                                 unsigned& height) {
-  const std::size_t at = html.find("data-panel=\"" + name + "\"");
+  std::size_t at = html.find("data-panel=\"" + name + "\"");
   if (at == std::string::npos) return {};
+  // A second picture of the same pixels takes its source from the first.
+  const std::string copy = "data-copy-of=\"";
+  const std::size_t copy_at = html.find(copy, at);
+  if (copy_at < html.find('>', at)) {
+    const std::size_t id = copy_at + copy.size();
+    at = html.find("id=\"" + html.substr(id, html.find('"', id) - id) + "\"");
+    if (at == std::string::npos) throw std::runtime_error("the panel " + name + " copies nothing");
+  }
   const std::string lead = "src=\"data:image/png;base64,";
   const std::size_t start = html.find(lead, at) + lead.size();
   Bytes png = from_base64(html.substr(start, html.find('"', start) - start));
