@@ -10,7 +10,11 @@ of each tool run.
 
 skinprep runs over the split images of the paletted textures (kept as they
 were split, so every pixel keeps its index) and over 100 of them re-saved in
-24-bit true colour by ImageMagick (every pixel matched by its colour).
+24-bit true colour by ImageMagick (every pixel matched by its colour); the
+pages of its sets are removed before each run, so that it prepares them
+again rather than find them up to date. The loop with nothing changed is
+timed apart, against skinweld over bare directories and against the floor of
+a first prepare (see loop_table).
 
 The floor copies the same input bytes to the same number of output files with
 one cat (or tee, where one input makes two outputs) per texture. ImageMagick's
@@ -35,6 +39,7 @@ CONVERT = "/usr/bin/convert"
 GNU_TIME = "/usr/bin/time"
 BATCH = {1: 500, 14: 100, 17: 100, 18: 100}
 PREP_RGB = 100  # sub-type 1 textures whose images skinprep gets as 24-bit re-saves
+LOOP = 200  # sub-type 1 textures of the unchanged loop
 
 
 def generate():
@@ -127,6 +132,7 @@ def quantize_table(dirs, runs):
         names = ["r%02d" % i for i in range(QUANTIZE[size])]
         prep, im = [], []
         for _ in range(runs):
+            forget_pages(d, names)
             prep.append(run_measured([SKINPREP] + names, d)[0])
             im.append(shell_seconds("\n".join("%s tga/%s.tga -colors 256 im_%s.tga" % (CONVERT, n, n)
                                               for n in names), d))
@@ -138,6 +144,111 @@ def quantize_table(dirs, runs):
             size, size, len(names), 1000 * statistics.median(prep) / len(names),
             1000 * statistics.median(im) / len(names), ours[0], theirs[0], pillow[0],
             ours[1], theirs[1], pillow[1]))
+
+
+def make_loop(names):
+    """The unchanged loop: LOOP split sub-type 1 textures, prepared and welded
+    once ("prepared"); the same folders with image directories holding only
+    the palette file and the levels ("bare, with tga"), and those directories
+    alone beside their TEX files ("bare", as the weld benchmark has them)."""
+    loop = [n for s, n in names if s == 1][:LOOP]
+    split_dir = os.path.join(WORK, "split")
+    split = os.path.join(WORK, "loop", "split")
+    os.makedirs(os.path.join(split, "tga"))
+    for n in loop:
+        shutil.copy(os.path.join(split_dir, n + ".tex"), split)
+        for ext in (".tga", ".pal"):
+            shutil.copy(os.path.join(split_dir, "tga", n + ext), os.path.join(split, "tga"))
+        shutil.copy(os.path.join(split_dir, "tga", "." + n + ".skinsplit-sums"),
+                    os.path.join(split, "tga"))
+    prepared = os.path.join(WORK, "loop", "prepared")
+    shutil.copytree(split, prepared)
+    for tool in (SKINPREP, SKINWELD):
+        subprocess.run([tool, "--quiet", "--no-pause"] + loop, cwd=prepared, check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    with_tga = os.path.join(WORK, "loop", "bare_with_tga")
+    shutil.copytree(prepared, with_tga)
+    bare = os.path.join(WORK, "loop", "bare")
+    os.makedirs(bare)
+    for n in loop:
+        os.remove(os.path.join(with_tga, n, n + "_source.png"))
+        os.remove(os.path.join(with_tga, n, n + "_preview.html"))
+        shutil.copytree(os.path.join(with_tga, n), os.path.join(bare, n))
+        shutil.copy(os.path.join(prepared, n + ".tex"), bare)
+    return loop, split, prepared, with_tga, bare
+
+
+def first_prepare_floor(d, loop, prepared):
+    """What a first prepare cannot do without, in this one process: read each
+    texture's image, palette file and TEX file, make its image directory,
+    and write the six files of its set (the bytes skinprep wrote) through a
+    hidden name and a rename, and its record."""
+    start = time.perf_counter()
+    for n in loop:
+        for f in ("tga/%s.tga" % n, "tga/%s.pal" % n, n + ".tex"):
+            with open(os.path.join(d, f), "rb") as i:
+                i.read()
+        os.mkdir(os.path.join(d, n))
+        for f in (n + ".pal", n + "_h.tga", n + "_m.tga", n + "_l.tga", n + "_source.png",
+                  n + "_preview.html"):
+            with open(os.path.join(prepared, n, f), "rb") as i:
+                data = i.read()
+            hidden = os.path.join(d, n, "." + f + ".partial")
+            with open(hidden, "wb") as o:
+                o.write(data)
+            os.rename(hidden, os.path.join(d, n, f))
+        record = os.path.join(d, n, "." + n + ".skinprep-commit")
+        with open(record, "w") as o:
+            o.write("x")
+        os.remove(record)
+    return time.perf_counter() - start
+
+
+def loop_table(names, runs):
+    """The loop with nothing changed, each job against skinweld over bare
+    directories, all in turn in each run."""
+    loop, split, prepared, with_tga, bare = make_loop(names)
+    args = ["--quiet", "--no-pause"] + loop
+    results = {}
+    for r in range(runs):
+        fresh = [os.path.join(WORK, "loop", "fresh%d_%s" % (r, k)) for k in ("prep", "floor")]
+        for d in fresh:
+            shutil.copytree(split, d)
+        subprocess.run(["sync"], check=True)
+        jobs = {
+            "skinweld, bare directories": lambda: run_measured([SKINWELD] + args, bare)[0],
+            "skinweld, bare directories with tga/": lambda: run_measured([SKINWELD] + args,
+                                                                         with_tga)[0],
+            "skinweld over skinprep's directories": lambda: run_measured([SKINWELD] + args,
+                                                                         prepared)[0],
+            "second skinprep, nothing changed": lambda: run_measured([SKINPREP] + args,
+                                                                     prepared)[0],
+            "first skinprep": lambda: run_measured([SKINPREP] + args, fresh[0])[0],
+            "floor for a first skinprep": lambda: first_prepare_floor(fresh[1], loop, prepared),
+        }
+        for job, timed in jobs.items():
+            results.setdefault(job, []).append(timed())
+    median = {job: statistics.median(times) for job, times in results.items()}
+    bare_weld = median["skinweld, bare directories"]
+    floor = median["floor for a first skinprep"]
+    page = os.path.getsize(os.path.join(prepared, loop[0], loop[0] + "_preview.html"))
+    memory = os.path.getsize(os.path.join(prepared, loop[0], loop[0] + "_source.png"))
+    print("\nThe loop with nothing changed: %d split, unedited sub-type 1 textures of 256 x 256, "
+          "%d runs (page %d KiB, memory %d KiB a texture)\n" % (len(loop), runs, page // 1024,
+                                                                memory // 1024))
+    print("| job | median s | / bare weld | / floor for a first skinprep |")
+    print("|---|---|---|---|")
+    for job, seconds in median.items():
+        print("| %s | %.3f | %.2f | %.2f |" % (job, seconds, seconds / bare_weld, seconds / floor))
+
+
+def forget_pages(d, names):
+    """Removes the pages of sets skinprep made in d, so that the next run
+    prepares them again rather than find them up to date."""
+    for n in names:
+        page = os.path.join(d, n, n + "_preview.html")
+        if os.path.exists(page):
+            os.remove(page)
 
 
 def run_measured(args, cwd):
@@ -192,6 +303,8 @@ def main():
                                  "skinprep": ([SKINPREP] + prepared, split_dir),
                                  "skinprep, 24-bit images": ([SKINPREP] + prepared_rgb, rgb_dir),
                                  }.items():
+            if args[0] == SKINPREP:
+                forget_pages(cwd, args[1:])
             seconds, rss = run_measured(args, cwd)
             results.setdefault(job, []).append(seconds)
             memory[job] = max(memory.get(job, 0), rss)
@@ -222,6 +335,7 @@ def main():
         print("ImageMagick / skinsplit, per texture: %.1f" % (per_im / (median["skinsplit"] / len(names))))
         print("ImageMagick / skinweld, per texture: %.1f" % (per_im / (median["skinweld"] / len(welded))))
         quantize_table(repaints, runs)
+    loop_table(names, runs)
 
 
 if __name__ == "__main__":

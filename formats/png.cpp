@@ -1,6 +1,7 @@
 #include "formats/png.h"
 
 #include <png.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -371,7 +372,7 @@ std::uint32_t crc32_of(std::span<const unsigned char> bytes) {
 }
 
 std::uint32_t crc32_continued(std::uint32_t crc, std::span<const unsigned char> bytes) {
-  return static_cast<std::uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
+  return static_cast<std::uint32_t>(libdeflate_crc32(crc, bytes.data(), bytes.size()));
 }
 
 std::uint32_t crc32_joined(std::uint32_t first, std::uint32_t second, std::size_t second_length) {

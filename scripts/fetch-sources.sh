@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Unpacks the sources of the libraries the tools link, as Debian's source
 # packages hold them, for the static Windows build: libimagequant (the
-# version the Linux build links), libpng and zlib (the versions of this
-# Debian release), into DIR/libimagequant, DIR/libpng and DIR/zlib:
-#   bash scripts/fetch-sources.sh DIR
+# version the Linux build links), libpng, zlib and libdeflate (the versions
+# of this Debian release), into DIR/libimagequant, DIR/libpng, DIR/zlib and
+# DIR/libdeflate, and links build/deps to DIR (the presets' place for them):
+#   bash scripts/fetch-sources.sh [DIR]
+# DIR is by default outside the clone (~/.cache/skintools/sources), so that a
+# fresh clone on the same machine finds them fetched already.
 # apt fetches it with a configuration of its own for this one run: the
 # machine's own Debian sources with their type changed to deb-src, and lists
 # and cache in a temporary directory. No server address is written into the
@@ -11,13 +14,20 @@
 # files against the archive's signed checksums as for any package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dest=${1:?usage: fetch-sources.sh DIR}
+dest=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/skintools/sources}
+mkdir -p "$dest" build
+dest=$(cd "$dest" && pwd)
+if [ "$dest" != "$PWD/build/deps" ]; then
+  [ -L build/deps ] || rm -rf build/deps
+  ln -sfn "$dest" build/deps
+fi
 # Debian's source package, the directory it goes into, a file that shows it
 # is there, and the versions to try in turn ("new": this release's newest; a
 # mirror may not hold a security update's source yet).
 packages=("libimagequant libimagequant libimagequant.h 2.17.0-1"
   "libpng1.6 libpng png.h new 1.6.39-2+deb12u5 1.6.39-2"
-  "zlib zlib zlib.h new 1:1.2.13.dfsg-1")
+  "zlib zlib zlib.h new 1:1.2.13.dfsg-1"
+  "libdeflate libdeflate libdeflate.h new 1.14-1")
 missing=()
 for package in "${packages[@]}"; do
   read -r name dir marker _ <<<"$package"

@@ -10,7 +10,7 @@ seconds=${1:-10}
 bash scripts/setup.sh clang libclang-rt-14-dev
 # libpng and zlib are built from their sources with the fuzzer's
 # instrumentation, so that fuzz_png sees their branches too.
-bash scripts/fetch-sources.sh build/deps
+bash scripts/fetch-sources.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 

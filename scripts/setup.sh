@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever building and testing need and this machine
 # lacks (Debian 12): the compiler and CMake, libimagequant (skinprep's colour
-# reduction), libpng (skinprep's PNG input) and GoogleTest. Extra packages may be named as arguments; each is
+# reduction), libpng (skinprep's PNG input), libdeflate (checksums) and
+# GoogleTest. Extra packages may be named as arguments; each is
 # installed only when dpkg does not know it as installed.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ command -v make >/dev/null 2>&1 || need+=(make)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/libimagequant.h ] || need+=(libimagequant-dev)
 [ -f /usr/include/png.h ] || need+=(libpng-dev)
+[ -f /usr/include/libdeflate.h ] || need+=(libdeflate-dev)
 [ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] ||
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 for package in "$@"; do

@@ -297,7 +297,10 @@ TEST(Skinprep, ATextureThatCannotServeIsLeftAsideWithAWord) {
     EXPECT_NE(r.out.find("Reference: none (t.tex not used: " + c.word +
                          ")\nLast prepare: none (no t/t_source.png)\nPalette: made from the image"),
               std::string::npos)
-        << r.out;
+        << r.out;    // Run again with nothing changed: up to date, its warning given again.
+    const RunResult again = run(kSkinprep, dir, {"t"});
+    EXPECT_EQ(again.out, "t: up to date\n" + kPrompt);
+    EXPECT_EQ(again.err, r.err);
   }
 }
 
@@ -582,6 +585,67 @@ TEST(Skinprep, ALoopRunAgainStartsFromWhatTheLastRunLeft) {
     prepare_and_weld(dir, "car1");
   EXPECT_EQ(entries_in(dir / "car1"), 7u);  // the set, its memory, its preview, the one kept
   EXPECT_EQ(entries_in(dir / "tga"), 3u);   // the picture, the palette file, skinsplit's sums
+}
+
+TEST(Skinprep, UpToDateIsOneCompareByContentAndAnyDifferenceTakesTheFullPath) {
+  using Change = std::function<void(const TempDir&)>;
+  const auto flip = [](const fs::path& file, std::size_t from_end) {
+    Bytes bytes = read_file(file);
+    bytes[bytes.size() - from_end] ^= 1;
+    write_file(file, bytes);
+  };
+  const struct {
+    const char* name;
+    Change change;
+    std::vector<std::string> args;
+    bool up_to_date;
+  } rows[] = {
+      {"nothing", [](const TempDir&) {}, {"car1"}, true},
+      {"the image saved again, the same bytes and newer",
+       [](const TempDir& dir) {
+         write_file(dir / "tga" / "car1.tga", read_file(dir / "tga" / "car1.tga"));
+         fs::last_write_time(dir / "tga" / "car1.tga",
+                             fs::last_write_time(dir / "car1" / "car1_h.tga") + std::chrono::hours(1));
+       },
+       {"car1"}, true},
+      {"the texture welded from the set",
+       [](const TempDir& dir) { ASSERT_EQ(run(kSkinweld, dir, {"car1"}).exit_code, 0); },
+       {"car1"}, true},
+      {"one pixel of the image", [&](const TempDir& dir) { flip(dir / "tga" / "car1.tga", 1); },
+       {"car1"}, false},
+      {"the palette file", [&](const TempDir& dir) { flip(dir / "tga" / "car1.pal", 40); },
+       {"car1"}, false},
+      {"the TEX file", [&](const TempDir& dir) { flip(dir / "car1.tex", 1); }, {"car1"}, false},
+      {"another palette option", [](const TempDir&) {}, {"--keep-palette", "car1"}, false},
+      {"a level", [&](const TempDir& dir) { flip(dir / "car1" / "car1_l.tga", 1); }, {"car1"},
+       false},
+      {"the memory's pixels",
+       [&](const TempDir& dir) { flip(dir / "car1" / "car1_source.png", 20); }, {"car1"}, false},
+      {"the page", [&](const TempDir& dir) { flip(dir / "car1" / "car1_preview.html", 2); },
+       {"car1"}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    write_file(dir / "car1.tex", squares_texture(64, 32, true));
+    ASSERT_EQ(run(kSkinsplit, dir, {"car1"}).exit_code, 0);
+    ASSERT_EQ(run(kSkinprep, dir, {"car1"}).exit_code, 0);
+    row.change(dir);
+    std::vector<std::pair<fs::path, fs::file_time_type>> written;
+    for (const auto& entry : fs::directory_iterator(dir / "car1"))
+      written.emplace_back(entry.path(), entry.last_write_time());
+    const RunResult r = run(kSkinprep, dir, row.args);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    if (!row.up_to_date) {
+      EXPECT_NE(r.out.find("\nPreview: car1/car1_preview.html\n"), std::string::npos) << r.out;
+      continue;
+    }
+    EXPECT_EQ(r.out, "car1: up to date\n" + kPrompt);
+    EXPECT_EQ(entries_in(dir / "car1"), written.size());
+    for (const auto& [file, time] : written)
+      EXPECT_EQ(fs::last_write_time(file), time) << file;
+  }
 }
 
 TEST(Skinprep, WhatTheUserSeesIsWhatGetsWeldedRunAfterRun) {

@@ -9,6 +9,7 @@ under CI, where every program must be there.
 """
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -760,6 +761,19 @@ class Chromium(unittest.TestCase):
         self.assertEqual(self.texel(before, origin, W - 2, 1), [opaque] * 2)
         self.assertEqual(self.texel(before, origin, 0, 0), [opaque] * 2)
 
+
+    def test_a_picture_shown_twice_is_carried_once_and_shows_in_both_places(self):
+        with open(self.page) as f:
+            html = f.read()
+        copies = re.findall(r'<img[^>]*data-copy-of="([^"]+)"', html)
+        self.assertEqual(len(copies), 2, "medium and low at the high level's size")
+        dom = run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                   "--user-data-dir=" + os.path.join(self.dir, "profile"), "--dump-dom",
+                   "file://" + self.page], self.dir).stdout
+        sources = dict(re.findall(r'<img[^>]*id="([^"]+)"[^>]*src="(data:image/png;base64,[^"]+)"',
+                                  dom))
+        shown = re.findall(r'<img[^>]*data-copy-of="([^"]+)"[^>]*src="([^"]+)"', dom)
+        self.assertEqual(sorted(shown), sorted((name, sources[name]) for name in copies))
 
     def test_what_changed_is_marked_by_kind_beside_before_and_after(self):
         """In a window 1,280 pixels wide, "What changed" shows beside the
