@@ -13,7 +13,7 @@ bool read_record(std::FILE* stream, std::span<unsigned char> record) {
 }
 
 bool read_rest_up_to(std::FILE* stream, ByteBuffer& bytes, std::size_t limit) {
-  constexpr std::size_t kBlock = 64 * 1024;
+  constexpr std::size_t kBlock = std::size_t{64} * 1024;
   const std::size_t start = bytes.size();
   for (;;) {
     const std::size_t at = bytes.size();

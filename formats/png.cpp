@@ -1,7 +1,7 @@
 #include "formats/png.h"
 
-#include <png.h>
 #include <libdeflate.h>
+#include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -261,8 +261,8 @@ struct Chunk {
   std::size_t start = 0;  ///< of its length field
   std::uint32_t length = 0;
   std::array<char, 4> type{};
-  std::size_t data() const { return start + 8; }
-  std::size_t end() const { return start + 12 + length; }
+  [[nodiscard]] std::size_t data() const { return start + 8; }
+  [[nodiscard]] std::size_t end() const { return start + 12 + length; }
 };
 
 /// The chunk at start, when it lies wholly within the file.
@@ -333,8 +333,8 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
   if (png == nullptr) return false;
   png_infop info = png_create_info_struct(png);
   bool written = false;
-  // NOLINTNEXTLINE(cert-err52-cpp): libpng's own way; nothing here has a destructor
   const std::size_t start = out.size();
+  // NOLINTNEXTLINE(cert-err52-cpp): libpng's own way; nothing here has a destructor
   if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
     png_set_write_fn(png, &out, add_written_bytes, flush_nothing);
     write_header(png, info, picture);
@@ -349,22 +349,22 @@ bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png
 
 }  // namespace
 
-bool write_png(ByteBuffer& out, const PngPicture& given) {
+bool write_png(ByteBuffer& out, const PngPicture& picture) {
   static std::array<png_byte, kTexMaxDimension * 4> row;
-  PngPicture picture = given;
-  if (picture.text_checks_rest) {
-    if (picture.text_keyword == nullptr) return false;
-    picture.text += kRestLine;
+  PngPicture written = picture;
+  if (written.text_checks_rest) {
+    if (written.text_keyword == nullptr) return false;
+    written.text += kRestLine;
   }
-  const std::size_t pixels = std::size_t{picture.width} * picture.height;
-  if (picture.width > kTexMaxDimension || picture.palette.size() > 256 ||
-      (picture.palette.empty() ? picture.bottom_up.size() : picture.indices_bottom_up.size()) <
+  const std::size_t pixels = std::size_t{written.width} * written.height;
+  if (written.width > kTexMaxDimension || written.palette.size() > 256 ||
+      (written.palette.empty() ? written.bottom_up.size() : written.indices_bottom_up.size()) <
           pixels)
     return false;
-  for (std::size_t k = 0; k < pixels && !picture.palette.empty(); ++k) {
-    if (picture.indices_bottom_up[k] >= picture.palette.size()) return false;
+  for (std::size_t k = 0; k < pixels && !written.palette.empty(); ++k) {
+    if (written.indices_bottom_up[k] >= written.palette.size()) return false;
   }
-  return write_with_libpng(out, picture, row);
+  return write_with_libpng(out, written, row);
 }
 
 std::uint32_t crc32_of(std::span<const unsigned char> bytes) {

@@ -118,7 +118,7 @@ bool take_line(std::string_view name, std::string_view value, RecordFields& fiel
       {"texture", &fields.texture},
       {"page", &fields.page},
       {"rest", &fields.rest},
-      {kLevelNames[0], &fields.levels[0]},
+      {kLevelNames[0], fields.levels.data()},
       {kLevelNames[1], &fields.levels[1]},
       {kLevelNames[2], &fields.levels[2]},
   };

@@ -63,10 +63,10 @@ Rgba tex_pixel_colour(TexSubtype subtype, std::span<const unsigned char> stored,
       return tex_entry_colour(palette[stored[k]], false);
     case TexSubtype::indexed_expanded:
       return tex_entry_colour(palette[stored[k]], true);
-    case TexSubtype::truecolour24:
-      return {stored[3 * k + 2], stored[3 * k + 1], stored[3 * k], 255};
+    case TexSubtype::truecolour24:  // as the split image shows it (see write_tga_pixels)
+      return {stored[3 * k], stored[3 * k + 1], stored[3 * k + 2], 255};
     case TexSubtype::truecolour32:
-      return {stored[4 * k + 2], stored[4 * k + 1], stored[4 * k], stored[4 * k + 3]};
+      return {stored[4 * k], stored[4 * k + 1], stored[4 * k + 2], stored[4 * k + 3]};
   }
   return {};
 }

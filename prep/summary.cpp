@@ -224,8 +224,28 @@ void print_high_level(const MatchCounts& counts, PalettePolicy policy) {
   }
 }
 
-void print_alpha(AlphaSource alpha) {
-  switch (alpha) {
+/// Of the pixels translucent in the texture replaced, how many come out
+/// see-through and how many opaque: partial alpha a program dropped (GIMP's
+/// indexed export keeps one see-through entry and no other alpha).
+std::array<unsigned long, 2> translucent_dropped(const Match& m) {
+  std::array<unsigned long, 2> dropped{};
+  if (!m.old.usable) return dropped;
+  const auto w = static_cast<unsigned>(m.image.width);
+  const auto h = static_cast<unsigned>(m.image.height);
+  const std::span<const unsigned char> old = tex_level(*m.old.levels, 0, w, h);
+  const std::span<const unsigned char> now = tex_level(*m.result, 0, w, h);
+  const bool expanded = tex_is_expanded(m.old.subtype);
+  for (std::size_t k = 0; k < old.size(); ++k) {
+    const unsigned char was = tex_entry_colour((*m.old.palette)[old[k]], expanded)[3];
+    const unsigned char is = tex_entry_colour(m.setting.palette[now[k]], m.setting.expanded)[3];
+    if (was == 0 || was == 255 || (is != 0 && is != 255)) continue;
+    ++dropped[is == 0 ? 0 : 1];
+  }
+  return dropped;
+}
+
+void print_alpha(const TextureFiles& files, const Match& m) {
+  switch (m.alpha) {
     case AlphaSource::texture:  // the image has no alpha: nothing to choose
       break;
     case AlphaSource::image:
@@ -237,6 +257,11 @@ void print_alpha(AlphaSource alpha) {
           "translucent (the image's alpha channel was added without the palette's)\n");
       break;
   }
+  const std::array<unsigned long, 2> dropped = translucent_dropped(m);
+  if (dropped[0] + dropped[1] > 0) {
+    print_progress("Translucent in %s: %s come out see-through, %lu opaque (marked on the page)\n",
+                   files.tex.c_str(), pixels(dropped[0]).c_str(), dropped[1]);
+  }
 }
 
 /// Prints a warning on standard error and keeps it in kept, for the memory
@@ -245,6 +270,7 @@ void print_alpha(AlphaSource alpha) {
   std::va_list arguments;
   va_start(arguments, format);
   std::array<char, 1024> line{};
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start is just above
   std::vsnprintf(line.data(), line.size(), format, arguments);
   va_end(arguments);
   print_error("%s", line.data());
@@ -275,28 +301,12 @@ void warn_of_unread_pictures(const TextureFiles& files, const ImageFile& image,
   }
 }
 
-LastingWarnings print_summary(const TextureFiles& files, const ImageFile& image, const Match& m,
-                              const LockedTexture& lock) {
+namespace {
+
+/// The warnings that follow the summary, kept for the memory to repeat.
+LastingWarnings print_warnings(const TextureFiles& files, const ImageFile& image, const Match& m,
+                               const LockedTexture& lock) {
   const MatchCounts& counts = m.counts;
-  print_image(image);
-  print_reference(files, m.old);
-  print_memory(files, m);
-  print_palette_source(files, m);
-  print_high_level(counts, m.policy);
-  print_progress("\nMedium level: %s reused, %lu made\n", pixels(counts.reused[1]).c_str(),
-                 counts.made[1]);
-  print_progress("Low level: %s reused, %lu made\n", pixels(counts.reused[2]).c_str(),
-                 counts.made[2]);
-  print_alpha(m.alpha);
-  if (counts.took_texture_alpha > 0) {
-    print_progress(
-        "Alpha: %lu painted pixel%s took the texture's alpha there (see-through or "
-        "translucent), the image having none of its own%s\n",
-        counts.took_texture_alpha, counts.took_texture_alpha == 1 ? "" : "s",
-        m.alpha == AlphaSource::texture_where_opaque ? " where they are opaque" : "");
-  }
-  if (!m.image.colours.empty())
-    print_progress("Preview: %s/%s\n", files.image_directory.c_str(), files.preview.c_str());
   LastingWarnings lasting;
   if (m.old.other_size) {
     const std::string line =
@@ -319,4 +329,31 @@ LastingWarnings print_summary(const TextureFiles& files, const ImageFile& image,
          image.name.c_str(), error);
   }
   return lasting;
+}
+
+}  // namespace
+
+LastingWarnings print_summary(const TextureFiles& files, const ImageFile& image, const Match& m,
+                              const LockedTexture& lock) {
+  const MatchCounts& counts = m.counts;
+  print_image(image);
+  print_reference(files, m.old);
+  print_memory(files, m);
+  print_palette_source(files, m);
+  print_high_level(counts, m.policy);
+  print_progress("\nMedium level: %s reused, %lu made\n", pixels(counts.reused[1]).c_str(),
+                 counts.made[1]);
+  print_progress("Low level: %s reused, %lu made\n", pixels(counts.reused[2]).c_str(),
+                 counts.made[2]);
+  print_alpha(files, m);
+  if (counts.took_texture_alpha > 0) {
+    print_progress(
+        "Alpha: %lu painted pixel%s took the texture's alpha there (see-through or "
+        "translucent), the image having none of its own%s\n",
+        counts.took_texture_alpha, counts.took_texture_alpha == 1 ? "" : "s",
+        m.alpha == AlphaSource::texture_where_opaque ? " where they are opaque" : "");
+  }
+  if (!m.image.colours.empty())
+    print_progress("Preview: %s/%s\n", files.image_directory.c_str(), files.preview.c_str());
+  return print_warnings(files, image, m, lock);
 }

@@ -12,7 +12,7 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 echo "clang-tidy: shell, files, formats, split, weld, prep"
 if ! git ls-files 'shell/*.cpp' 'files/*.cpp' 'formats/*.cpp' 'split/*.cpp' 'weld/*.cpp' 'prep/*.cpp' |
-  xargs -P 2 -n 3 clang-tidy -p build/default --quiet >build/clang-tidy.log 2>&1; then
+  xargs /usr/bin/python3 scripts/tidy-cached.py build/default; then
   grep -E -A3 'error:|warning:' build/clang-tidy.log
   echo "clang-tidy found problems" >&2
   exit 1

@@ -49,7 +49,7 @@ std::optional<std::uint32_t> file_checksum(const std::string& name) {
   if (!file) return std::nullopt;
   // Read a block at a time into one buffer: the check of a set that did not
   // change is most of what such a run costs.
-  static std::array<unsigned char, 64 * 1024> block;
+  static std::array<unsigned char, std::size_t{64} * 1024> block;
   std::uint32_t crc = crc32_of({});
   for (;;) {
     const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());

@@ -108,11 +108,9 @@ ListedSet prep_set(const std::string& directory, const TextureFiles& files) {
                     files.prep_record);
 }
 
-}  // namespace
-
-bool lock_texture(LockedTexture& texture, const std::string& directory, const TextureName& name,
-                  ToolKind tool) {
-  TextureLock& lock = texture.lock;
+/// Takes the lock on the texture, saying when it waits and warning when
+/// none could be taken; whether it holds it.
+bool take_lock(TextureLock& lock, const std::string& directory, const TextureName& name) {
   const bool locked = lock.lock(directory, name.base, [&](const std::string& what) {
     const std::string typed = name.path.drive + name.path.directory;
     const std::string shown = what != "." ? what : typed.empty() ? "the current directory" : typed;
@@ -125,12 +123,19 @@ bool lock_texture(LockedTexture& texture, const std::string& directory, const Te
         "mix their files.\n",
         name.base.c_str(), std::strerror(errno));
   }
+  return locked;
+}
+
+}  // namespace
+
+bool lock_texture(LockedTexture& texture, const std::string& directory, const TextureName& name,
+                  ToolKind tool) {
+  const bool locked = take_lock(texture.lock, directory, name);
   const std::array<ListedSet, 2> sets = {split_set(directory, name.files),
                                          prep_set(directory, name.files)};
-  const bool split_had_record =
-      name_is_taken(sets[0].set.files.directory + sets[0].set.files.record);
-  const bool prep_had_record =
-      name_is_taken(sets[1].set.files.directory + sets[1].set.files.record);
+  std::array<bool, 2> had_record{};
+  for (std::size_t n = 0; n < sets.size(); ++n)
+    had_record[n] = name_is_taken(sets[n].set.files.directory + sets[n].set.files.record);
   bool pending = false;
   for (const auto& [set, names] : sets) {
     // A set directory that is a link the rule does not follow is never
@@ -151,7 +156,6 @@ bool lock_texture(LockedTexture& texture, const std::string& directory, const Te
     remove_leftovers({directory, "", {name.files.tex}, reads_as_its_kind}, names_in(directory));
   }
   // A repair may have put files back under their own names.
-  const std::array<bool, 2> had_record = {split_had_record, prep_had_record};
   for (std::size_t n = 0; n < sets.size(); ++n) {
     (n == 0 ? texture.split_names : texture.prep_names) =
         had_record[n] ? names_in(sets[n].set.files.directory) : sets[n].names;

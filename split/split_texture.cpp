@@ -35,6 +35,9 @@ struct SplitWorkArea {
 };
 SplitWorkArea work;
 
+/// zlib's level for a picture the user keeps and may share: its default.
+constexpr int kPngPictureCompression = 6;
+
 /// The sub-type has no message of its own; existing users know the Y size's.
 constexpr const char* kYSizeFailed = "ERROR! Could not determine Y size of input file! ";
 
@@ -181,18 +184,53 @@ bool save_image(SetOutput& output, const TextureFacts& facts) {
   });
 }
 
+/// The picture as a PNG image: for sub-type 1 the texture's indices, with
+/// its palette and each entry's alpha (so that paint programs show the
+/// see-through and translucent parts); else the colours it shows, with
+/// alpha where the sub-type has it.
+bool save_png_picture(SetOutput& output, const TextureFacts& facts) {
+  return save_output(output, words_for(output, "image", kWriteDataFailed), [&](ByteBuffer& bytes) {
+    std::vector<Rgba> colours;
+    std::array<Rgba, kTexPaletteEntries> entries{};
+    PngPicture picture;
+    picture.width = facts.x;
+    picture.height = facts.y;
+    picture.alpha = facts.subtype != TexSubtype::truecolour24;
+    picture.compression = kPngPictureCompression;
+    if (tex_split_keeps_indices(facts.subtype)) {
+      for (std::size_t n = 0; n < entries.size(); ++n)
+        entries[n] = tex_entry_colour(work.palette[n], false);
+      picture.palette = entries;
+      picture.indices_bottom_up = facts.pixels;
+    } else {
+      for (std::size_t k = 0; k < std::size_t{facts.x} * facts.y; ++k)
+        colours.push_back(tex_pixel_colour(facts.subtype, facts.pixels, k, work.palette));
+      picture.bottom_up = colours;
+    }
+    print_progress("writing data...");
+    return write_png(bytes, picture);
+  });
+}
+
 /// skinsplit's set in tga/, each file by what it is.
 struct SplitSet {
-  explicit SplitSet(const TextureFiles& files)
+  SplitSet(const TextureFiles& files, bool png_picture)
       : palette{files.split_palette, {}, false},
         image{files.split_image, {}, false},
         png{files.split_png, {}, false},
-        sums{files.split_sums, {}, false} {}
+        sums{files.split_sums, {}, false},
+        as_png(png_picture) {}
+
+  /// The picture written, and the other, only ever removed where it is
+  /// skinsplit's own or no picture (so that skinprep never reads a stale one).
+  SetOutput& picture() { return as_png ? png : image; }
+  SetOutput& other() { return as_png ? image : png; }
 
   SetOutput palette;
   SetOutput image;
-  SetOutput png;  ///< only ever removed, where it is skinsplit's own or no picture
+  SetOutput png;
   SetOutput sums;
+  bool as_png;  ///< the picture is tga/NAME.png (--png), not tga/NAME.tga
 };
 
 /// What skinsplit finds at the name of one of its outputs before it writes it.
@@ -282,7 +320,7 @@ bool edits_may_go(const std::array<Found, 3>& found, SplitSet& set, const Textur
 bool save_sums(SplitSet& set, bool with_palette) {
   OwnOutputs sums;
   if (with_palette) sums.palette = crc32_of(set.palette.file.bytes());
-  sums.image = crc32_of(set.image.file.bytes());
+  (set.as_png ? sums.png : sums.image) = crc32_of(set.picture().file.bytes());
   const SaveWords quiet_words = {"",
                                  "",
                                  "ERROR! Could not create " + set.sums.name + " ",
@@ -295,23 +333,25 @@ bool save_sums(SplitSet& set, bool with_palette) {
   });
 }
 
-/// Puts the split in place: the palette file (for sub-type 1), the image,
-/// the sums, and the removal of a PNG that is skinsplit's own or no picture
-/// (one that shows the texture stays, and an edit was refused or is kept).
+/// Puts the split in place: the palette file (for sub-type 1), the picture,
+/// the sums, and the removal of the other picture where it is skinsplit's
+/// own or no picture (one that shows the texture stays, and an edit was
+/// refused or is kept).
 bool put_split_set(SplitSet& set, const std::array<Found, 3>& found, bool with_palette,
                    const std::string& record) {
   std::vector<SetOutput*> outputs;
   if (with_palette) outputs.push_back(&set.palette);
-  outputs.insert(outputs.end(), {&set.image, &set.sums});
-  const Found png = found[2];
-  if (png == Found::its_own || png == Found::unreadable || png == Found::edit) {
-    if (!set.png.file.open_for_removal(set.png.name)) {
+  outputs.insert(outputs.end(), {&set.picture(), &set.sums});
+  const Found other = found[set.as_png ? 1 : 2];
+  SetOutput& removed = set.other();
+  if (other == Found::its_own || other == Found::unreadable || other == Found::edit) {
+    if (!removed.file.open_for_removal(removed.name)) {
       const std::string message = "ERROR! Could not keep the old " + std::string(kSplitDirectory) +
-                                  "/" + set.png.name + "! ";
+                                  "/" + removed.name + "! ";
       print_system_error(message.c_str());
       return false;
     }
-    outputs.push_back(&set.png);
+    outputs.push_back(&removed);
   }
   return put_set_in_place(outputs, kSplitDirectory, record);
 }
@@ -333,9 +373,15 @@ bool split_texture(const char* argument, const ToolRun& run) {
     return false;
   // The palette file and the image belong together: both are replaced, or
   // neither, with the sums of what skinsplit wrote.
-  SplitSet set(files);
+  SplitSet set(files, (run.options & kPng) != 0);
+  if (set.as_png && (facts.x == 0 || facts.y == 0)) {
+    print_error("ERROR! A picture of no pixels cannot be a PNG image; split %s without --png!\n",
+                name.base.c_str());
+    return false;
+  }
   const bool with_palette = tex_split_keeps_indices(facts.subtype);
-  if ((with_palette && !save_palette_file(set.palette)) || !save_image(set.image, facts))
+  if ((with_palette && !save_palette_file(set.palette)) ||
+      !(set.as_png ? save_png_picture(set.png, facts) : save_image(set.image, facts)))
     return false;
   const OwnOutputs own = read_own_outputs(files.split_sums);
   const std::array<Found, 3> found = {

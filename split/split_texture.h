@@ -10,6 +10,9 @@
 /// skinsplit's option: split anew over an edit in progress (--force).
 inline constexpr unsigned kForce = 1U << 0;
 
+/// skinsplit's option: write the picture as tga/NAME.png (--png).
+inline constexpr unsigned kPng = 1U << 1;
+
 /// Converts one TEX texture into a TGA image, and for sub-type 1 also a RIFF
 /// palette file, in the subdirectory "tga" beside it. The argument is the
 /// texture's path. Returns whether both outputs were written.

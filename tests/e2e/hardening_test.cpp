@@ -178,12 +178,13 @@ std::vector<Bytes> contents_of(const TempDir& dir, const std::vector<fs::path>& 
 }
 
 /// Interrupts runs of a tool that works on one texture over and over (so
-/// that most of a run is spent writing), from points spread over the run,
+/// that most of a run is spent writing; once for skinprep, which finds the
+/// texture up to date the second time), from points spread over the run,
 /// each once it is caught writing. Afterwards no temporary file is left, and
 /// the files that belong together are all old or all new.
 void check_interrupts(const std::string& exe, const TempDir& dir, const std::vector<fs::path>& set,
                       const std::function<void()>& lay_old) {
-  const std::vector<std::string> args(24, "t");
+  const std::vector<std::string> args(exe == kSkinprep ? 1 : 24, "t");
   lay_old();
   const std::vector<Bytes> old = contents_of(dir, set);
   const auto started = std::chrono::steady_clock::now();

@@ -297,7 +297,7 @@ TEST(Skinprep, ATextureThatCannotServeIsLeftAsideWithAWord) {
     EXPECT_NE(r.out.find("Reference: none (t.tex not used: " + c.word +
                          ")\nLast prepare: none (no t/t_source.png)\nPalette: made from the image"),
               std::string::npos)
-        << r.out;    // Run again with nothing changed: up to date, its warning given again.
+        << r.out;  // Run again with nothing changed: up to date, its warning given again.
     const RunResult again = run(kSkinprep, dir, {"t"});
     EXPECT_EQ(again.out, "t: up to date\n" + kPrompt);
     EXPECT_EQ(again.err, r.err);
@@ -604,25 +604,38 @@ TEST(Skinprep, UpToDateIsOneCompareByContentAndAnyDifferenceTakesTheFullPath) {
       {"the image saved again, the same bytes and newer",
        [](const TempDir& dir) {
          write_file(dir / "tga" / "car1.tga", read_file(dir / "tga" / "car1.tga"));
-         fs::last_write_time(dir / "tga" / "car1.tga",
-                             fs::last_write_time(dir / "car1" / "car1_h.tga") + std::chrono::hours(1));
+         fs::last_write_time(
+             dir / "tga" / "car1.tga",
+             fs::last_write_time(dir / "car1" / "car1_h.tga") + std::chrono::hours(1));
        },
-       {"car1"}, true},
+       {"car1"},
+       true},
       {"the texture welded from the set",
        [](const TempDir& dir) { ASSERT_EQ(run(kSkinweld, dir, {"car1"}).exit_code, 0); },
-       {"car1"}, true},
-      {"one pixel of the image", [&](const TempDir& dir) { flip(dir / "tga" / "car1.tga", 1); },
-       {"car1"}, false},
-      {"the palette file", [&](const TempDir& dir) { flip(dir / "tga" / "car1.pal", 40); },
-       {"car1"}, false},
+       {"car1"},
+       true},
+      {"one pixel of the image",
+       [&](const TempDir& dir) { flip(dir / "tga" / "car1.tga", 1); },
+       {"car1"},
+       false},
+      {"the palette file",
+       [&](const TempDir& dir) { flip(dir / "tga" / "car1.pal", 40); },
+       {"car1"},
+       false},
       {"the TEX file", [&](const TempDir& dir) { flip(dir / "car1.tex", 1); }, {"car1"}, false},
       {"another palette option", [](const TempDir&) {}, {"--keep-palette", "car1"}, false},
-      {"a level", [&](const TempDir& dir) { flip(dir / "car1" / "car1_l.tga", 1); }, {"car1"},
+      {"a level",
+       [&](const TempDir& dir) { flip(dir / "car1" / "car1_l.tga", 1); },
+       {"car1"},
        false},
       {"the memory's pixels",
-       [&](const TempDir& dir) { flip(dir / "car1" / "car1_source.png", 20); }, {"car1"}, false},
-      {"the page", [&](const TempDir& dir) { flip(dir / "car1" / "car1_preview.html", 2); },
-       {"car1"}, false},
+       [&](const TempDir& dir) { flip(dir / "car1" / "car1_source.png", 20); },
+       {"car1"},
+       false},
+      {"the page",
+       [&](const TempDir& dir) { flip(dir / "car1" / "car1_preview.html", 2); },
+       {"car1"},
+       false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 
+#include "formats/tex_tga.h"
 #include "support/samples.h"
 #include "support/streams.h"
 #include "support/tools.h"
@@ -99,6 +101,41 @@ TEST(Skinsplit, EverySubtypeGivesExactlyTheExpectedFiles) {
       EXPECT_EQ(read_file(dir / "tga" / "t.pal"), expected_pal(tex));
     } else {
       EXPECT_FALSE(fs::exists(dir / "tga" / "t.pal"));
+    }
+    // With --png, tga/t.png instead, and the TGA just written is gone: for
+    // sub-type 1 the texture's indices with its palette and every entry's
+    // alpha, else the colours the texture shows.
+    const RunResult png = split(dir, {"--png", "t.tex"});
+    if (c.x == 0 || c.y == 0) {
+      EXPECT_EQ(png.err,
+                "ERROR! A picture of no pixels cannot be a PNG image; split t without "
+                "--png!\n");
+      fs::remove_all(dir / "tga");
+      continue;
+    }
+    EXPECT_EQ(png.err, "");
+    EXPECT_FALSE(fs::exists(dir / "tga" / "t.tga"));
+    unsigned w = 0, h = 0;
+    std::vector<unsigned char> indices;
+    ColourMap map;
+    const std::vector<Rgba> shown =
+        png_colours(read_file(dir / "tga" / "t.png"), w, h, &indices, &map);
+    ASSERT_EQ(std::pair(w, h), std::pair(c.x, c.y));
+    const bool paletted = tex_is_paletted(c.subtype);
+    TexPalette palette{};
+    for (std::size_t n = 0; paletted && n < palette.size(); ++n)
+      std::copy_n(tex.begin() + 14 + 4 * static_cast<long>(n), 4, palette[n].begin());
+    const std::span<const unsigned char> stored(tex.data() + (paletted ? 1038 : 14),
+                                                tex.size() - (paletted ? 1038 : 14));
+    for (std::size_t k = 0; k < shown.size(); ++k)
+      ASSERT_EQ(shown[k], tex_pixel_colour(c.subtype, stored, k, palette)) << k;
+    if (c.subtype == TexSubtype::indexed) {
+      EXPECT_TRUE(std::equal(indices.begin(), indices.end(), stored.begin()));
+      for (std::size_t n = 0; n < palette.size(); ++n)
+        EXPECT_EQ(map.colour[n], tex_entry_colour(palette[n], false)) << n;
+      EXPECT_EQ(read_file(dir / "tga" / "t.pal"), expected_pal(tex));
+    } else {
+      EXPECT_TRUE(indices.empty());
     }
     fs::remove_all(dir / "tga");
   }
@@ -287,6 +324,34 @@ TEST(Skinsplit, AReSplitNeverReplacesAnEditInProgress) {
        0,
        "",
        {}},
+      {"a PNG split over its own TGA", [](const TempDir&) {}, {"--png", "t"}, 0, "", {}},
+      {"a plain split over its own PNG",
+       [](const TempDir& dir) {
+         ASSERT_EQ(split(dir, {"--png", "t"}).exit_code, 0);
+       },
+       {"t"},
+       0,
+       "",
+       {}},
+      {"a PNG split over a painted TGA",
+       [&](const TempDir& dir) {
+         write_file(dir / "tga" / "t.tga", make_tga_colours(4, 8, painted, 24, {2, 0, "", false}));
+       },
+       {"--png", "t"},
+       1,
+       "ERROR! tga/t.tga holds an edit that skinsplit did not write; t is not split, and "
+       "skinsplit --force t splits it anew, keeping the edit as NAME~N beside it!\n",
+       {}},
+      {"a PNG split over its PNG painted",
+       [&](const TempDir& dir) {
+         ASSERT_EQ(split(dir, {"--png", "t"}).exit_code, 0);
+         write_file(dir / "tga" / "t.png", make_png(4, 8, painted));
+       },
+       {"--png", "t"},
+       1,
+       "ERROR! tga/t.png holds an edit that skinsplit did not write; t is not split, and "
+       "skinsplit --force t splits it anew, keeping the edit as NAME~N beside it!\n",
+       {}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -307,8 +372,13 @@ TEST(Skinsplit, AReSplitNeverReplacesAnEditInProgress) {
       for (const auto& [name, bytes] : before)
         EXPECT_EQ(read_file(dir / "tga" / name), bytes) << name;  // nothing replaced
     } else {
-      EXPECT_EQ(entries_in(dir / "tga"),
-                3u + row.kept.size() + (fs::exists(dir / "tga" / "t.png") ? 1 : 0));
+      // One picture, as asked for: the other is gone where it was skinsplit's own.
+      const bool as_png = row.args.front() == "--png";
+      EXPECT_EQ(fs::exists(dir / "tga" / "t.tga"), !as_png);
+      EXPECT_TRUE(!as_png || fs::exists(dir / "tga" / "t.png"));
+      EXPECT_EQ(entries_in(dir / "tga"), 2u + row.kept.size() +
+                                             (fs::exists(dir / "tga" / "t.tga") ? 1 : 0) +
+                                             (fs::exists(dir / "tga" / "t.png") ? 1 : 0));
     }
   }
 }

@@ -177,6 +177,14 @@ class Trip(unittest.TestCase):
         result = run([SKINSPLIT, "s1", "s14", "s17", "s18"], cls.dir)
         if result.returncode != 0:
             raise RuntimeError("skinsplit failed: " + result.stderr)
+        # The same textures split with --png, in a directory of their own.
+        cls.png_dir = os.path.join(cls.dir, "png_split")
+        os.makedirs(cls.png_dir)
+        for subtype in (1, 14, 17, 18):
+            shutil.copy(os.path.join(cls.dir, "s%d.tex" % subtype), cls.png_dir)
+        result = run([SKINSPLIT, "--png", "s1", "s14", "s17", "s18"], cls.png_dir)
+        if result.returncode != 0:
+            raise RuntimeError("skinsplit --png failed: " + result.stderr)
 
     @classmethod
     def tearDownClass(cls):
@@ -184,6 +192,27 @@ class Trip(unittest.TestCase):
 
     def split_output(self, subtype):
         return os.path.join(self.dir, "tga", "s%d.tga" % subtype)
+
+    @classmethod
+    def png_split(cls, subtype):
+        return os.path.join(cls.png_dir, "tga", "s%d.png" % subtype)
+
+    def check_png_edit(self, name, image, hole, stroke, colour):
+        """An edit of the --png split: hole (left, top, right, bottom, counted
+        from the top) cut see-through, stroke painted in colour (red, green,
+        blue, alpha); each shows in the welded texture, with the alpha
+        painted, and every other pixel keeps its index."""
+        welded = self.prep_and_weld(name, image)
+        for py in range(H):
+            for px in range(W):
+                k = 1038 + (H - 1 - py) * W + px
+                entry = welded[14 + 4 * welded[k]: 18 + 4 * welded[k]]
+                if hole[0] <= px < hole[2] and hole[1] <= py < hole[3]:
+                    self.assertEqual(entry[3], 0, (px, py))
+                elif stroke[0] <= px < stroke[2] and stroke[1] <= py < stroke[3]:
+                    self.assertEqual((entry[2], entry[1], entry[0], entry[3]), colour, (px, py))
+                else:
+                    self.assertEqual(welded[k], self.tex[1][k], (px, py))
 
     def check_picture(self, subtype, picture):
         """picture(px, py) -> (index or None, (r, g, b, a or None)) as the program shows it."""
@@ -267,6 +296,8 @@ class Trip(unittest.TestCase):
             result = run([tool, "s1"], path)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             self.assertEqual(result.stderr, "")
+            if tool == SKINPREP:
+                self.last_prep = result
         with open(os.path.join(path, "s1.tex"), "rb") as f:
             return f.read()
 
@@ -415,6 +446,38 @@ class Pillow(Trip):
         image.save(saved)
         self.check_painted("pil_stroke", saved, (4, 10, 28, 12), (1, 2, 3, 128))
 
+    def test_a_png_split_shows_alpha_and_every_resave_comes_back(self):
+        """skinsplit --png: a palette PNG whose alpha is each entry's, as the
+        game shows it; re-saved in P mode and as RGBA, the very texture."""
+        image = Image.open(self.png_split(1))
+        self.assertEqual(image.mode, "P")
+        shown = image.convert("RGBA")
+        for py in range(H):
+            for px in range(W):
+                index, _ = expected_pixel(1, self.tex[1], px, py)
+                e = PALETTE[index]
+                self.assertEqual(image.getpixel((px, py)), index)
+                self.assertEqual(shown.getpixel((px, py)), (e[2], e[1], e[0], e[3]))
+        for subtype, mode in ((14, "RGBA"), (17, "RGB"), (18, "RGBA")):
+            other = Image.open(self.png_split(subtype))
+            self.assertEqual(other.mode, mode)
+            self.check_picture(subtype, lambda px, py, other=other: (
+                None, other.getpixel((px, py)) + ((None,) if mode == "RGB" else ())))
+        for mode in ("P", "RGBA"):
+            saved = os.path.join(self.dir, "pil_pngsplit_%s.png" % mode)
+            again = Image.open(self.png_split(1))
+            (again if mode == "P" else again.convert(mode)).save(saved)
+            self.check_prep("pil_pngsplit_" + mode, saved)
+        # A see-through hole cut and a translucent stroke painted, as RGBA.
+        from PIL import ImageDraw
+        edited = Image.open(self.png_split(1)).convert("RGBA")
+        ImageDraw.Draw(edited).rectangle([4, 4, 11, 7], fill=(0, 0, 0, 0))
+        ImageDraw.Draw(edited).rectangle([4, 10, 27, 11], fill=(1, 2, 3, 128))
+        saved = os.path.join(self.dir, "pil_pngsplit_edit.png")
+        edited.save(saved)
+        self.check_png_edit("pil_pngsplit_edit", saved, (4, 4, 12, 8), (4, 10, 28, 12),
+                            (1, 2, 3, 128))
+
     def test_prep_reads_a_2_bit_palette_png_with_transparency(self):
         """Four colours, one clear and one half see-through, two bits a pixel:
         no texture, so the palette is made from the image's colours."""
@@ -530,6 +593,21 @@ class ImageMagick(Trip):
         with open(os.path.join(path, "car1.tex"), "rb") as f:
             self.check_box(f.read(), (4, 4, 12, 8), (1, 2, 3))
 
+    def test_a_png_split_resaved_or_edited_comes_back_as_saved(self):
+        for name, options in (("im_pngsplit", []), ("im_pngsplit_rgba", ["-type", "TrueColorAlpha"])):
+            saved = os.path.join(self.dir, name + ".png")
+            subprocess.run([CONVERT, self.png_split(1)] + options + [saved], check=True)
+            self.check_prep(name, saved)
+        # A see-through hole and a translucent stroke, each pasted over in place.
+        saved = os.path.join(self.dir, "im_pngsplit_edit.png")
+        subprocess.run([CONVERT, self.png_split(1), "-alpha", "on",
+                        "(", "-size", "8x4", "xc:none", ")", "-geometry", "+4+4",
+                        "-compose", "Copy", "-composite",
+                        "(", "-size", "24x2", "xc:rgba(1,2,3,0.50196)", ")", "-geometry", "+4+10",
+                        "-compose", "Copy", "-composite", saved], check=True)
+        self.check_png_edit("im_pngsplit_edit", saved, (4, 4, 12, 8), (4, 10, 28, 12),
+                            (1, 2, 3, 128))
+
     def test_prep_takes_true_colour_saves(self):
         for kind in ("TrueColor", "TrueColorAlpha"):
             saved = os.path.join(self.dir, "im_%s.tga" % kind)
@@ -581,7 +659,29 @@ class Gimp(Trip):
             ' (gimp-image-convert-rgb img)'
             ' (file-png-save2 RUN-NONINTERACTIVE img (layer img) out out 0 9 0 0 0 0 0 0 0)'
             ' (gimp-image-delete img)))',
+            # The --png split in RGB mode with its alpha, perhaps with a hole
+            # cleared and a stroke painted at half opacity where it was cleared,
+            # exported as PNG, as RGBA or back in indexed mode.
+            '(define (png-split-export in out hole stroke indexed) (let* ((img (load in)))'
+            ' (if (not (= (car (gimp-image-base-type img)) RGB)) (gimp-image-convert-rgb img))'
+            ' (let ((d (layer img)))'
+            ' (if (= (car (gimp-drawable-has-alpha d)) FALSE) (gimp-layer-add-alpha d))'
+            ' (if hole (begin (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 4 4 8 4)'
+            ' (gimp-drawable-edit-clear d)))'
+            ' (if stroke (begin (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 4 10 24 2)'
+            ' (gimp-drawable-edit-clear d) (gimp-context-set-foreground (list 1 2 3))'
+            ' (gimp-context-set-opacity 50.196) (gimp-drawable-edit-fill d FILL-FOREGROUND)'
+            ' (gimp-context-set-opacity 100)))'
+            ' (gimp-selection-none img))'
+            ' (if indexed (gimp-image-convert-indexed img 0 0 256 FALSE FALSE ""))'
+            ' (file-png-save2 RUN-NONINTERACTIVE img (layer img) out out 0 9 0 0 0 0 0 0 0)'
+            ' (gimp-image-delete img)))',
         ]
+        for kind, hole, stroke, indexed in (("pngsplit_rgba", "#f", "#f", "#f"),
+                                            ("pngsplit_edit", "#t", "#t", "#f"),
+                                            ("pngsplit_indexed", "#f", "#f", "#t")):
+            script.append('(png-split-export "%s" "%s" %s %s %s)' % (
+                cls.png_split(1), cls.converted_png(kind), hole, stroke, indexed))
         script.append('(save-converted "%s" "%s" #f)' % (cls.split_output_of(1), cls.converted("rgb")))
         # A repaint that GIMP opens and exports as TGA.
         repaint(False).save(os.path.join(cls.dir, "gimp_repaint.png"))
@@ -660,6 +760,29 @@ class Gimp(Trip):
         self.assertLess(len(pruned["colour_map"]), 256)  # the unused colours are gone
         self.check_prep("gimp_prep_rgb", self.converted("rgb"))
         self.check_prep("gimp_prep_pruned", self.converted("pruned"))
+
+    def test_a_png_split_exported_as_rgba_or_edited_comes_back_as_painted(self):
+        self.check_prep("gimp_pngsplit_rgba", self.converted_png("pngsplit_rgba"))
+        self.check_png_edit("gimp_pngsplit_edit", self.converted_png("pngsplit_edit"),
+                            (4, 4, 12, 8), (4, 10, 28, 12), (1, 2, 3, 128))
+
+    def test_an_indexed_png_export_drops_partial_alpha_and_says_so(self):
+        """GIMP's indexed mode keeps one see-through entry and no other alpha:
+        the summary counts the translucent pixels that came back see-through
+        or opaque, and the page marks them."""
+        self.prep_and_weld("gimp_pngsplit_indexed", self.converted_png("pngsplit_indexed"))
+        translucent = sum(1 for k in range(W * H)
+                          if PALETTE[self.tex[1][1038 + k]][3] not in (0, 255))
+        found = re.search(r"\nTranslucent in s1\.tex: (\d+) pixels? come out see-through, (\d+) "
+                          r"opaque \(marked on the page\)\n", self.last_prep.stdout)
+        self.assertIsNotNone(found, self.last_prep.stdout)
+        clear, opaque = int(found.group(1)), int(found.group(2))
+        self.assertGreater(clear, 0)
+        self.assertLessEqual(clear + opaque, translucent)
+        with open(os.path.join(self.dir, "gimp_pngsplit_indexed", "s1", "s1_preview.html")) as f:
+            page = f.read()
+        self.assertIn("became see-through: %d<" % clear, page)
+        self.assertIn("became opaque: %d<" % opaque, page)
 
     def test_prep_takes_rgb_and_indexed_png_exports(self):
         self.check_prep("gimp_png_rgb", self.converted_png("rgb"))

@@ -432,7 +432,11 @@ std::vector<Rgba> preview_panel(const std::string& html, const std::string& name
   }
   const std::string lead = "src=\"data:image/png;base64,";
   const std::size_t start = html.find(lead, at) + lead.size();
-  Bytes png = from_base64(html.substr(start, html.find('"', start) - start));
+  return png_colours(from_base64(html.substr(start, html.find('"', start) - start)), width, height);
+}
+
+std::vector<Rgba> png_colours(const Bytes& png, unsigned& width, unsigned& height,
+                              std::vector<unsigned char>* indices, ColourMap* map) {
   // The tools' own reader keeps the colour of see-through pixels as stored.
   std::FILE* stream = stream_with(png);
   std::vector<Rgba> pixels(kTexMaxPixels);
@@ -440,17 +444,18 @@ std::vector<Rgba> preview_panel(const std::string& html, const std::string& name
   const PngResult result =
       read_png(stream, image, std::span(pixels.front().data(), kTexMaxPixels * 4));
   std::fclose(stream);
-  if (result != PngResult::ok)
-    throw std::runtime_error("the panel " + name + " holds no PNG image");
+  if (result != PngResult::ok) throw std::runtime_error("no PNG image");
   width = image.width;
   height = image.height;
   const std::size_t count = std::size_t{width} * height;
+  if (indices != nullptr) indices->clear();
+  if (map != nullptr) *map = image.map;
   if (image.indexed) {  // the indices came one byte each: their colours, from the end back
-    const auto* indices = pixels.front().data();
+    const auto* stored = pixels.front().data();
+    if (indices != nullptr) indices->assign(stored, stored + count);
     for (std::size_t k = count; k-- > 0;) {
-      if (!image.map.present[indices[k]])
-        throw std::runtime_error("the panel " + name + " uses an entry it lacks");
-      pixels[k] = image.map.colour[indices[k]];
+      if (!image.map.present[stored[k]]) throw std::runtime_error("an entry the PNG lacks");
+      pixels[k] = image.map.colour[stored[k]];
     }
   }
   pixels.resize(count);

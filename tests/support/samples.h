@@ -57,6 +57,12 @@ Bytes make_png(unsigned width, unsigned height, const std::vector<Rgba>& bottom_
 /// The picture of a preview page's panel (its <img data-panel="name">),
 /// decoded from its data URL: RGBA, bottom row first as the TEX file keeps
 /// them (the PNG holds the top row first). Empty without one.
+/// A PNG image's colours, bottom row first (see read_png); for a palette
+/// image also its indices and colour map where asked for.
+std::vector<Rgba> png_colours(const Bytes& png, unsigned& width, unsigned& height,
+                              std::vector<unsigned char>* indices = nullptr,
+                              ColourMap* map = nullptr);
+
 std::vector<Rgba> preview_panel(const std::string& html, const std::string& name, unsigned& width,
                                 unsigned& height);
 
