@@ -37,8 +37,11 @@ bash scripts/setup.sh imagemagick python3-pil gimp xvfb xauth \
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck \
   g++-mingw-w64-x86-64 wine64 wine dpkg man-db groff-base strace chromium ccache
 # Every build goes through ccache (its cache outside the clone): a clean
-# clone on a machine that ran the tests before compiles nothing twice.
+# clone on a machine that ran the tests before compiles nothing twice, in
+# whatever directory it lies (paths taken relative to it, and the working
+# directory of a build with debug information not counted).
 export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
 
 phase "Normal build and tests"
 cmake --preset default

@@ -203,8 +203,12 @@ void check_interrupts(const std::string& exe, const TempDir& dir, const std::vec
     // From a point spread over the run on, stopped and looked at until it is
     // caught writing (or has had its chances), then interrupted.
     options.while_running = [&, run, signal_number](pid_t pid) {
+      // A single prepare is looked at until it writes, for as long as a
+      // whole run takes at most: most of it goes into reading and matching.
+      const auto deadline = std::chrono::steady_clock::now() +
+                            (args.size() == 1 ? whole_run : std::chrono::nanoseconds(0));
       std::this_thread::sleep_for(whole_run * run / runs / 2);
-      for (int look = 0; look < 100; ++look) {
+      for (int look = 0; look < 100 || std::chrono::steady_clock::now() < deadline; ++look) {
         kill(pid, SIGSTOP);
         if (temporary_files(dir.path()) > 0) {
           caught = true;

@@ -885,6 +885,38 @@ class Chromium(unittest.TestCase):
         self.assertEqual(self.texel(before, origin, 0, 0), [opaque] * 2)
 
 
+    def test_a_png_split_shows_the_arch_see_through_and_the_window_blended(self):
+        """tga/t.png of skinsplit --png, opened on its own: what the browser
+        shows under a picture through the see-through arch, the window's
+        colour blended with it, the rest opaque."""
+        where = os.path.join(self.dir, "png_split")
+        os.makedirs(where)
+        shutil.copy(os.path.join(self.dir, "t.tex"), where)
+        self.assertEqual(run([SKINSPLIT, "--png", "t"], where).returncode, 0)
+        self.page = os.path.join(where, "tga", "t.png")
+        shot = self.screenshot("", "png_split", "400,300")
+        opaque = tuple(PALETTE[OPAQUE][2::-1])
+        found = [(x, y) for y in range(shot.height) for x in range(shot.width)
+                 if shot.getpixel((x, y)) == opaque]
+        self.assertTrue(found, "no opaque texel shown")
+        left, top = min(found, key=lambda p: (p[1], p[0]))
+        background = shot.getpixel((left + 2, top + H - 1))  # a texel of the arch
+        self.assertNotIn(background, (opaque, tuple(PALETTE[CLEAR][2::-1])))
+        for y in range(H):
+            for x in range(W):
+                seen = shot.getpixel((left + x, top + y))
+                kind = self.entry_shown(x, y)
+                if kind == CLEAR:
+                    self.assertEqual(seen, background, (x, y))
+                elif kind == HALF:
+                    half = PALETTE[HALF][2::-1]
+                    blended = tuple(round(c * 126 / 255 + b * (1 - 126 / 255))
+                                    for c, b in zip(half, background))
+                    self.assertTrue(all(abs(a - b) <= 2 for a, b in zip(seen, blended)),
+                                    (x, y, seen, blended))
+                else:
+                    self.assertEqual(seen, opaque, (x, y))
+
     def test_a_picture_shown_twice_is_carried_once_and_shows_in_both_places(self):
         with open(self.page) as f:
             html = f.read()

@@ -124,6 +124,22 @@ class Wine(unittest.TestCase):
             subprocess.run([TEXGEN, "tex", str(subtype), "16", "8", expected], check=True)
             self.assertEqual(self.read(self.dir, "p%d.tex" % subtype), self.read(expected))
 
+    def test_a_png_split_prepares_back_to_the_texture(self):
+        for subtype in (1, 14, 18):
+            self.texture("g%d" % subtype, subtype, 16, 8)
+        names = ["g1", "g14", "g18"]
+        self.assertEqual(self.tool("skinsplit", ["--png"] + names).returncode, 0)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "tga", "g1.tga")))
+        with open(os.path.join(self.dir, "tga", "g1.png"), "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        for tool in ("skinprep", "skinweld"):
+            result = self.tool(tool, names[:2])
+            self.assertEqual(result.returncode, 0, (tool, result.stderr))
+        for subtype in (1, 14):
+            expected = os.path.join(self.top, "expected_g%d.tex" % subtype)
+            subprocess.run([TEXGEN, "tex", str(subtype), "16", "8", expected], check=True)
+            self.assertEqual(self.read(self.dir, "g%d.tex" % subtype), self.read(expected))
+
     def test_prep_reduces_a_repaint_with_libimagequant(self):
         self.texture("q", 1, 32, 32)
         self.assertEqual(self.tool("skinsplit", ["q"]).returncode, 0)
