@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <map>
@@ -177,6 +178,16 @@ std::vector<Bytes> contents_of(const TempDir& dir, const std::vector<fs::path>& 
   return contents;
 }
 
+/// Whether a process has ended (a zombie not yet reaped counts as ended).
+bool has_ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const std::size_t close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'Z' ||
+         line[close + 2] == 'X';
+}
+
 /// Interrupts runs of a tool that works on one texture over and over (so
 /// that most of a run is spent writing; once for skinprep, which finds the
 /// texture up to date the second time), from points spread over the run,
@@ -203,12 +214,10 @@ void check_interrupts(const std::string& exe, const TempDir& dir, const std::vec
     // From a point spread over the run on, stopped and looked at until it is
     // caught writing (or has had its chances), then interrupted.
     options.while_running = [&, run, signal_number](pid_t pid) {
-      // A single prepare is looked at until it writes, for as long as a
-      // whole run takes at most: most of it goes into reading and matching.
-      const auto deadline = std::chrono::steady_clock::now() +
-                            (args.size() == 1 ? whole_run : std::chrono::nanoseconds(0));
+      // A single prepare is looked at until it writes or ends, however
+      // slow the machine is now: most of it goes into reading and matching.
       std::this_thread::sleep_for(whole_run * run / runs / 2);
-      for (int look = 0; look < 100 || std::chrono::steady_clock::now() < deadline; ++look) {
+      for (int look = 0; look < 100 || (args.size() == 1 && !has_ended(pid)); ++look) {
         kill(pid, SIGSTOP);
         if (temporary_files(dir.path()) > 0) {
           caught = true;
