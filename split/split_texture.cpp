@@ -368,8 +368,11 @@ bool split_texture(const char* argument, const ToolRun& run) {
 
   TextureFacts facts;
   if (!resolve_names({&files.tex}) || !read_texture(files.tex, facts)) return false;
+  // The names in tga/ as the lock step listed them: skinsplit has not
+  // written there since.
   if (!enter_output_directory() ||
-      !resolve_names({&files.split_palette, &files.split_image, &files.split_png}))
+      !resolve_names_among(lock.split_names,
+                           {&files.split_palette, &files.split_image, &files.split_png}))
     return false;
   // The palette file and the image belong together: both are replaced, or
   // neither, with the sums of what skinsplit wrote.
