@@ -1,9 +1,13 @@
 #include "shell/texture_sets.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
+#include "files/errno_guard.h"
 #include "shell/outputs.h"
 #include "shell/report.h"
 
@@ -67,6 +71,47 @@ std::string on_disk(const std::string& directory, const std::string& name) {
   return name_of(find_in_any_case(directory + name, other));
 }
 
+/// The listing of tga/ kept from one texture of a run to the next, by a
+/// tool that never writes there (skinprep, skinweld): a batch in one folder
+/// then lists it once, not once a texture. It is taken anew when the
+/// directory is another, or changed since, or changed within the last two
+/// seconds (file times may not tell two changes in one tick apart).
+struct KeptListing {
+  bool valid = false;
+  struct stat status {};
+  std::vector<std::string> names;
+};
+KeptListing kept_listing;
+
+/// Whether a directory's status is the one a listing was taken with, and
+/// its last change lies well before now.
+bool unchanged_since(const struct stat& was, const struct stat& now) {
+#ifdef _WIN32
+  (void)was;
+  (void)now;
+  return false;  // no change time of nanoseconds to tell by
+#else
+  const auto same = [](const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  };
+  timespec clock{};
+  clock_gettime(CLOCK_REALTIME, &clock);
+  return was.st_dev == now.st_dev && was.st_ino == now.st_ino && same(was.st_mtim, now.st_mtim) &&
+         same(was.st_ctim, now.st_ctim) && now.st_mtim.tv_sec + 2 < clock.tv_sec &&
+         now.st_ctim.tv_sec + 2 < clock.tv_sec;
+#endif
+}
+
+/// The names in inside, from the kept listing where keep allows it.
+std::vector<std::string> listing_of(const std::string& inside, bool keep) {
+  const ErrnoGuard keep_errno;
+  struct stat status {};
+  if (!keep || stat(inside.c_str(), &status) != 0) return names_in(inside);
+  if (!kept_listing.valid || !unchanged_since(kept_listing.status, status))
+    kept_listing = {true, status, names_in(inside)};
+  return kept_listing.names;
+}
+
 /// One set as the lock step finds it: its directory listed once for its
 /// record and its leftovers (a large tga/ costs a listing each time).
 struct ListedSet {
@@ -74,16 +119,19 @@ struct ListedSet {
   std::vector<std::string> names;
 };
 
-/// A set in inside (ending in a separator) whose record is called record.
-ListedSet listed_set(TextureSet set, const std::string& inside, const std::string& record) {
-  std::vector<std::string> names = names_in(inside);
+/// A set in inside (ending in a separator) whose record is called record;
+/// with keep, the listing may be the one kept from the run's last texture.
+ListedSet listed_set(TextureSet set, const std::string& inside, const std::string& record,
+                     bool keep = false) {
+  std::vector<std::string> names = listing_of(inside, keep);
   set.files.directory = inside;
   set.files.record = name_on_disk(inside, record, names);
   return {std::move(set), std::move(names)};
 }
 
-/// skinsplit's set, in tga/ inside directory (empty or ending in a separator).
-ListedSet split_set(const std::string& directory, const TextureFiles& files) {
+/// skinsplit's set, in tga/ inside directory (empty or ending in a separator),
+/// as the tool at work finds it.
+ListedSet split_set(const std::string& directory, const TextureFiles& files, ToolKind tool) {
   const TextureSet set{{"",
                         "",
                         {files.split_palette, files.split_image, files.split_png, files.split_sums},
@@ -91,7 +139,8 @@ ListedSet split_set(const std::string& directory, const TextureFiles& files) {
                        "skinsplit",
                        ToolKind::split,
                        ToolKind::prep};
-  return listed_set(set, directory + kSplitDirectory + "/", files.split_record);
+  return listed_set(set, directory + kSplitDirectory + "/", files.split_record,
+                    tool != ToolKind::split);
 }
 
 /// skinprep's set, in the image directory inside directory.
@@ -131,7 +180,7 @@ bool take_lock(TextureLock& lock, const std::string& directory, const TextureNam
 bool lock_texture(LockedTexture& texture, const std::string& directory, const TextureName& name,
                   ToolKind tool) {
   const bool locked = take_lock(texture.lock, directory, name);
-  const std::array<ListedSet, 2> sets = {split_set(directory, name.files),
+  const std::array<ListedSet, 2> sets = {split_set(directory, name.files, tool),
                                          prep_set(directory, name.files)};
   std::array<bool, 2> had_record{};
   for (std::size_t n = 0; n < sets.size(); ++n)
