@@ -7,6 +7,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "prep/preview.h"
 #include "support/samples.h"
@@ -727,6 +728,28 @@ TEST(Skinprep, WhatTheUserSeesIsWhatGetsWeldedRunAfterRun) {
   const RunResult smaller = run(kSkinweld, dir, {"car1"});
   EXPECT_NE(smaller.out.find("Keeping the old car1.tex as car1~1.tex\n"), std::string::npos);
   EXPECT_EQ(read_file(dir / "car1~1.tex").size(), welded.size());
+}
+
+TEST(Skinprep, ABatchInAQuietFolderFindsEveryTexturesPictureFromOneListing) {
+  // tga/ left alone for more than two seconds: skinprep and skinweld then
+  // list it once for the whole batch, and each texture still finds its own
+  // files, in any case, and a later save.
+  TempDir dir;
+  const Bytes tex = squares_texture(64, 32, true);
+  for (const char* name : {"a.tex", "b.tex"})
+    write_file(dir / name, tex);
+  ASSERT_EQ(run(kSkinsplit, dir, {"a", "b"}).exit_code, 0);
+  std::vector<Rgba> image = high_colours(tex, false);
+  image[300] = {1, 2, 3, 255};
+  fs::remove(dir / "tga" / "b.tga");
+  write_file(dir / "tga" / "B.PNG", make_png(64, 32, image));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  const RunResult prep = run(kSkinprep, dir, {"a", "b"});
+  EXPECT_NE(prep.out.find("Image: tga/B.PNG\n"), std::string::npos) << prep.out;
+  ASSERT_EQ(run(kSkinweld, dir, {"a", "b"}).exit_code, 0);
+  EXPECT_EQ(read_file(dir / "a.tex"), tex);
+  EXPECT_EQ(tex_shown_colour(read_file(dir / "b.tex"), read_file(dir / "b.tex")[kPixels + 300]),
+            (Rgba{1, 2, 3, 255}));
 }
 
 TEST(Skinprep, ATextureShippedInCapitalsIsPreparedAndWeldedInPlace) {
