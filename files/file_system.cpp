@@ -115,17 +115,6 @@ std::vector<std::string> names_in(const std::string& directory) {
   return names;
 }
 
-std::string name_on_disk(const std::string& directory, const std::string& name,
-                         const std::vector<std::string>& names) {
-  const ErrnoGuard keep_errno;
-  struct stat status {};
-  if (look_at(directory + name, status)) return name;
-  for (const std::string& entry : names) {
-    if (same_but_for_case(entry, name)) return entry;
-  }
-  return name;
-}
-
 bool may_write(const std::string& name) {
   const int fd = open(name.c_str(), kWriteProbeFlags);
   if (fd < 0) return false;

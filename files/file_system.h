@@ -66,12 +66,6 @@ int open_to_read(const std::string& name);
 /// time, so a step that looks for several names lists it once.
 std::vector<std::string> names_in(const std::string& directory);
 
-/// A name in directory (empty or ending in a separator) as it is spelled on
-/// disk: name itself when there is such a file, else the first of names
-/// (the directory's) that is name in another case, else name.
-std::string name_on_disk(const std::string& directory, const std::string& name,
-                         const std::vector<std::string>& names);
-
 /// Whether a file, link or directory of that name exists.
 bool name_is_taken(const std::string& name);
 

@@ -1,5 +1,8 @@
 #include "formats/bytes.h"
 
+#include <array>
+#include <cinttypes>
+
 ReadResult read_bytes(std::FILE* stream, std::span<unsigned char> bytes) {
   for (unsigned char& byte : bytes) {
     const ReadResult result = read_byte(stream, byte);
@@ -23,4 +26,11 @@ bool read_rest_up_to(std::FILE* stream, ByteBuffer& bytes, std::size_t limit) {
     if (std::ferror(stream) != 0 || bytes.size() - start > limit) return false;
     if (got < kBlock) return true;
   }
+}
+
+std::string checksum_text(const std::optional<std::uint32_t>& checksum) {
+  if (!checksum) return "none";
+  std::array<char, 9> text{};
+  std::snprintf(text.data(), text.size(), "%08" PRIx32, *checksum);
+  return text.data();
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 // Byte-level helpers shared by the file formats. Every number in these formats
@@ -86,6 +88,10 @@ inline void put_bytes(ByteBuffer& out, std::span<const unsigned char> bytes) {
 
 /// Reads a fixed-size record in one read; true only if all of it came in.
 bool read_record(std::FILE* stream, std::span<unsigned char> record);
+
+/// A checksum as the tools' text records write it: eight hex digits, or
+/// "none" where there is none.
+std::string checksum_text(const std::optional<std::uint32_t>& checksum);
 
 /// Reads the rest of a stream into bytes (after what they hold), in blocks;
 /// false on a read error, or when more than limit bytes come.

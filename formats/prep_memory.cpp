@@ -1,6 +1,5 @@
 #include "formats/prep_memory.h"
 
-#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -14,16 +13,6 @@ constexpr const char* kKeyword = "skinprep";
 constexpr std::string_view kFirstLine = "skinprep memory 2";
 constexpr std::string_view kEarlierFirstLine = "skinprep memory 1";
 constexpr std::array<const char*, kTexLevelCount> kLevelNames = {"high", "medium", "low"};
-
-std::string hex(std::uint32_t value) {
-  std::array<char, 9> text{};
-  std::snprintf(text.data(), text.size(), "%08" PRIx32, value);
-  return text.data();
-}
-
-std::string hex_or_none(const std::optional<std::uint32_t>& value) {
-  return value ? hex(*value) : "none";
-}
 
 /// A warning as one line: backslashes, line ends and other control
 /// characters written as escapes.
@@ -216,14 +205,16 @@ MemoryRead read_prep_memory(std::FILE* stream, std::span<unsigned char> pixels,
 
 bool write_prep_memory(ByteBuffer& out, const PrepMemory& memory) {
   std::string text = std::string(kFirstLine) + "\noptions " + memory.options + "\n";
-  text += "palette-file " + hex_or_none(memory.palette_file) + "\n";
-  text += "image " + hex(memory.image) + "\npicture " + hex(memory.picture) + "\n";
-  text += "texture-read " + hex_or_none(memory.texture_read) + "\n";
-  text += "texture-welded " + hex(memory.texture_welded) + "\n";
-  text += "palette " + hex(memory.palette) + "\n";
+  text += "palette-file " + checksum_text(memory.palette_file) + "\n";
+  text +=
+      "image " + checksum_text(memory.image) + "\npicture " + checksum_text(memory.picture) + "\n";
+  text += "texture-read " + checksum_text(memory.texture_read) + "\n";
+  text += "texture-welded " + checksum_text(memory.texture_welded) + "\n";
+  text += "palette " + checksum_text(memory.palette) + "\n";
   for (std::size_t n = 0; n < kTexLevelCount; ++n)
-    text += std::string(kLevelNames[n]) + " " + hex(memory.levels[n]) + "\n";
-  text += "texture " + hex(memory.texture) + "\npage " + hex(memory.page) + "\n";
+    text += std::string(kLevelNames[n]) + " " + checksum_text(memory.levels[n]) + "\n";
+  text +=
+      "texture " + checksum_text(memory.texture) + "\npage " + checksum_text(memory.page) + "\n";
   for (const std::string& warning : memory.warnings)
     text += "warning " + escaped(warning) + "\n";
   for (const std::string& warning : memory.texture_warnings)

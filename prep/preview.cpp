@@ -21,7 +21,6 @@ struct Panel {
   unsigned width = 0;
   unsigned height = 0;
   std::vector<Rgba> bottom_up;  ///< in the TEX file's pixel order
-  std::string encoded;          ///< as a PNG in base64, once made
   /// The id of the <img> that holds the PNG, once on the page: a second
   /// picture of the same pixels refers to it rather than carry it again.
   std::string shown_as;
@@ -147,31 +146,37 @@ enum class Showing {
   copy,    ///< a second picture of a panel named already
 };
 
+/// The panel's pixels as a PNG in base64: a palette PNG where they have at
+/// most 256 colours.
+bool encode_panel(const Panel& panel, std::string& encoded) {
+  PngPicture picture;
+  picture.width = panel.width;
+  picture.height = panel.height;
+  picture.alpha = true;
+  picture.bottom_up = panel.bottom_up;
+  std::vector<unsigned char> indices;
+  std::vector<Rgba> entries;
+  if (!panel.indices.empty()) {
+    picture.indices_bottom_up = panel.indices;
+    picture.palette = panel.entries;
+  } else if (as_palette_picture(panel.bottom_up, indices, entries)) {
+    picture.indices_bottom_up = indices;
+    picture.palette = entries;
+  }
+  picture.compression = kPreviewCompression;
+  ByteBuffer png;
+  if (!write_png(png, picture)) return false;
+  encoded = base64(png);
+  return true;
+}
+
 /// An <img> of the panel at 1:1, shown scale times as large with hard edges.
 /// The PNG is made once and on the page once, however often the panel is
 /// shown: a copy takes its source from the first (see kSwapScript).
 bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, Showing showing) {
   if (panel.width == 0 || panel.height == 0) return true;  // no PNG holds no pixels
-  if (panel.encoded.empty() && panel.shown_as.empty()) {
-    PngPicture picture;
-    picture.width = panel.width;
-    picture.height = panel.height;
-    picture.alpha = true;
-    picture.bottom_up = panel.bottom_up;
-    std::vector<unsigned char> indices;
-    std::vector<Rgba> entries;
-    if (!panel.indices.empty()) {
-      picture.indices_bottom_up = panel.indices;
-      picture.palette = panel.entries;
-    } else if (as_palette_picture(panel.bottom_up, indices, entries)) {
-      picture.indices_bottom_up = indices;
-      picture.palette = entries;
-    }
-    picture.compression = kPreviewCompression;
-    ByteBuffer png;
-    if (!write_png(png, picture)) return false;
-    panel.encoded = base64(png);
-  }
+  std::string encoded;
+  if (panel.shown_as.empty() && !encode_panel(panel, encoded)) return false;
   std::array<char, 160> size{};
   std::snprintf(size.data(), size.size(), R"( width="%u" height="%u")", panel.width * scale,
                 panel.height * scale);
@@ -186,7 +191,7 @@ bool append_image(ByteBuffer& out, Panel& panel, unsigned scale, Showing showing
   }
   panel.shown_as = "picture-" + name;
   append(out, " id=\"" + panel.shown_as + "\" src=\"data:image/png;base64,");
-  append(out, panel.encoded);
+  append(out, encoded);
   append(out, "\">");
   return true;
 }

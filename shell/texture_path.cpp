@@ -76,16 +76,20 @@ bool has_extension(std::string_view name, std::string_view extension) {
          same_but_for_case(name.substr(name.size() - extension.size()), extension);
 }
 
-std::string find_among(const std::string& path, const std::vector<std::string>& listing,
-                       std::string& other) {
-  other.clear();
-#ifdef _WIN32
-  (void)listing;  // Windows names ignore case already
-  return path;
-#else
+namespace {
+
+#ifndef _WIN32
+/// Whether path names a file, link or directory exactly as it is written.
+bool named_exactly(const std::string& path) {
   const ErrnoGuard keep_errno;
   struct stat status {};
-  if (lstat(path.c_str(), &status) == 0) return path;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+/// The entry of listing (the names in path's directory) that is path's
+/// name but for case, with the directory; other the second such, if any.
+std::string match_in_listing(const std::string& path, const std::vector<std::string>& listing,
+                             std::string& other) {
   const std::string directory = directory_of(path);
   const std::string_view name = std::string_view(path).substr(directory.size());
   const std::string* found = nullptr;
@@ -98,20 +102,28 @@ std::string find_among(const std::string& path, const std::vector<std::string>& 
     found = &entry;
   }
   return found == nullptr ? path : directory + *found;
+}
+#endif
+
+}  // namespace
+
+std::string find_among(const std::string& path, const std::vector<std::string>& listing,
+                       std::string& other) {
+  other.clear();
+#ifdef _WIN32
+  (void)listing;  // Windows names ignore case already
+  return path;
+#else
+  return named_exactly(path) ? path : match_in_listing(path, listing, other);
 #endif
 }
 
 std::string find_in_any_case(const std::string& path, std::string& other) {
+  other.clear();
 #ifdef _WIN32
-  return find_among(path, {}, other);
+  return path;  // Windows names ignore case already
 #else
-  const ErrnoGuard keep_errno;
-  struct stat status {};
-  if (lstat(path.c_str(), &status) == 0) {
-    other.clear();
-    return path;
-  }
-  return find_among(path, names_in(directory_of(path)), other);
+  return named_exactly(path) ? path : match_in_listing(path, names_in(directory_of(path)), other);
 #endif
 }
 
@@ -136,15 +148,6 @@ std::vector<std::string> find_each_among(const std::string& directory,
   }
 #endif
   return found;
-}
-
-std::vector<std::string> find_each_in_any_case(const std::string& directory,
-                                               const std::vector<std::string>& names) {
-#ifdef _WIN32
-  return find_each_among(directory, names, {});
-#else
-  return find_each_among(directory, names, names_in(directory));
-#endif
 }
 
 TextureName read_texture_name(std::string_view argument, ToolKind tool) {

@@ -85,13 +85,9 @@ std::string find_among(const std::string& path, const std::vector<std::string>& 
                        std::string& other);
 
 /// The files of one directory (empty for the current one, else ending in a
-/// separator) whose names are one of names but for case, each as spelled on
-/// disk, in the order of names (the first of two alike): one listing
-/// however many names, for a check of many that are seldom there.
-std::vector<std::string> find_each_in_any_case(const std::string& directory,
-                                               const std::vector<std::string>& names);
-
-/// find_each_in_any_case with the directory listed already.
+/// separator; listing, the names in it, see names_in) whose names are one
+/// of names but for case, each as spelled on disk, in the order of names
+/// (the first of two alike).
 std::vector<std::string> find_each_among(const std::string& directory,
                                          const std::vector<std::string>& names,
                                          const std::vector<std::string>& listing);

@@ -125,7 +125,8 @@ ListedSet listed_set(TextureSet set, const std::string& inside, const std::strin
                      bool keep = false) {
   std::vector<std::string> names = listing_of(inside, keep);
   set.files.directory = inside;
-  set.files.record = name_on_disk(inside, record, names);
+  std::string other;  // of two records alike, the first
+  set.files.record = name_of(find_among(inside + record, names, other));
   return {std::move(set), std::move(names)};
 }
 

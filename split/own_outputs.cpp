@@ -1,7 +1,6 @@
 #include "split/own_outputs.h"
 
 #include <array>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -13,13 +12,6 @@
 namespace {
 
 constexpr std::string_view kFirstLine = "skinsplit sums 1\n";
-
-std::string sum_text(const std::optional<std::uint32_t>& sum) {
-  if (!sum) return "none";
-  std::array<char, 9> text{};
-  std::snprintf(text.data(), text.size(), "%08" PRIx32, *sum);
-  return text.data();
-}
 
 /// Reads "NAME HEX" or "NAME none"; false when the line is not that.
 bool read_sum(const char*& at, const char* name, std::optional<std::uint32_t>& sum) {
@@ -61,7 +53,8 @@ OwnOutputs read_own_outputs(const std::string& name) {
 }
 
 void write_own_outputs(ByteBuffer& out, const OwnOutputs& sums) {
-  const std::string text = std::string(kFirstLine) + "palette " + sum_text(sums.palette) +
-                           "\nimage " + sum_text(sums.image) + "\npng " + sum_text(sums.png) + "\n";
+  const std::string text = std::string(kFirstLine) + "palette " + checksum_text(sums.palette) +
+                           "\nimage " + checksum_text(sums.image) + "\npng " +
+                           checksum_text(sums.png) + "\n";
   out.insert(out.end(), text.begin(), text.end());
 }

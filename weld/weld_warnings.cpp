@@ -3,7 +3,6 @@
 #include <array>
 #include <string>
 
-#include "files/file_system.h"
 #include "files/input_file.h"
 #include "shell/edited_image.h"
 #include "shell/prep_memory.h"
@@ -130,10 +129,9 @@ void warn_of_unprepared_edits(const TextureName& name, const WeldedTexture& text
                               const std::vector<std::string>& split_names) {
   // The files as skinprep would find them, in any case; of two alike, the first.
   TextureFiles files = name.files;
-  const std::string split = std::string(kSplitDirectory) + "/";
-  for (std::string* file : {&files.edited_image, &files.edited_png, &files.edited_palette})
-    *file = split + name_on_disk(split, name_of(*file), split_names);
   std::string other;
+  for (std::string* file : {&files.edited_image, &files.edited_png, &files.edited_palette})
+    *file = find_among(*file, split_names, other);
   Remembered remembered{find_in_any_case(files.image_directory + "/" + files.memory, other), {}};
   if (read_prep_memory_record_file(remembered.file, remembered.memory) == MemoryRead::ok) {
     warn_by_memory(name, files, remembered, texture);
