@@ -157,6 +157,19 @@ bool undo_file(const RecordedFile& file, std::size_t& replaced) {
   return true;
 }
 
+/// Whether name may be a leftover of some member: hidden, and ending in a
+/// leftover's suffix and six letters. Most names of a large tga/ are not,
+/// and are passed over before each member is tried.
+bool may_be_leftover(std::string_view name) {
+  if (name.empty() || name[0] != '.') return false;
+  for (const std::string_view suffix : {std::string_view(".partial-"), std::string_view(".old-")}) {
+    if (name.size() > suffix.size() + 7 &&
+        same_but_for_case(name.substr(name.size() - 6 - suffix.size(), suffix.size()), suffix))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 RepairOutcome repair_interrupted_commit(const RecordedSet& set, std::size_t& replaced,
@@ -201,6 +214,7 @@ RepairOutcome repair_interrupted_commit(const RecordedSet& set, std::size_t& rep
 void remove_leftovers(const RecordedSet& set, const std::vector<std::string>& names) {
   const ErrnoGuard keep_errno;
   for (const std::string& name : names) {
+    if (!may_be_leftover(name)) continue;
     for (const std::string& member : set.members) {
       if (!is_hidden_name_of(name, member, ".partial-") &&
           !is_hidden_name_of(name, member, ".old-"))

@@ -63,9 +63,16 @@ enum class MemoryRead { ok, earlier_version, not_memory };
 /// picture of true colours, with room to spare. A larger file is none of its.
 constexpr std::size_t kMemoryFileLimit = 2U << 20U;
 
-/// Reads what a memory's file says, its bytes given whole, and checks that
-/// its pixels are the ones written with it, without decoding them.
-MemoryRead read_prep_memory_record(std::span<const unsigned char> file, PrepMemory& memory);
+/// How much of a memory's file a reading of its record trusts.
+enum class MemoryTrust {
+  whole,       ///< the bytes are the whole file, its pixels checked by their checksum
+  record_only  ///< the bytes may be its first ones only: the record, by its chunk's CRC
+};
+
+/// Reads what a memory's file says, without decoding its pixels; with
+/// MemoryTrust::whole, checks that they are the ones written with it.
+MemoryRead read_prep_memory_record(std::span<const unsigned char> file, PrepMemory& memory,
+                                   MemoryTrust trust = MemoryTrust::whole);
 
 /// Reads a memory from stream: its record, then its picture into pixels
 /// (four bytes a pixel of a 512 × 512 picture).

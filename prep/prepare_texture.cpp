@@ -31,7 +31,7 @@ PrepWorkArea work;
 /// Takes every input by the name it has in any case ("CAR5.TEX"), those in
 /// tga/ and the image directory among the names the lock step found there.
 bool resolve_input_names(TextureName& name, const LockedTexture& lock) {
-  const std::vector<std::string>& split_names = lock.split_names;
+  const std::vector<std::string>& split_names = *lock.split_names;
   TextureFiles& files = name.files;
   // The edited image is read from tga/, which a link someone else put
   // there must not lead elsewhere.
@@ -53,7 +53,7 @@ bool resolve_input_names(TextureName& name, const LockedTexture& lock) {
     members.push_back(&level);
   for (std::string* member : members) {
     std::string path = files.image_directory + "/" + *member;
-    if (!resolve_names_among(lock.prep_names, {&path})) return false;
+    if (!resolve_names_among(*lock.prep_names, {&path})) return false;
     *member = path.substr(files.image_directory.size() + 1);
   }
   return true;

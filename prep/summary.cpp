@@ -288,9 +288,10 @@ void warn_of_unread_pictures(const TextureFiles& files, const ImageFile& image,
   std::vector<std::string> names;
   for (const char* extension : kOtherFormats)
     names.push_back(stem.substr(slash) + extension);
-  std::vector<std::string> places = find_each_among(stem.substr(0, slash), names, lock.split_names);
+  std::vector<std::string> places =
+      find_each_among(stem.substr(0, slash), names, *lock.split_names);
   for (const std::string& place : find_each_among(
-           files.image_directory + "/", {files.split_image, files.split_png}, lock.prep_names))
+           files.image_directory + "/", {files.split_image, files.split_png}, *lock.prep_names))
     places.push_back(place);
   for (const std::string& place : places) {
     if (!file_exists(place) || compare_modification_times(place, image.name) <= 0) continue;

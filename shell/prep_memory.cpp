@@ -1,5 +1,7 @@
 #include "shell/prep_memory.h"
 
+#include <cstdio>
+
 #include "files/errno_guard.h"
 #include "files/input_file.h"
 #include "formats/png.h"
@@ -11,12 +13,23 @@ MemoryRead read_prep_memory_file(const std::string& name, std::span<unsigned cha
   return file ? read_prep_memory(file.get(), pixels, memory) : MemoryRead::not_memory;
 }
 
-MemoryRead read_prep_memory_record_file(const std::string& name, PrepMemory& memory) {
+MemoryRead read_prep_memory_record_file(const std::string& name, PrepMemory& memory,
+                                        MemoryTrust trust) {
   const ErrnoGuard keep_errno;
   const InputFile file = open_regular_input(name.c_str());
+  if (!file) return MemoryRead::not_memory;
   ByteBuffer bytes;
-  if (!file || !read_rest_up_to(file.get(), bytes, kMemoryFileLimit)) return MemoryRead::not_memory;
-  return read_prep_memory_record(bytes, memory);
+  if (trust == MemoryTrust::record_only) {
+    // The record stands before the pixels, in the first few KiB but where
+    // its warnings are many.
+    constexpr std::size_t kHead = std::size_t{8} * 1024;
+    bytes.resize(kHead);
+    bytes.resize(std::fread(bytes.data(), 1, kHead, file.get()));
+    const MemoryRead head = read_prep_memory_record(bytes, memory, trust);
+    if (head != MemoryRead::not_memory || bytes.size() < kHead) return head;
+  }
+  if (!read_rest_up_to(file.get(), bytes, kMemoryFileLimit)) return MemoryRead::not_memory;
+  return read_prep_memory_record(bytes, memory, trust);
 }
 
 std::uint32_t picture_checksum(const EditedImage& picture) {

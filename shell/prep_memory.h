@@ -20,9 +20,12 @@
 MemoryRead read_prep_memory_file(const std::string& name, std::span<unsigned char> pixels,
                                  PrepMemory& memory);
 
-/// Reads only what the memory in the file name says, checking its pixels
-/// by their checksum but not decoding them (memory.colours stays empty).
-MemoryRead read_prep_memory_record_file(const std::string& name, PrepMemory& memory);
+/// Reads only what the memory in the file name says, without decoding its
+/// pixels (memory.colours stays empty): with MemoryTrust::whole the whole
+/// file, its pixels checked by their checksum; with record_only no more of
+/// it than the record.
+MemoryRead read_prep_memory_record_file(const std::string& name, PrepMemory& memory,
+                                        MemoryTrust trust = MemoryTrust::whole);
 
 /// Whether two pixels show the same: the same colour and alpha, or both
 /// see-through (paint programs store see-through pixels as black or white).

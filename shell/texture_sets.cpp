@@ -13,6 +13,14 @@
 
 namespace {
 
+/// A directory's names as one listing found them.
+using Names = std::shared_ptr<const std::vector<std::string>>;
+
+/// Lists inside.
+Names listed(const std::string& inside) {
+  return std::make_shared<const std::vector<std::string>>(names_in(inside));
+}
+
 /// One of a texture's recorded sets, as the lock step looks at it.
 struct TextureSet {
   RecordedSet files;
@@ -79,7 +87,7 @@ std::string on_disk(const std::string& directory, const std::string& name) {
 struct KeptListing {
   bool valid = false;
   struct stat status {};
-  std::vector<std::string> names;
+  Names names;
 };
 KeptListing kept_listing;
 
@@ -103,12 +111,12 @@ bool unchanged_since(const struct stat& was, const struct stat& now) {
 }
 
 /// The names in inside, from the kept listing where keep allows it.
-std::vector<std::string> listing_of(const std::string& inside, bool keep) {
+Names listing_of(const std::string& inside, bool keep) {
   const ErrnoGuard keep_errno;
   struct stat status {};
-  if (!keep || stat(inside.c_str(), &status) != 0) return names_in(inside);
+  if (!keep || stat(inside.c_str(), &status) != 0) return listed(inside);
   if (!kept_listing.valid || !unchanged_since(kept_listing.status, status))
-    kept_listing = {true, status, names_in(inside)};
+    kept_listing = {true, status, listed(inside)};
   return kept_listing.names;
 }
 
@@ -116,17 +124,17 @@ std::vector<std::string> listing_of(const std::string& inside, bool keep) {
 /// record and its leftovers (a large tga/ costs a listing each time).
 struct ListedSet {
   TextureSet set;
-  std::vector<std::string> names;
+  Names names;
 };
 
 /// A set in inside (ending in a separator) whose record is called record;
 /// with keep, the listing may be the one kept from the run's last texture.
 ListedSet listed_set(TextureSet set, const std::string& inside, const std::string& record,
                      bool keep = false) {
-  std::vector<std::string> names = listing_of(inside, keep);
+  Names names = listing_of(inside, keep);
   set.files.directory = inside;
   std::string other;  // of two records alike, the first
-  set.files.record = name_of(find_among(inside + record, names, other));
+  set.files.record = name_of(find_among(inside + record, *names, other));
   return {std::move(set), std::move(names)};
 }
 
@@ -202,13 +210,13 @@ bool lock_texture(LockedTexture& texture, const std::string& directory, const Te
     // A repair only takes hidden names away, so the listings still hold
     // every leftover there is.
     for (const auto& [set, names] : sets)
-      remove_leftovers(set.files, names);
+      remove_leftovers(set.files, *names);
     remove_leftovers({directory, "", {name.files.tex}, reads_as_its_kind}, names_in(directory));
   }
   // A repair may have put files back under their own names.
   for (std::size_t n = 0; n < sets.size(); ++n) {
     (n == 0 ? texture.split_names : texture.prep_names) =
-        had_record[n] ? names_in(sets[n].set.files.directory) : sets[n].names;
+        had_record[n] ? listed(sets[n].set.files.directory) : sets[n].names;
   }
   return true;
 }

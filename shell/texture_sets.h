@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,9 @@
 /// directory a texture, not one for each name looked for.
 struct LockedTexture {
   TextureLock lock;
-  std::vector<std::string> split_names;
-  std::vector<std::string> prep_names;
+  /// Shared with the listing kept for the run's next texture, not copied.
+  std::shared_ptr<const std::vector<std::string>> split_names;
+  std::shared_ptr<const std::vector<std::string>> prep_names;
 };
 
 /// Locks the texture whose files lie in directory (see TextureLock), saying

@@ -371,7 +371,7 @@ bool split_texture(const char* argument, const ToolRun& run) {
   // The names in tga/ as the lock step listed them: skinsplit has not
   // written there since.
   if (!enter_output_directory() ||
-      !resolve_names_among(lock.split_names,
+      !resolve_names_among(*lock.split_names,
                            {&files.split_palette, &files.split_image, &files.split_png}))
     return false;
   // The palette file and the image belong together: both are replaced, or

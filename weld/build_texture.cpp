@@ -10,6 +10,7 @@
 
 #include "files/input_file.h"
 #include "files/texture_lock.h"
+#include "formats/png.h"
 #include "formats/tex.h"
 #include "formats/tex_tga.h"
 #include "formats/tga.h"
@@ -168,10 +169,11 @@ bool take_header_tail(const std::string& tex_name, TexTail& tail, OldTexFile& ol
   return true;
 }
 
-/// Writes the TEX file whole, or leaves the old one exactly as it was. A
-/// whole texture of another size is kept as NAME~N first: it cannot be made
-/// again from the new levels.
-bool write_texture(const std::string& tex_name, const TexHeader& header, const OldTexFile& old) {
+/// Writes the TEX file whole, or leaves the old one exactly as it was, and
+/// gives the checksum of its bytes. A whole texture of another size is kept
+/// as NAME~N first: it cannot be made again from the new levels.
+bool write_texture(const std::string& tex_name, const TexHeader& header, const OldTexFile& old,
+                   std::uint32_t& checksum) {
   const bool keep = old.whole && (old.x != header.x_size || old.y != header.y_size);
   SetOutput output{tex_name, {}, keep};
   const SaveWords words = {"",       "failed.\n",      "ERROR!  Could not create TEX file ",
@@ -187,6 +189,7 @@ bool write_texture(const std::string& tex_name, const TexHeader& header, const O
       write_tex_level(bytes, tex_level(work.levels, n, header.x_size, header.y_size));
       if (n + 1 < kTexLevelCount) print_progress("done!\n");
     }
+    checksum = crc32_of(bytes);
     return true;
   });
   // The file is written in one piece (unless it holds these bytes already)
@@ -218,10 +221,13 @@ bool build_texture(const char* argument, const ToolRun& run) {
   if (!return_to_texture_directory(name.path, run.start) || !resolve_names({&files.tex}))
     return false;
   OldTexFile old;
-  if (!take_header_tail(files.tex, header.tail, old) || !write_texture(files.tex, header, old))
+  std::uint32_t checksum = 0;
+  if (!take_header_tail(files.tex, header.tail, old) ||
+      !write_texture(files.tex, header, old, checksum))
     return false;
-  warn_of_surprises(name,
-                    {header, work.palette, tex_level(work.levels, 0, header.x_size, header.y_size)},
-                    old, lock.split_names);
+  warn_of_surprises(
+      name,
+      {header, work.palette, tex_level(work.levels, 0, header.x_size, header.y_size), checksum},
+      old, *lock.split_names);
   return true;
 }

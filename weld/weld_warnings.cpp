@@ -84,8 +84,11 @@ std::string kept_copy_prepared(const TextureFiles& files, const PrepMemory& memo
 }
 
 /// Warns of a level that is not the one skinprep wrote: the others were made
-/// for that one, and no longer follow it.
-void warn_of_edited_levels(const TextureFiles& files, const PrepMemory& memory) {
+/// for that one, and no longer follow it. A texture welded as skinprep said
+/// it would be holds its levels (a plain re-save of one says nothing).
+void warn_of_edited_levels(const TextureFiles& files, const PrepMemory& memory,
+                           const WeldedTexture& texture) {
+  if (texture.checksum == memory.texture_welded) return;
   for (std::size_t n = 0; n < kTexLevelCount; ++n) {
     const std::string level = files.image_directory + "/" + files.levels[n];
     if (file_checksum(level) == memory.levels[n]) continue;
@@ -102,7 +105,7 @@ void warn_of_edited_levels(const TextureFiles& files, const PrepMemory& memory) 
 void warn_by_memory(const TextureName& name, const TextureFiles& files, Remembered& remembered,
                     const WeldedTexture& texture) {
   const PrepMemory& memory = remembered.memory;
-  warn_of_edited_levels(files, memory);
+  warn_of_edited_levels(files, memory, texture);
   ImageFile image;
   choose_image_file(files, "", image);
   if (picture_not_in_set(image, remembered, texture)) {
@@ -133,7 +136,8 @@ void warn_of_unprepared_edits(const TextureName& name, const WeldedTexture& text
   for (std::string* file : {&files.edited_image, &files.edited_png, &files.edited_palette})
     *file = find_among(*file, split_names, other);
   Remembered remembered{find_in_any_case(files.image_directory + "/" + files.memory, other), {}};
-  if (read_prep_memory_record_file(remembered.file, remembered.memory) == MemoryRead::ok) {
+  if (read_prep_memory_record_file(remembered.file, remembered.memory, MemoryTrust::record_only) ==
+      MemoryRead::ok) {
     warn_by_memory(name, files, remembered, texture);
     return;
   }

@@ -19,11 +19,13 @@ struct OldTexFile {
   std::uint16_t y = 0;
 };
 
-/// The texture as welded: its header, palette and high level.
+/// The texture as welded: its header, palette and high level, and the
+/// checksum of the whole file.
 struct WeldedTexture {
   const TexHeader& header;
   const TexPalette& palette;
   std::span<const unsigned char> high;
+  std::uint32_t checksum = 0;
 };
 
 /// Warns of another size than the texture replaced (and of one larger than
