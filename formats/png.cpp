@@ -181,81 +181,6 @@ PngResult read_png(std::FILE* stream, PngImage& image, std::span<unsigned char> 
 
 namespace {
 
-/// libpng hands the bytes it writes here, to be added to the buffer.
-void add_written_bytes(png_structp png, png_bytep data, png_size_t length) {
-  put_bytes(*static_cast<ByteBuffer*>(png_get_io_ptr(png)), std::span(data, length));
-}
-
-void flush_nothing(png_structp /*png*/) {}
-
-[[noreturn]] void stop_writing(png_structp png, png_const_charp /*message*/) {
-  png_longjmp(png, 1);
-}
-
-/// The palette's colours, and its alphas up to the last that is not 255.
-void set_palette(png_structp png, png_infop info, const PngPicture& picture) {
-  std::array<png_color, 256> colours{};
-  std::array<png_byte, 256> alphas{};
-  int see_through = 0;  // how many alphas the tRNS chunk holds
-  for (std::size_t n = 0; n < picture.palette.size(); ++n) {
-    const Rgba& c = picture.palette[n];
-    colours[n] = {c[0], c[1], c[2]};
-    alphas[n] = picture.alpha ? c[3] : 255;
-    if (alphas[n] != 255) see_through = static_cast<int>(n) + 1;
-  }
-  png_set_PLTE(png, info, colours.data(), static_cast<int>(picture.palette.size()));
-  if (see_through > 0) png_set_tRNS(png, info, alphas.data(), see_through, nullptr);
-}
-
-/// The placeholder of the last line of a text that checks the rest.
-constexpr std::string_view kRestLine = "rest 00000000\n";
-
-/// The bytes of the picture as they go into the rows, unfiltered.
-std::span<const unsigned char> pixel_bytes(const PngPicture& picture) {
-  if (!picture.palette.empty()) return picture.indices_bottom_up;
-  return {picture.bottom_up.front().data(), picture.bottom_up.size() * sizeof(Rgba)};
-}
-
-/// zlib's level for the picture: the one asked for, or 0 (stored) when a
-/// sample from its middle does not shrink. Deflating 64 KiB of random
-/// entries takes a millisecond and gains nothing.
-int level_for(const PngPicture& picture) {
-  constexpr std::size_t kSample = 2048;
-  const std::span<const unsigned char> bytes = pixel_bytes(picture);
-  if (picture.compression == 0 || bytes.size() < kSample) return picture.compression;
-  std::array<Bytef, kSample + 64> packed{};
-  uLongf length = packed.size();
-  const std::span<const unsigned char> sample =
-      bytes.subspan((bytes.size() - kSample) / 2, kSample);
-  if (compress2(packed.data(), &length, sample.data(), kSample, 1) != Z_OK) return 0;
-  return length >= kSample * 31 / 32 ? 0 : picture.compression;
-}
-
-/// The header, the palette and the text chunk, written. Called where
-/// libpng's jump may land, so it holds nothing with a destructor.
-void write_header(png_structp png, png_infop info, const PngPicture& picture) {
-  png_set_compression_level(png, level_for(picture));
-  // One cheap filter rather than libpng's trial of all five for every row;
-  // none for entries, whose neighbours' differences mean nothing.
-  const bool indexed = !picture.palette.empty();
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, indexed ? PNG_FILTER_NONE : PNG_FILTER_SUB);
-  png_set_IHDR(png, info, picture.width, picture.height, 8,
-               indexed         ? PNG_COLOR_TYPE_PALETTE
-               : picture.alpha ? PNG_COLOR_TYPE_RGBA
-                               : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (indexed) set_palette(png, info, picture);
-  png_text text{};
-  if (picture.text_keyword != nullptr) {
-    text.compression = PNG_TEXT_COMPRESSION_NONE;
-    text.key = const_cast<png_charp>(picture.text_keyword);  // libpng only reads it
-    text.text = const_cast<png_charp>(picture.text.c_str());
-    text.text_length = picture.text.size();
-    png_set_text(png, info, &text, 1);
-  }
-  png_write_info(png, info);
-}
-
 /// One chunk of a PNG file: where its length, type, data and CRC stand.
 struct Chunk {
   std::size_t start = 0;  ///< of its length field
@@ -296,82 +221,15 @@ std::uint32_t chunk_crc(std::span<const unsigned char> file, const Chunk& chunk)
   return crc32_of(file.subspan(chunk.start + 4, chunk.length + 4));
 }
 
-/// Writes the checksum of what follows the text chunk into its last line,
-/// and the chunk's own CRC anew.
-void check_rest_in_text(ByteBuffer& out, std::size_t start, const char* keyword) {
-  const std::span<unsigned char> file = std::span(out).subspan(start);
-  const std::optional<Chunk> chunk = find_text_chunk(file, keyword);
-  if (!chunk) return;
-  std::array<char, 9> hex{};
-  std::snprintf(hex.data(), hex.size(), "%08x",
-                static_cast<unsigned>(crc32_of(file.subspan(chunk->end()))));
-  std::copy_n(hex.data(), 8, &file[chunk->end() - 4 - kRestLine.size() + 5]);
-  put_u32be(&file[chunk->end() - 4], chunk_crc(file, *chunk));
-}
-
-/// The rows, top first as a PNG keeps them, each made in row first.
-void write_rows(png_structp png, const PngPicture& picture, std::span<png_byte> row) {
-  const bool indexed = !picture.palette.empty();
-  const unsigned channels = picture.alpha ? 4 : 3;
-  for (std::uint32_t y = 0; y < picture.height; ++y) {
-    const std::size_t first = std::size_t{picture.height - 1 - y} * picture.width;
-    if (indexed) {
-      std::copy_n(&picture.indices_bottom_up[first], picture.width, row.data());
-    } else {
-      const std::span<const Rgba> colours = picture.bottom_up.subspan(first, picture.width);
-      for (std::uint32_t x = 0; x < picture.width; ++x)
-        std::copy_n(colours[x].begin(), channels, &row[std::size_t{x} * channels]);
-    }
-    png_write_row(png, row.data());
-  }
-}
-
-/// The whole write, in one function so that libpng's jump lands here; row
-/// holds one row of the picture as it is written.
-bool write_with_libpng(ByteBuffer& out, const PngPicture& picture, std::span<png_byte> row) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, stop_writing, nullptr);
-  if (png == nullptr) return false;
-  png_infop info = png_create_info_struct(png);
-  bool written = false;
-  const std::size_t start = out.size();
-  // NOLINTNEXTLINE(cert-err52-cpp): libpng's own way; nothing here has a destructor
-  if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-    png_set_write_fn(png, &out, add_written_bytes, flush_nothing);
-    write_header(png, info, picture);
-    write_rows(png, picture, row);
-    png_write_end(png, nullptr);
-    written = true;
-  }
-  png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-  if (written && picture.text_checks_rest) check_rest_in_text(out, start, picture.text_keyword);
-  return written;
-}
-
 }  // namespace
-
-bool write_png(ByteBuffer& out, const PngPicture& picture) {
-  static std::array<png_byte, kTexMaxDimension * 4> row;
-  PngPicture written = picture;
-  if (written.text_checks_rest) {
-    if (written.text_keyword == nullptr) return false;
-    written.text += kRestLine;
-  }
-  const std::size_t pixels = std::size_t{written.width} * written.height;
-  if (written.width > kTexMaxDimension || written.palette.size() > 256 ||
-      (written.palette.empty() ? written.bottom_up.size() : written.indices_bottom_up.size()) <
-          pixels)
-    return false;
-  for (std::size_t k = 0; k < pixels && !written.palette.empty(); ++k) {
-    if (written.indices_bottom_up[k] >= written.palette.size()) return false;
-  }
-  return write_with_libpng(out, written, row);
-}
 
 std::uint32_t crc32_of(std::span<const unsigned char> bytes) {
   return crc32_continued(static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0)), bytes);
 }
 
 std::uint32_t crc32_continued(std::uint32_t crc, std::span<const unsigned char> bytes) {
+  // libdeflate takes no bytes at a null pointer for a request of the initial value.
+  if (bytes.empty()) return crc;
   return static_cast<std::uint32_t>(libdeflate_crc32(crc, bytes.data(), bytes.size()));
 }
 
@@ -393,29 +251,4 @@ bool find_png_text(std::span<const unsigned char> file, const char* keyword, std
 
 bool png_head_is_valid(std::span<const unsigned char> head) {
   return head.size() >= 8 && png_sig_cmp(head.data(), 0, 8) == 0;
-}
-
-bool as_palette_picture(std::span<const Rgba> colours, std::vector<unsigned char>& indices,
-                        std::vector<Rgba>& entries) {
-  constexpr std::size_t kSlots = 1024;
-  std::array<std::uint32_t, kSlots> keys{};
-  std::array<int, kSlots> slots{};
-  slots.fill(-1);
-  indices.resize(colours.size());
-  entries.clear();
-  for (std::size_t k = 0; k < colours.size(); ++k) {
-    const Rgba& c = colours[k];
-    const std::uint32_t key = get_u32le(c.data());
-    std::size_t slot = (key * 2654435761U) >> 22U;
-    while (slots[slot] >= 0 && keys[slot] != key)
-      slot = (slot + 1) % kSlots;
-    if (slots[slot] < 0) {
-      if (entries.size() == 256) return false;
-      keys[slot] = key;
-      slots[slot] = static_cast<int>(entries.size());
-      entries.push_back(c);
-    }
-    indices[k] = static_cast<unsigned char>(slots[slot]);
-  }
-  return true;
 }

@@ -9,12 +9,14 @@
 #include "formats/bytes.h"
 #include "formats/colour.h"
 
-// The PNG image file, read and written with libpng. Read: every colour type
+// The PNG image file, read with libpng. Read: every colour type
 // and bit depth a paint program saves (palette of 1 to 8 bits with per-entry
 // alpha, grey of 1 to 16 bits, grey with alpha, RGB and RGBA of 8 or 16
 // bits, interlaced or not). Sixteen-bit samples are scaled to eight with
 // rounding; gamma and colour profiles are ignored: the stored values are the
-// colours. Written: 8-bit RGB, RGBA or palette, with a text chunk if asked for.
+// colours. Written: 8-bit RGB, RGBA or palette, with a text chunk if asked
+// for, its pixels deflated by libdeflate (several times as fast as zlib,
+// which libpng's writer is bound to).
 
 /// What reading a PNG image ended with.
 enum class PngResult {
@@ -61,7 +63,8 @@ struct PngPicture {
   /// follow its chunk (the pixels), so that one checksum tells the whole
   /// file is as written without decoding it (see find_png_text).
   bool text_checks_rest = false;
-  /// zlib's level, 0 to 9: the pictures are small and wanted fast. Pixels
+  /// The deflate level, 0 to 12 (libdeflate's; 1 to 9 as zlib's): the
+  /// pictures are small and wanted fast. Pixels
   /// that a sample shows do not compress (random ones) are stored as they are.
   int compression = 1;
 };
