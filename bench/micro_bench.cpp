@@ -97,9 +97,11 @@ void write_preview_page(benchmark::State& state) {
       index = next();
   }
   const TexPalette old_palette = sample_palette();
+  static MatchScratch scratch;  // no pixel kept as it was: each change is a paint
   Match m;
   m.image.width = m.image.height = kSide;
   m.result = &levels;
+  m.scratch = &scratch;
   m.setting.palette = old_palette;
   for (std::size_t n = 0; n < 256; n += 4)
     m.setting.palette[n][0] ^= 0x40;
