@@ -5,13 +5,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <string_view>
 
 #include "files/commit_record.h"
 #include "files/errno_guard.h"
 #include "files/file_system.h"
 
 namespace {
+
+/// What a hidden file's name ends in, before its six letters: a new file
+/// being written, and an old one kept until the set is in place.
+constexpr std::string_view kPartialSuffix = ".partial-";
+constexpr std::string_view kOldSuffix = ".old-";
+constexpr std::array<std::string_view, 2> kLeftoverSuffixes = {kPartialSuffix, kOldSuffix};
 
 constexpr std::size_t kLongestRecord = std::size_t{64} * 1024;
 
@@ -88,8 +96,8 @@ bool take_hidden_files(const std::string& temporary, const std::string& old, Rec
   const std::string beside = directory_of(file.target);
   const std::string own = name_of(file.target);
   const bool temporary_ok =
-      file.removal ? temporary.empty() : is_hidden_name_of(temporary, own, ".partial-");
-  if (!temporary_ok || (!old.empty() && !is_hidden_name_of(old, own, ".old-"))) {
+      file.removal ? temporary.empty() : is_hidden_name_of(temporary, own, kPartialSuffix);
+  if (!temporary_ok || (!old.empty() && !is_hidden_name_of(old, own, kOldSuffix))) {
     why = "it names a hidden file that is not " + own + "'s";
     return false;
   }
@@ -158,16 +166,15 @@ bool undo_file(const RecordedFile& file, std::size_t& replaced) {
 }
 
 /// Whether name may be a leftover of some member: hidden, and ending in a
-/// leftover's suffix and six letters. Most names of a large tga/ are not,
-/// and are passed over before each member is tried.
+/// leftover's suffix and six letters (the cheap part of is_hidden_name_of).
+/// Most names of a large tga/ are not, and are passed over before each
+/// member is tried.
 bool may_be_leftover(std::string_view name) {
   if (name.empty() || name[0] != '.') return false;
-  for (const std::string_view suffix : {std::string_view(".partial-"), std::string_view(".old-")}) {
-    if (name.size() > suffix.size() + 7 &&
-        same_but_for_case(name.substr(name.size() - 6 - suffix.size(), suffix.size()), suffix))
-      return true;
-  }
-  return false;
+  return std::ranges::any_of(kLeftoverSuffixes, [name](std::string_view suffix) {
+    return name.size() > suffix.size() + 7 &&
+           same_but_for_case(name.substr(name.size() - 6 - suffix.size(), suffix.size()), suffix);
+  });
 }
 
 }  // namespace
@@ -216,8 +223,9 @@ void remove_leftovers(const RecordedSet& set, const std::vector<std::string>& na
   for (const std::string& name : names) {
     if (!may_be_leftover(name)) continue;
     for (const std::string& member : set.members) {
-      if (!is_hidden_name_of(name, member, ".partial-") &&
-          !is_hidden_name_of(name, member, ".old-"))
+      if (std::ranges::none_of(kLeftoverSuffixes, [&](std::string_view suffix) {
+            return is_hidden_name_of(name, member, suffix);
+          }))
         continue;
       const std::string path = set.directory + name;
       if (is_own_regular_file(path)) unlink(path.c_str());

@@ -15,8 +15,8 @@
 // bits, interlaced or not). Sixteen-bit samples are scaled to eight with
 // rounding; gamma and colour profiles are ignored: the stored values are the
 // colours. Written: 8-bit RGB, RGBA or palette, with a text chunk if asked
-// for, its pixels deflated by libdeflate (several times as fast as zlib,
-// which libpng's writer is bound to).
+// for, its pixels deflated by libdeflate (about twice as fast as zlib, which
+// libpng's writer is bound to).
 
 /// What reading a PNG image ended with.
 enum class PngResult {

@@ -11,7 +11,7 @@
 #include "formats/tex.h"
 
 // The PNG writer: the chunks written here, the pixels deflated by
-// libdeflate (libpng's writer is bound to zlib, several times as slow).
+// libdeflate (libpng's writer is bound to zlib, about half as fast).
 
 namespace {
 

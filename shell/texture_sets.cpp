@@ -13,11 +13,8 @@
 
 namespace {
 
-/// A directory's names as one listing found them.
-using Names = std::shared_ptr<const std::vector<std::string>>;
-
 /// Lists inside.
-Names listed(const std::string& inside) {
+NameListing listed(const std::string& inside) {
   return std::make_shared<const std::vector<std::string>>(names_in(inside));
 }
 
@@ -87,7 +84,7 @@ std::string on_disk(const std::string& directory, const std::string& name) {
 struct KeptListing {
   bool valid = false;
   struct stat status {};
-  Names names;
+  NameListing names;
 };
 KeptListing kept_listing;
 
@@ -111,7 +108,7 @@ bool unchanged_since(const struct stat& was, const struct stat& now) {
 }
 
 /// The names in inside, from the kept listing where keep allows it.
-Names listing_of(const std::string& inside, bool keep) {
+NameListing listing_of(const std::string& inside, bool keep) {
   const ErrnoGuard keep_errno;
   struct stat status {};
   if (!keep || stat(inside.c_str(), &status) != 0) return listed(inside);
@@ -124,14 +121,14 @@ Names listing_of(const std::string& inside, bool keep) {
 /// record and its leftovers (a large tga/ costs a listing each time).
 struct ListedSet {
   TextureSet set;
-  Names names;
+  NameListing names;
 };
 
 /// A set in inside (ending in a separator) whose record is called record;
 /// with keep, the listing may be the one kept from the run's last texture.
 ListedSet listed_set(TextureSet set, const std::string& inside, const std::string& record,
                      bool keep = false) {
-  Names names = listing_of(inside, keep);
+  NameListing names = listing_of(inside, keep);
   set.files.directory = inside;
   std::string other;  // of two records alike, the first
   set.files.record = name_of(find_among(inside + record, *names, other));

@@ -16,11 +16,14 @@
 /// directories as the lock step found them, for the names a tool looks for
 /// in any case there before it writes in them: one listing of a large
 /// directory a texture, not one for each name looked for.
+/// A directory's names as one listing found them, shared (with the listing
+/// kept for the run's next texture) rather than copied.
+using NameListing = std::shared_ptr<const std::vector<std::string>>;
+
 struct LockedTexture {
   TextureLock lock;
-  /// Shared with the listing kept for the run's next texture, not copied.
-  std::shared_ptr<const std::vector<std::string>> split_names;
-  std::shared_ptr<const std::vector<std::string>> prep_names;
+  NameListing split_names;
+  NameListing prep_names;
 };
 
 /// Locks the texture whose files lie in directory (see TextureLock), saying
